@@ -1,0 +1,57 @@
+#include "tester/block_kernels.h"
+
+#include <emmintrin.h>
+
+#include <cstring>
+
+namespace {
+
+inline uint64_t load64(const uint32_t* p) {
+  uint64_t v;
+  memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void store64(uint32_t* p, uint64_t v) { memcpy(p, &v, sizeof v); }
+
+inline __m128i load128(const uint32_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+}  // namespace
+
+void memCopyFast(uint32_t* dst, const uint32_t* src, uint64_t count) {
+  for (; count > 8; count -= 8, dst += 8, src += 8) {
+    store64(dst, load64(src));
+    store64(dst + 2, load64(src + 2));
+    store64(dst + 4, load64(src + 4));
+    store64(dst + 6, load64(src + 6));
+  }
+  for (uint64_t i = 0; i < count; ++i) dst[i] = src[i];
+}
+
+int memCmpFast(const uint32_t* a, const uint32_t* b, uint64_t count) {
+  // The reference grouping: four-word groups while more than four words
+  // remain, then the last 1 to 4 words. Four groups at a time are read as
+  // 16-byte units; leftover groups and the tail word by word.
+  const uint64_t groups = count > 4 ? (count - 5) / 4 + 1 : 0;
+  const uint64_t wideSteps = groups / 4;
+
+  __m128i wide = _mm_setzero_si128();
+  for (uint64_t step = 0; step < wideSteps; ++step, a += 16, b += 16) {
+    const __m128i d0 = _mm_xor_si128(load128(a), load128(b));
+    const __m128i d1 = _mm_xor_si128(load128(a + 4), load128(b + 4));
+    const __m128i d2 = _mm_xor_si128(load128(a + 8), load128(b + 8));
+    const __m128i d3 = _mm_xor_si128(load128(a + 12), load128(b + 12));
+    wide = _mm_or_si128(wide, _mm_or_si128(_mm_or_si128(d0, d1),
+                                           _mm_or_si128(d2, d3)));
+  }
+  uint32_t lanes[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), wide);
+  uint32_t acc = lanes[0] | lanes[1] | lanes[2] | lanes[3];
+
+  for (uint64_t i = 0, rest = count - 16 * wideSteps; i < rest; ++i) {
+    acc |= a[i] ^ b[i];
+  }
+  return acc != 0;
+}

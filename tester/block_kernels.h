@@ -1,0 +1,20 @@
+// The bulk memory kernels of the block tests. Their access order and the
+// 64-bit units of the copy are part of what the tests test, not only their
+// results. A block needs only 4-byte alignment; every access is made at the
+// address it falls on.
+#ifndef CELLCHECK_TESTER_BLOCK_KERNELS_H_
+#define CELLCHECK_TESTER_BLOCK_KERNELS_H_
+
+#include <cstdint>
+
+// Copies `count` words from src to dst, which must not overlap: 8-word moves
+// of four 64-bit units while more than 8 words remain, then the last 1 to 8
+// words one by one, all in ascending order.
+void memCopyFast(uint32_t* dst, const uint32_t* src, uint64_t count);
+
+// 1 if any pair a[i], b[i] of the `count` pairs differs, else 0. Reads every
+// word of both blocks exactly once, in ascending order, with no early exit
+// and no branch per word.
+int memCmpFast(const uint32_t* a, const uint32_t* b, uint64_t count);
+
+#endif  // CELLCHECK_TESTER_BLOCK_KERNELS_H_

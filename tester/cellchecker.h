@@ -1,0 +1,90 @@
+// The test engine: owns the two banks of the test area, the pass and error
+// counters and every memory test. It never prints; a front-end derives from it
+// and supplies the status and error hooks.
+#ifndef CELLCHECK_TESTER_CELLCHECKER_H_
+#define CELLCHECK_TESTER_CELLCHECKER_H_
+
+#include <cstdint>
+
+using u32 = uint32_t;
+using u64 = uint64_t;
+
+// Results of init and initNoAlloc.
+enum InitResult : int {
+  kInitOk = 0,
+  kInitNoBankA = 1,  // init: the first bank could not be obtained
+  kInitNoBankB = 2,  // init: the second bank could not be obtained
+  // A bank would hold fewer than kMinWordsPerBank words: the area is refused
+  // and the tester keeps no bank.
+  kInitAreaTooSmall = 3,
+};
+
+// The smallest bank the tests can run on: the copy tests move a bank less up
+// to 1024 words, and the repeating-pattern test writes a 1023-word block.
+constexpr u64 kMinWordsPerBank = 1024;
+
+class Cellchecker {
+ public:
+  Cellchecker();
+
+  // Obtains one bank (malloc by default; null on failure).
+  virtual u32* allocate(u64 bytes);
+  // Gives back one bank (free by default).
+  virtual void releaseMemory(u32* p);
+  // Word pair `index` differs.
+  virtual void report(u64 index);
+  // Word indexA of bank A differs from word indexB of bank B, which should
+  // hold the same value; either may be the faulty one.
+  virtual void report(u64 indexA, u64 indexB);
+  // The words at a and b should hold the same value but do not.
+  virtual void report(u32* a, u32* b);
+  virtual void logOut(const char* text);
+  // Does not release the banks.
+  virtual ~Cellchecker();
+  virtual void statusMessage(const char* text) = 0;
+
+  // Hands over an area the caller obtained: bank A is its first half, bank B
+  // starts at its middle (rounded down to a whole word). Then pre-tests both
+  // banks. Returns kInitOk, or kInitAreaTooSmall without touching the area.
+  int initNoAlloc(u64 sizeBytes, char* area);
+  // The same, with the banks obtained through allocate(). Returns kInitOk,
+  // kInitNoBankA, kInitNoBankB or kInitAreaTooSmall; on failure the tester
+  // holds no bank.
+  int init(u64 sizeBytes);
+  // Releases the banks and returns to the empty state.
+  void cleanup();
+
+  // Both banks together, in MiB.
+  u64 MB() const { return wordsPerBank >> 17; }
+  float percentCoverage() const;
+  // Reports every pair bankA[startA + k], bankB[startB + k] that differs, in
+  // ascending order of k, through report(indexA, indexB).
+  void findAndReportErrors(u64 startA, u64 startB, u64 count);
+
+  void seedRand(unsigned seed);
+
+  // The tests. None may run before initNoAlloc or init succeeded.
+  void runTestBanksAllRand();
+  int runTestBanksRepRand(int banks);
+  int runTestBanksRepRandWorker(u64 blockWords, u64 words, u32* bank);
+  int runCopyTest();
+  int runCopyTestB();
+  void runDecayTest();
+  void testWriteSpeed(u64 lag);
+  void multiTestDispatch();
+
+  u32 errorCount;
+  u32* bankA;
+  u32* bankB;
+  u64 wordsPerBank;
+  u64 passCount;
+
+ private:
+  void preTest();
+};
+
+// Coverage in percent: 2000 passes are 100 %. Computed in double, narrowed to
+// float; the progress line and the error messages use the same value.
+float coverageOf(u64 passCount);
+
+#endif  // CELLCHECK_TESTER_CELLCHECKER_H_
