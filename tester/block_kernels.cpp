@@ -43,8 +43,8 @@ int memCmpFast(const uint32_t* a, const uint32_t* b, uint64_t count) {
     const __m128i d1 = _mm_xor_si128(load128(a + 4), load128(b + 4));
     const __m128i d2 = _mm_xor_si128(load128(a + 8), load128(b + 8));
     const __m128i d3 = _mm_xor_si128(load128(a + 12), load128(b + 12));
-    wide = _mm_or_si128(wide, _mm_or_si128(_mm_or_si128(d0, d1),
-                                           _mm_or_si128(d2, d3)));
+    wide = _mm_or_si128(
+        wide, _mm_or_si128(_mm_or_si128(d0, d1), _mm_or_si128(d2, d3)));
   }
   uint32_t lanes[4];
   _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), wide);

@@ -87,4 +87,7 @@ class Cellchecker {
 // float; the progress line and the error messages use the same value.
 float coverageOf(u64 passCount);
 
+// The block length of the repeating-pattern test for a bank of this size.
+u64 repeatingBlockWords(u64 wordsPerBank);
+
 #endif  // CELLCHECK_TESTER_CELLCHECKER_H_

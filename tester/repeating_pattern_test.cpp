@@ -8,17 +8,13 @@
 #include "tester/cellchecker.h"
 #include "tester/pattern_generator.h"
 
-namespace {
-
-// Block lengths: 1023 words for small banks, 224095 words once a bank holds
-// two of those. Neither is a power of two.
-constexpr u64 kShortBlockWords = 1023;
-constexpr u64 kLongBlockWords = 224095;
-
-u64 blockWordsFor(u64 wordsPerBank) {
-  return wordsPerBank / 2 >= kLongBlockWords ? kLongBlockWords
-                                             : kShortBlockWords;
+u64 repeatingBlockWords(u64 wordsPerBank) {
+  // 1023 words for small banks, 224095 once a bank holds two of those, and
+  // so for every bank of 2^32 words or more.
+  return wordsPerBank / 2 >= 224095 ? 224095 : 1023;
 }
+
+namespace {
 
 // bank[k] = bank[k - blockWords] for k from blockWords to words - 1, strictly
 // forward: a 16-byte group is read only after every word of it has received
@@ -26,8 +22,8 @@ u64 blockWordsFor(u64 wordsPerBank) {
 void repeatBlock(u32* bank, u64 blockWords, u64 words) {
   u64 k = blockWords;
   for (; k + 4 <= words; k += 4) {
-    const __m128i group =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(bank + k - blockWords));
+    const __m128i group = _mm_loadu_si128(
+        reinterpret_cast<const __m128i*>(bank + k - blockWords));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bank + k), group);
   }
   for (; k < words; ++k) bank[k] = bank[k - blockWords];
@@ -37,7 +33,7 @@ void repeatBlock(u32* bank, u64 blockWords, u64 words) {
 
 int Cellchecker::runTestBanksRepRand(int banks) {
   ++passCount;
-  const u64 blockWords = blockWordsFor(wordsPerBank);
+  const u64 blockWords = repeatingBlockWords(wordsPerBank);
   runTestBanksRepRandWorker(blockWords, wordsPerBank, bankA);
   if (banks >= 2) runTestBanksRepRandWorker(blockWords, wordsPerBank, bankB);
   return 0;

@@ -104,23 +104,24 @@ TEST(ConsoleReporterDerivedTest, ReportsCallTheOverriddenNotifyError) {
             "source)\n\r");
 }
 
-TEST(ConsoleReporterPreTestTest, RepeatingPatternMismatchesAreNotShownOrCounted) {
+TEST(ConsoleReporterPreTestTest,
+     RepeatingPatternMismatchesAreNotShownOrCounted) {
   if (!StuckBit::available()) GTEST_SKIP() << "no hardware watchpoints";
   std::vector<u32> area(2 * 4096);
   CellcheckerDos tester;
   // A stuck bit in the repetitions of bank A, against what is written there
   // after the same seed: the pre-test sees a mismatch.
   tester.seedRand(1);
-  ASSERT_EQ(tester.initNoAlloc(area.size() * 4,
-                               reinterpret_cast<char*>(area.data())),
-            kInitOk);
+  ASSERT_EQ(
+      tester.initNoAlloc(area.size() * 4, reinterpret_cast<char*>(area.data())),
+      kInitOk);
   StuckBit fault(&area[3000], 3, (area[3000] >> 3 & 1) == 0);
   tester.seedRand(1);
 
   ConsoleCapture console;
-  ASSERT_EQ(tester.initNoAlloc(area.size() * 4,
-                               reinterpret_cast<char*>(area.data())),
-            kInitOk);
+  ASSERT_EQ(
+      tester.initNoAlloc(area.size() * 4, reinterpret_cast<char*>(area.data())),
+      kInitOk);
   EXPECT_NE(area[3000], area[3000 - 1023]);
   EXPECT_EQ(console.take(), "\n\rPreparing and pre-testing memory...\n\r");
   EXPECT_EQ(tester.errorCount, 0u);

@@ -35,15 +35,14 @@ TEST_P(SeedNumberTest, GivesTheKnownTableAndDraws) {
 
 INSTANTIATE_TEST_SUITE_P(
     KnownSeeds, SeedNumberTest,
-    ::testing::Values(
-        SeedCase{0,
-                 3336226508u,
-                 {644556933u, 1760777507u, 3365330207u, 1711925664u,
-                  2603468954u, 800566519u}},
-        SeedCase{45435243,
-                 347302498u,
-                 {780520928u, 503592317u, 2898600777u, 3379311479u,
-                  2590367944u, 2229671779u}}));
+    ::testing::Values(SeedCase{0,
+                               3336226508u,
+                               {644556933u, 1760777507u, 3365330207u,
+                                1711925664u, 2603468954u, 800566519u}},
+                      SeedCase{45435243,
+                               347302498u,
+                               {780520928u, 503592317u, 2898600777u,
+                                3379311479u, 2590367944u, 2229671779u}}));
 
 TEST(PatternGeneratorTest, SeedZeroTableEntriesAndStateAfterSixDraws) {
   seedRandNumber(0);

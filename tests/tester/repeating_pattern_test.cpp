@@ -96,6 +96,13 @@ TEST(RepeatingPatternTest, BlockLengthDependsOnTheBankSize) {
   }
 }
 
+TEST(RepeatingPatternTest, HugeBanksUseTheLongBlock) {
+  for (u64 words :
+       {u64{1} << 32, (u64{1} << 32) + 448189, u64{1} << 40, ~u64{0}}) {
+    EXPECT_EQ(repeatingBlockWords(words), kLongBlock) << words;
+  }
+}
+
 TEST(RepeatingPatternWorkerTest, ABankNoLongerThanTheBlockIsOnlyFilled) {
   struct Case {
     u64 words;
@@ -105,9 +112,8 @@ TEST(RepeatingPatternWorkerTest, ABankNoLongerThanTheBlockIsOnlyFilled) {
     std::vector<u32> bank(c.words + 1, kSentinel);
     RecordingTester tester;
     seedRandNumber(3);
-    EXPECT_EQ(tester.runTestBanksRepRandWorker(kShortBlock, c.words,
-                                               bank.data()),
-              0);
+    EXPECT_EQ(
+        tester.runTestBanksRepRandWorker(kShortBlock, c.words, bank.data()), 0);
     EXPECT_EQ(tester.passCount, 0u) << "the worker counts nothing";
     if (c.copied == 1) {
       EXPECT_EQ(bank[kShortBlock], bank[0]);
