@@ -64,13 +64,22 @@ class Cellchecker {
   void seedRand(unsigned seed);
 
   // The tests. None may run before initNoAlloc or init succeeded.
+  // Fills both banks with one stream of draws, then reports every pair that
+  // differs, in ascending order.
   void runTestBanksAllRand();
   int runTestBanksRepRand(int banks);
   int runTestBanksRepRandWorker(u64 blockWords, u64 words, u32* bank);
+  // Copy bank B into bank A (A) or bank A into bank B (B) at a random
+  // displacement, then report each differing pair by both indices. 1 when
+  // the blocks differed, else 0.
   int runCopyTest();
   int runCopyTestB();
+  // Probes 1024 x 1024 random pairs, each compared before it is rewritten.
   void runDecayTest();
+  // Writes 1024 random pairs and compares each `lag` writes later; a lag
+  // above 1024 acts as 1024.
   void testWriteSpeed(u64 lag);
+  // Runs the next test of a fixed 41-call rotation.
   void multiTestDispatch();
 
   u32 errorCount;
@@ -89,5 +98,10 @@ float coverageOf(u64 passCount);
 
 // The block length of the repeating-pattern test for a bank of this size.
 u64 repeatingBlockWords(u64 wordsPerBank);
+
+// The pair the decay test probes for one nextRand64 value. Banks of up to
+// 2^32 words use only its low half; larger banks use all 64 bits, so that
+// every word of them is probed.
+u64 decayProbePosition(u64 draw, u64 wordsPerBank);
 
 #endif  // CELLCHECK_TESTER_CELLCHECKER_H_

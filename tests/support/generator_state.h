@@ -1,0 +1,27 @@
+// The pattern generator's state, to check how many draws a test made.
+#ifndef CELLCHECK_TESTS_SUPPORT_GENERATOR_STATE_H_
+#define CELLCHECK_TESTS_SUPPORT_GENERATOR_STATE_H_
+
+#include <cstdint>
+#include <vector>
+
+#include "tester/pattern_generator.h"
+
+// Entries 0 to 100: the generator's whole state.
+inline std::vector<uint32_t> generatorState() {
+  return {randTable, randTable + 101};
+}
+
+// True when the generator stands exactly `draws` draws after a seeding with
+// `seed`. Reseeds and draws to find out: call it after the run under test.
+inline bool standsDrawsAfterSeed(uint64_t draws, unsigned seed) {
+  const std::vector<uint32_t> now = generatorState();
+  seedRandNumber(seed);
+  {
+    RandDraws loop;
+    for (uint64_t n = 0; n < draws; ++n) loop.nextRand();
+  }
+  return generatorState() == now;
+}
+
+#endif  // CELLCHECK_TESTS_SUPPORT_GENERATOR_STATE_H_
