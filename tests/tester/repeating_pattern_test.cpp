@@ -5,6 +5,8 @@
 
 #include "tester/cellchecker.h"
 #include "tester/pattern_generator.h"
+#include "tests/support/bank_pair.h"
+#include "tests/support/generator_state.h"
 #include "tests/support/recording_tester.h"
 #include "tests/support/stuck_bits.h"
 
@@ -12,41 +14,14 @@ namespace {
 
 constexpr u64 kShortBlock = 1023;
 constexpr u64 kLongBlock = 224095;
-constexpr u32 kSentinel = 0xC0FFEE00;
-
-// How many draws the generator made since it was seeded with `seed`: the
-// state is compared with a fresh sequence drawn step by step.
-u64 drawsSinceSeed(unsigned seed, u64 limit) {
-  const std::vector<u32> now(randTable, randTable + 101);
-  seedRandNumber(seed);
-  for (u64 n = 0; n <= limit; ++n) {
-    if (std::equal(now.begin(), now.end(), randTable)) return n;
-    nextRand();
-  }
-  return ~u64{0};
-}
-
-// Two banks in one vector, each with a sentinel word after its end.
-struct Banks {
-  explicit Banks(u64 perBank)
-      : words(perBank), memory(2 * (perBank + 1), kSentinel) {}
-  u32* a() { return memory.data(); }
-  u32* b() { return memory.data() + words + 1; }
-  bool sentinelsIntact() const {
-    return memory[words] == kSentinel && memory.back() == kSentinel;
-  }
-  u64 words;
-  std::vector<u32> memory;
-};
-
 TEST(RepeatingPatternTest, CleanBankIsTheFirstBlockRepeated) {
-  Banks banks(2046);
+  BankPair banks(2046);
   RecordingTester tester;
   tester.useBanks(banks.a(), banks.b(), 2046);
   seedRandNumber(5);
   tester.runTestBanksRepRand(1);
 
-  EXPECT_EQ(drawsSinceSeed(5, 3000), kShortBlock);
+  EXPECT_TRUE(standsDrawsAfterSeed(kShortBlock, 5));
   seedRandNumber(5);
   for (u64 k = 0; k < kShortBlock; ++k) ASSERT_EQ(banks.a()[k], nextRand());
   for (u64 k = kShortBlock; k < 2046; ++k) {
@@ -58,7 +33,7 @@ TEST(RepeatingPatternTest, CleanBankIsTheFirstBlockRepeated) {
 
 TEST(RepeatingPatternTest, BankArgumentChoosesTheBanksAndOnePassIsCounted) {
   for (int banksArg : {2, 7, 1, 0, -3}) {
-    Banks banks(3000);
+    BankPair banks(3000);
     RecordingTester tester;
     tester.useBanks(banks.a(), banks.b(), 3000);
     tester.passCount = 10;
@@ -67,8 +42,8 @@ TEST(RepeatingPatternTest, BankArgumentChoosesTheBanksAndOnePassIsCounted) {
 
     const bool both = banksArg >= 2;
     EXPECT_EQ(tester.passCount, 11u);
-    EXPECT_EQ(drawsSinceSeed(11, 3000), both ? 2 * kShortBlock : kShortBlock);
-    EXPECT_EQ(banks.b()[0] != kSentinel, both) << banksArg;
+    EXPECT_TRUE(standsDrawsAfterSeed(both ? 2 * kShortBlock : kShortBlock, 11));
+    EXPECT_EQ(banks.b()[0] != 0, both) << banksArg;
     if (both) {
       // Bank B's block continues the sequence that filled bank A's.
       seedRandNumber(11);
@@ -85,12 +60,12 @@ TEST(RepeatingPatternTest, BlockLengthDependsOnTheBankSize) {
     u64 blockWords;
   };
   for (Case c : {Case{448189, kShortBlock}, Case{448190, kLongBlock}}) {
-    Banks banks(c.wordsPerBank);
+    BankPair banks(c.wordsPerBank);
     RecordingTester tester;
     tester.useBanks(banks.a(), banks.b(), c.wordsPerBank);
     seedRandNumber(2);
     tester.runTestBanksRepRand(1);
-    EXPECT_EQ(drawsSinceSeed(2, kLongBlock), c.blockWords) << c.wordsPerBank;
+    EXPECT_TRUE(standsDrawsAfterSeed(c.blockWords, 2)) << c.wordsPerBank;
     EXPECT_EQ(banks.a()[c.blockWords], banks.a()[0]);
     EXPECT_TRUE(tester.addresses.empty());
   }
@@ -109,7 +84,7 @@ TEST(RepeatingPatternWorkerTest, ABankNoLongerThanTheBlockIsOnlyFilled) {
     u64 copied;
   };
   for (Case c : {Case{kShortBlock, 0}, Case{kShortBlock + 1, 1}}) {
-    std::vector<u32> bank(c.words + 1, kSentinel);
+    std::vector<u32> bank(c.words + 1, BankPair::kSentinel);
     RecordingTester tester;
     seedRandNumber(3);
     EXPECT_EQ(
@@ -118,7 +93,7 @@ TEST(RepeatingPatternWorkerTest, ABankNoLongerThanTheBlockIsOnlyFilled) {
     if (c.copied == 1) {
       EXPECT_EQ(bank[kShortBlock], bank[0]);
     }
-    EXPECT_EQ(bank[c.words], kSentinel);
+    EXPECT_EQ(bank[c.words], BankPair::kSentinel);
   }
 }
 
@@ -149,7 +124,7 @@ class RepeatingPatternFaultTest : public ::testing::Test {
 };
 
 TEST_F(RepeatingPatternFaultTest, WrongWordOfTheFirstBlockIsCarriedUnseen) {
-  Banks banks(5000);
+  BankPair banks(5000);
   RecordingTester tester;
   tester.useBanks(banks.a(), banks.b(), 5000);
   u32* word = &banks.a()[100];
@@ -165,7 +140,7 @@ TEST_F(RepeatingPatternFaultTest, WrongWordOfTheFirstBlockIsCarriedUnseen) {
 }
 
 TEST_F(RepeatingPatternFaultTest, WrongWordLaterGivesOneReportWithItsSource) {
-  Banks banks(5000);
+  BankPair banks(5000);
   RecordingTester tester;
   tester.useBanks(banks.a(), banks.b(), 5000);
   const u64 j = 2 * kShortBlock + 17;
@@ -179,7 +154,7 @@ TEST_F(RepeatingPatternFaultTest, WrongWordLaterGivesOneReportWithItsSource) {
 }
 
 TEST_F(RepeatingPatternFaultTest, OnlyEveryOtherMismatchOfAPassIsReported) {
-  Banks banks(8000);
+  BankPair banks(8000);
   RecordingTester tester;
   tester.useBanks(banks.a(), banks.b(), 8000);
   const u64 js[] = {1500, 2600, 3900, 5100};
@@ -197,7 +172,7 @@ TEST_F(RepeatingPatternFaultTest, OnlyEveryOtherMismatchOfAPassIsReported) {
 }
 
 TEST_F(RepeatingPatternFaultTest, EachBankStartsItsOwnAlternation) {
-  Banks banks(5000);
+  BankPair banks(5000);
   RecordingTester tester;
   tester.useBanks(banks.a(), banks.b(), 5000);
   seedRandNumber(kSeed);
