@@ -11,4 +11,17 @@ cmake --build build -j "$(nproc)"
 file build/app/cellcheck | grep -q 'statically linked' ||
   { echo "build/app/cellcheck is not statically linked" >&2; exit 1; }
 
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+# No test may change the host's memory tunables: the program writes these
+# when it boots, and the tests must only ever reach a fake of them.
+tunables() { cat /proc/sys/vm/overcommit_memory /proc/sys/vm/overcommit_ratio \
+  /proc/sys/vm/min_free_kbytes; }
+before=$(tunables)
+status=0
+ctest --test-dir build --output-on-failure -j "$(nproc)" || status=$?
+if [ "$(tunables)" != "$before" ]; then
+  echo "the tests changed the host's /proc/sys/vm tunables:" >&2
+  echo "before: $before" >&2
+  echo "after:  $(tunables)" >&2
+  exit 1
+fi
+exit "$status"

@@ -1,0 +1,142 @@
+// The test schedule: a fixed opening sequence that ends in a speed score,
+// then batches of decay, copy and random bank tests that grow by a factor of
+// 1.4, for ever, with the progress line before every test. Written for any
+// tester type with the members it calls, so tests can run it against a
+// recording tester and a fake clock; the program runs it on its global
+// console tester with the real clock.
+#ifndef CELLCHECK_APP_SCHEDULE_H_
+#define CELLCHECK_APP_SCHEDULE_H_
+
+#include <cstdint>
+#include <utility>
+
+#include "console/cprintf.h"
+#include "console/progress_line.h"
+
+// The first batch's size; each next one is 1.4 times it, truncated.
+constexpr uint64_t kFirstBatchSize = 10;
+// A batch runs at most this many decay tests, however large it grows.
+constexpr uint64_t kMaxDecayTestsPerBatch = 100;
+// The fixed seed of the write-speed tests.
+constexpr unsigned kWriteSpeedSeed = 45435243;
+
+template <class Tester>
+class Schedule {
+ public:
+  Schedule(Tester& tester, Clock now)
+      : tester_(tester), now_(now), progress_(tester.errorCount, now) {}
+
+  // The opening sequence, once: a random bank test (bank B equal to bank A
+  // after the pre-test gave each its own data), the write-speed tests, the
+  // timed quick and copy tests, the speed score and the notice that full
+  // testing begins; the generator is then reseeded from the clock.
+  void runOpening();
+
+  // One batch of `size`; returns the next batch's size.
+  uint64_t runBatch(uint64_t size);
+
+  // Never returns: the machine is switched off to end testing.
+  [[noreturn]] void runForever() {
+    runOpening();
+    for (uint64_t size = kFirstBatchSize;;) size = runBatch(size);
+  }
+
+ private:
+  void showProgress() {
+    progress_.printStats(tester_.percentCoverage(),
+                         static_cast<int>(tester_.errorCount), '#');
+  }
+  void printSpeedScore(uint32_t startTime);
+
+  Tester& tester_;
+  Clock now_;
+  ProgressLine progress_;
+};
+
+template <class Tester>
+void Schedule<Tester>::runOpening() {
+  tester_.runTestBanksAllRand();
+  tester_.seedRand(kWriteSpeedSeed);
+  cprintf("\n\r Running fast write tests...");
+  // Lags 0, 255, 254, ..., 1, forty times over.
+  for (uint64_t n = 10240; n >= 1; --n) tester_.testWriteSpeed(n % 256);
+
+  cprintf("\n\r Running quick serial tests 0..9:\n");
+  const uint32_t startTime = static_cast<uint32_t>(now_());
+  for (int i = 0; i < 10; ++i) {
+    tester_.runTestBanksAllRand();
+    cprintf("\r Finished quick test %i.", i);
+  }
+  cprintf("\n\r Running copy tests 0..19:\n\r\n\r");
+  for (int j = 0; j < 20; ++j) {
+    tester_.runCopyTest();
+    tester_.runCopyTestB();
+    cprintf("\r Finished copy test %i", j);
+    // The copy tests leave the banks equal only at a displacement; a
+    // random bank test after each group of five makes them equal again.
+    if (j % 5 == 4) tester_.runTestBanksAllRand();
+  }
+  cprintf("\n\r Cleaning up...");
+  tester_.runTestBanksAllRand();
+  printSpeedScore(startTime);
+
+  cprintf(
+      "\n\rBaseline = 100 (Phenom 9750 2.4GHz, DDR2 5300; 200 would mean "
+      "your machine is\n\rtwice as fast). Use this to see if overclocking "
+      "has sped up this computer, OR \n\rhow much faster it is than a "
+      "typical 2009 system.");
+  cprintf(
+      "\n\nFull testing of RAM begins now - turn off machine or reboot to "
+      "end.\n\r\nRun to 100%% coverage for a complete test that checks all "
+      "possible \ndependencies between pairs of memory locations. On "
+      "machines with >32GB\nthis may take prohibitively long, in which case "
+      "we recommend running\novernight, which is sufficient to detect all "
+      "but the most unlikely\nof errors. Running overnight is recommended in "
+      "any case, in order to\ncatch intermittent errors, even if it means "
+      "going above 100%% coverage.\nWe strongly recommend running overnight "
+      "for an extremely thorough test. \n\nNote: Any errors found will be "
+      "reported immediately.\n\r");
+  tester_.seedRand(static_cast<unsigned>(now_()));
+  progress_.setStartTime(static_cast<uint32_t>(now_()));
+}
+
+template <class Tester>
+void Schedule<Tester>::printSpeedScore(uint32_t startTime) {
+  // Words of one bank per second over the timed stretch, scaled so that
+  // the reference machine scores 100. The same second at both ends gives
+  // an infinite score, which prints as such.
+  const int64_t elapsed =
+      static_cast<int64_t>(now_()) - static_cast<int64_t>(startTime);
+  const double score = static_cast<double>(tester_.wordsPerBank) /
+                       static_cast<double>(elapsed) / 26800.0;
+  cprintf("\n\r\n\r Cellcheck Ratemark64 (mixed CPU/RAM benchmark): %.1f",
+          score);
+}
+
+template <class Tester>
+uint64_t Schedule<Tester>::runBatch(uint64_t size) {
+  const uint64_t decayTests =
+      size < kMaxDecayTestsPerBatch ? size : kMaxDecayTestsPerBatch;
+  for (uint64_t k = 0; k < decayTests; ++k) {
+    showProgress();
+    tester_.runDecayTest();
+  }
+  // The decay tests count no pass of their own; the batch counts one.
+  ++tester_.passCount;
+  for (uint64_t r = size; r >= 1; --r) {
+    showProgress();
+    tester_.runCopyTest();
+    showProgress();
+    tester_.runCopyTestB();
+    if (r % 8 == 4) {
+      showProgress();
+      tester_.runTestBanksAllRand();
+    }
+  }
+  // The next batch's decay tests need bank B equal to bank A again.
+  showProgress();
+  tester_.runTestBanksAllRand();
+  return static_cast<uint64_t>(static_cast<double>(size) * 1.4);
+}
+
+#endif  // CELLCHECK_APP_SCHEDULE_H_

@@ -1,0 +1,154 @@
+#include "app/startup.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "console/cprintf.h"
+#include "sysmem/memory_probe.h"
+
+namespace {
+
+// Only kernel messages more urgent than errors reach the console while the
+// tests run.
+constexpr int kConsoleLogLevel = 3;
+
+constexpr int kClearingLineFeeds = 55;
+
+unsigned long long inMiB(u64 bytes) { return bytes / kMiB; }
+
+// The smallest measurement that still gives a test area of kMinAreaBytes:
+// the reserve is one MiB at that size.
+constexpr u64 kMinAvailableBytes = kMinAreaBytes + kSystemMarginBytes + kMiB;
+
+void printStopped() {
+  cprintf("Cellcheck has stopped; switch the machine off.\n");
+}
+
+// Kernel tuning. Strict accounting (mode 2) makes the kernel refuse a
+// commitment it cannot back, so a request fails cleanly instead of the
+// process being killed later, and the measurement's search finds the
+// largest block that can be committed. With strict accounting the ratio is
+// the share of RAM that may be committed in all: 100 lets one process
+// commit all of it, less than that would leave RAM untested (and 0 lets
+// nothing be committed at all: not even the measurement's fork succeeds).
+// The smallest free reserve (4 KiB) leaves the most memory to the test.
+void tuneKernel(Kernel& kernel) {
+  procSet(kernel.path(ProcFile::kOvercommit), "2");
+  procSet(kernel.path(ProcFile::kOvercommitRatio), "100");
+  procSet(kernel.path(ProcFile::kMinFree), "4");
+}
+
+// Takes the test area: `size` bytes, or less when the kernel will not give
+// that much, down to kMinAreaBytes; null when not even that is granted. A
+// smaller area is said on the console.
+char* takeArea(Kernel& kernel, u64* size) {
+  const u64 wanted = *size;
+  char* area;
+  while ((area = kernel.allocateArea(*size)) == nullptr) {
+    if (*size == kMinAreaBytes) {
+      cprintf(
+          "The kernel would not give even %llu MiB for the test area "
+          "(%llu MiB were wanted).\n",
+          inMiB(kMinAreaBytes), inMiB(wanted));
+      return nullptr;
+    }
+    // One sixteenth less each time: a few dozen tries from any size.
+    *size -= *size / 16;
+    if (*size < kMinAreaBytes) *size = kMinAreaBytes;
+  }
+  if (*size != wanted) {
+    cprintf("The kernel would not give %llu MiB; testing %llu MiB.\n",
+            inMiB(wanted), inMiB(*size));
+  }
+  return area;
+}
+
+}  // namespace
+
+u64 testAreaSize(u64 available) {
+  const double mib = static_cast<double>(available >> 20);
+  const double reserve = ceil(mib * 0.0003);
+  const double rest = static_cast<double>(available) - reserve * 1048576.0;
+  if (rest <= static_cast<double>(kSystemMarginBytes)) return 0;
+  return static_cast<u64>(rest) - kSystemMarginBytes;
+}
+
+void printRamAmount(u64 installedKiB, u64 physPages, u64 pageSize) {
+  const double installed = static_cast<double>(installedKiB) / 1024.0 / 1024.0;
+  const double mapped = static_cast<double>(physPages) / 1048576.0 *
+                        static_cast<double>(pageSize);
+  double shown = installed;
+  // On big machines, a figure well below what meminfo claims means RAM was
+  // lost before the kernel could use it; both are shown.
+  if (installed >= 16.0) {
+    const double adjusted = mapped / 0.98 / 1024.0;
+    if (round(installed) > round(adjusted)) {
+      cprintf("(premap: %1.2f) ", installed);
+      shown = adjusted;
+    }
+  }
+  cprintf("Amount of RAM mapped by BIOS: %1.2f GB\n", shown);
+}
+
+StartupResult startUp(Kernel& kernel, Cellchecker& tester) {
+  // Run by mistake from a shell, the program must not touch the tunables or
+  // take the workstation's memory.
+  if (!kernel.isInit()) {
+    fprintf(stderr,
+            "cellcheck: not started: it runs as the first process (PID 1) "
+            "of its own boot image, so boot that image to test RAM.\n");
+    return StartupResult::kNotInit;
+  }
+  // The measuring child reports its progress here; it outlives the child
+  // however the child ends.
+  volatile u64* shared = kernel.mapSharedWord();
+
+  for (int i = 0; i < kClearingLineFeeds; ++i) cprintf("\n");
+  cprintf("Cellcheck RAM tester\n");
+  cprintf("Made by the Cellcheck developers. It tests until you switch off.\n");
+  kernel.mountProc();
+
+  u64 installedKiB = kMemInstalled(kernel);
+  const u64 physPages = kernel.physPages();
+  const u64 pageSize = kernel.pageSize();
+  // Without meminfo's figure, the pages the kernel manages are the best
+  // figure left (a little less than installed: the kernel's own part is
+  // not in it).
+  if (installedKiB == 0) installedKiB = physPages * pageSize / 1024;
+  printRamAmount(installedKiB, physPages, pageSize);
+  cprintf(
+      "Note that some RAM may be missing if your BIOS creates a 'RAM hole' "
+      "below 4GB,\nor if your video card shares system memory (this is very "
+      "common on motherboards with built-in video). Other plug-in hardware "
+      "can also reserve system memory, \nthough typically only a few MB. Your "
+      "BIOS may allow you to adjust these options.\n");
+
+  cprintf("Init");
+  tuneKernel(kernel);
+  cprintf("ializing");
+  const u64 available =
+      shared == nullptr ? 0 : calcAvailableRam(kernel, shared);
+  cprintf(".\n");
+  kernel.setConsoleLogLevel(kConsoleLogLevel);
+
+  if (shared == nullptr) {
+    cprintf("No shared page for the memory measurement: nothing measured.\n");
+  }
+  u64 size = testAreaSize(available);
+  if (size < kMinAreaBytes) {
+    cprintf(
+        "Not enough memory to test: %llu MiB could be obtained, at least "
+        "%llu MiB are needed (%llu MiB to test, the rest for the system).\n",
+        inMiB(available), inMiB(kMinAvailableBytes), inMiB(kMinAreaBytes));
+    printStopped();
+    return StartupResult::kStopped;
+  }
+  char* area = takeArea(kernel, &size);
+  if (area == nullptr) {
+    printStopped();
+    return StartupResult::kStopped;
+  }
+  tester.initNoAlloc(size, area);
+  cprintf("\x1b[?25l");
+  return StartupResult::kReady;
+}

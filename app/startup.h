@@ -1,0 +1,45 @@
+// Start-up: from the first line of main until the test area is in the
+// tester's hands and the cursor is hidden. Clears the screen, shows the
+// banner and the RAM the kernel has mapped, tunes the kernel's memory
+// accounting, measures how much memory can really be used, takes almost all
+// of it in one block and has the tester pre-test it.
+#ifndef CELLCHECK_APP_STARTUP_H_
+#define CELLCHECK_APP_STARTUP_H_
+
+#include "sysmem/kernel.h"
+#include "tester/cellchecker.h"
+
+enum class StartupResult {
+  // The tester holds the test area: testing can begin.
+  kReady,
+  // Not the first process of the system: nothing was changed, a line on
+  // standard error says why. main exits with an error.
+  kNotInit,
+  // Testing cannot start; the screen says why. The first process must not
+  // exit (the kernel would panic), so main waits for ever.
+  kStopped,
+};
+
+StartupResult startUp(Kernel& kernel, Cellchecker& tester);
+
+constexpr u64 kMiB = u64{1} << 20;
+// Kept back from the measured memory for the kernel and this program, on
+// top of a reserve of 0.03 % of it.
+constexpr u64 kSystemMarginBytes = 28 * kMiB;
+// The smallest test area worth testing. Any machine this kernel boots on
+// has far more; less means the measurement went wrong, and a test of a few
+// MiB would pass for a test of the machine's RAM.
+constexpr u64 kMinAreaBytes = 16 * kMiB;
+static_assert(kMinAreaBytes / 8 >= kMinWordsPerBank,
+              "the smallest area must give banks the tests can run on");
+
+// The test area for `available` measured bytes: less the reserve (0.03 % of
+// the whole MiB, rounded up to a MiB) and less kSystemMarginBytes. 0 when
+// `available` does not even cover those.
+u64 testAreaSize(u64 available);
+
+// The amount line, with the "(premap: ...)" text before it when the kernel
+// mapped visibly less than meminfo claims on machines of 16 GiB or more.
+void printRamAmount(u64 installedKiB, u64 physPages, u64 pageSize);
+
+#endif  // CELLCHECK_APP_STARTUP_H_

@@ -1,0 +1,51 @@
+#include "console/progress_line.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "console/cprintf.h"
+
+namespace {
+
+constexpr int kBarCells = 50;
+constexpr char kSpinner[] = "\\/";
+
+}  // namespace
+
+ProgressLine::ProgressLine(const uint32_t& summaryErrors, Clock now)
+    : summaryErrors_(summaryErrors), now_(std::move(now)) {}
+
+void ProgressLine::printStats(float coverage, int errors, char fill) {
+  const int pct = static_cast<int>(coverage) % 100;
+  if (pct < oldI_) {
+    const int cycle = summaryCycle_++;
+    if (cycle % 10 == 0) {
+      const double hours =
+          static_cast<double>(static_cast<int64_t>(now_()) -
+                              static_cast<int64_t>(startTime_)) /
+          3600.0;
+      cprintf("\n\rSummary: tested for %.1f hours, with %i errors found.\n\r",
+              hours, static_cast<int>(summaryErrors_));
+    } else {
+      // The old line's spinner gives way to a blank and the line stays.
+      cprintf("\b \n");
+    }
+  } else {
+    cprintf("\r");
+  }
+  oldI_ = pct;
+
+  // The line is built whole and written with one flush, so the screen
+  // never shows half of it. The longest float and int leave the text well
+  // under 128 bytes before the bar.
+  char line[256];
+  int length = snprintf(line, 128, "%5.f%% coverage, %2d errors [",
+                        static_cast<double>(coverage), errors);
+  for (int j = 0; j < kBarCells; ++j)
+    line[length++] = j <= pct / 2 ? fill : '-';
+  line[length++] = ']';
+  toggler_ ^= 1;
+  line[length++] = kSpinner[toggler_];
+  fwrite(line, 1, static_cast<size_t>(length), stdout);
+  fflush(stdout);
+}

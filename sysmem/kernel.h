@@ -1,0 +1,67 @@
+// The one seam between Cellcheck and the kernel it runs on. Start-up and the
+// memory probing make every kernel-facing call through it: the real program
+// uses LinuxKernel, the tests a fake that reports chosen figures, points the
+// /proc paths at files of their own and can make the measurement's fork or
+// allocation fail.
+#ifndef CELLCHECK_SYSMEM_KERNEL_H_
+#define CELLCHECK_SYSMEM_KERNEL_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+
+using u64 = uint64_t;
+
+// The /proc files that start-up reads and writes.
+enum class ProcFile {
+  kMeminfo,          // read: the RAM the kernel has mapped
+  kOvercommit,       // written: the commit accounting mode
+  kOvercommitRatio,  // written: the share of RAM that may be committed
+  kMinFree,          // written: the free memory the kernel keeps back
+};
+
+class Kernel {
+ public:
+  virtual ~Kernel() = default;
+
+  // True when this process is the first one of the system (PID 1), as it is
+  // when it boots as the init of its image.
+  virtual bool isInit() = 0;
+  // Mounts the proc file system on /proc. A failure (already mounted, no
+  // right to) is silent: whoever reads /proc notices.
+  virtual void mountProc() = 0;
+  // Only kernel messages more urgent than `level` reach the console from now
+  // on, and kernel logging to the console is switched on. Silent on failure.
+  virtual void setConsoleLogLevel(int level) = 0;
+
+  // The physical pages the kernel manages, the page size in bytes, and the
+  // pages free right now.
+  virtual u64 physPages() = 0;
+  virtual u64 pageSize() = 0;
+  virtual u64 freePages() = 0;
+
+  // Where `file` is; the callers open it with standard file I/O.
+  virtual const char* path(ProcFile file) = 0;
+
+  // One 64-bit word that a forked child and its parent share: what the child
+  // stores there, the parent sees. Null when it cannot be made.
+  virtual volatile u64* mapSharedWord() = 0;
+
+  // The memory measurement's process control, as fork, waitpid and _exit:
+  // forkChild returns 0 in the child, the child's id in the parent and a
+  // negative number when no child could be made. waitChild returns once that
+  // child has ended, whether it exited or was killed. endChild ends the
+  // child at once, without the parent's exit handlers or output buffers.
+  virtual pid_t forkChild() = 0;
+  virtual void waitChild(pid_t child) = 0;
+  [[noreturn]] virtual void endChild() = 0;
+
+  // The measuring child's block of `bytes`: committed memory, not yet
+  // touched, or null when the kernel will not commit that much. Never freed
+  // (the child's end gives it back).
+  virtual char* allocateProbe(u64 bytes) = 0;
+  // The test area: `bytes` of committed memory or null. Never freed.
+  virtual char* allocateArea(u64 bytes) = 0;
+};
+
+#endif  // CELLCHECK_SYSMEM_KERNEL_H_

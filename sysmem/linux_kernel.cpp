@@ -1,0 +1,103 @@
+#include "sysmem/linux_kernel.h"
+
+#include <sys/klog.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace {
+
+// klogctl actions.
+constexpr int kSyslogConsoleOn = 7;
+constexpr int kSyslogConsoleLevel = 8;
+
+constexpr u64 kHugePageBytes = u64{2} << 20;
+
+}  // namespace
+
+bool LinuxKernel::isInit() { return getpid() == 1; }
+
+void LinuxKernel::mountProc() {
+  // A boot image may lack the mount point; making it is harmless when it is
+  // there.
+  mkdir("/proc", 0555);
+  mount("/proc", "/proc", "proc", 0, "");
+}
+
+void LinuxKernel::setConsoleLogLevel(int level) {
+  klogctl(kSyslogConsoleLevel, nullptr, level);
+  klogctl(kSyslogConsoleOn, nullptr, 0);
+}
+
+u64 LinuxKernel::physPages() {
+  return static_cast<u64>(sysconf(_SC_PHYS_PAGES));
+}
+
+u64 LinuxKernel::pageSize() { return static_cast<u64>(sysconf(_SC_PAGESIZE)); }
+
+u64 LinuxKernel::freePages() {
+  return static_cast<u64>(sysconf(_SC_AVPHYS_PAGES));
+}
+
+const char* LinuxKernel::path(ProcFile file) {
+  switch (file) {
+    case ProcFile::kMeminfo:
+      return "/proc/meminfo";
+    case ProcFile::kOvercommit:
+      return "/proc/sys/vm/overcommit_memory";
+    case ProcFile::kOvercommitRatio:
+      return "/proc/sys/vm/overcommit_ratio";
+    case ProcFile::kMinFree:
+      return "/proc/sys/vm/min_free_kbytes";
+  }
+  return "";
+}
+
+volatile u64* LinuxKernel::mapSharedWord() {
+  void* word = mmap(nullptr, sizeof(u64), PROT_READ | PROT_WRITE,
+                    MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  return word == MAP_FAILED ? nullptr : static_cast<volatile u64*>(word);
+}
+
+pid_t LinuxKernel::forkChild() { return fork(); }
+
+void LinuxKernel::waitChild(pid_t child) {
+  while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+void LinuxKernel::endChild() { _exit(0); }
+
+char* LinuxKernel::allocateProbe(u64 bytes) {
+  return static_cast<char*>(malloc(bytes));
+}
+
+char* LinuxKernel::allocateArea(u64 bytes) {
+  void* area = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return nullptr;
+  const HugePageRange huge =
+      innerHugePages(reinterpret_cast<uintptr_t>(area), bytes);
+  // Only advice: without huge pages the area works as well, just slower.
+  if (huge.length != 0) {
+    madvise(reinterpret_cast<void*>(huge.begin), huge.length, MADV_HUGEPAGE);
+  }
+  return static_cast<char*>(area);
+}
+
+void LinuxKernel::haltForever() {
+  // The first process gets no signal it has not asked for, so pause never
+  // returns; the loop is for certainty.
+  for (;;) pause();
+}
+
+HugePageRange innerHugePages(uintptr_t start, u64 bytes) {
+  const uintptr_t begin = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  const uintptr_t end = (start + bytes) & ~(kHugePageBytes - 1);
+  return end > begin ? HugePageRange{begin, end - begin} : HugePageRange{0, 0};
+}

@@ -1,0 +1,205 @@
+#include "app/schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tester/cellchecker.h"
+#include "tests/support/console_capture.h"
+
+namespace {
+
+// Stands in for the tester: counts passes as the real tests do and marks
+// each test on the console as "<X>", so the transcript shows the tests
+// between the schedule's own lines and progress lines.
+struct ScheduleRecorder {
+  u32 errorCount = 0;
+  u64 passCount = 1;  // the pre-test's pass
+  u64 wordsPerBank = 2143158272;
+  std::vector<u64> lags;
+  std::vector<unsigned> seeds;
+
+  float percentCoverage() const { return coverageOf(passCount); }
+  void runTestBanksAllRand() { count("<R>"); }
+  void runCopyTest() { count("<A>"); }
+  void runCopyTestB() { count("<B>"); }
+  void runDecayTest() { cprintf("<D>"); }
+  void testWriteSpeed(u64 lag) {
+    lags.push_back(lag);
+    cprintf("<W>");
+  }
+  void seedRand(unsigned seed) {
+    seeds.push_back(seed);
+    cprintf("<S>");
+  }
+
+ private:
+  void count(const char* mark) {
+    ++passCount;
+    cprintf("%s", mark);
+  }
+};
+
+// The transcript of batches with every progress line as "P" and every test
+// as its letter; anything else between the tests shows as "?".
+std::string trace(const std::string& transcript) {
+  static const std::regex progress(
+      "(\r|\b \n|\n\rSummary: [^\r]*\n\r) *[0-9]+% coverage, +[0-9]+ errors "
+      "\\[[#-]{50}\\][/\\\\]");
+  std::string out;
+  size_t at = 0;
+  while (at < transcript.size()) {
+    const size_t mark = transcript.find('<', at);
+    const std::string between = transcript.substr(at, mark - at);
+    if (!between.empty()) {
+      out += std::regex_match(between, progress) ? "P" : "?";
+    }
+    if (mark == std::string::npos) break;
+    out += transcript[mark + 1];
+    at = mark + 3;
+  }
+  return out;
+}
+
+std::string repeat(const std::string& piece, u64 times) {
+  std::string out;
+  for (u64 i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+// A clock that gives the scripted seconds in turn, then the last one again.
+class ScheduleTest : public ::testing::Test {
+ protected:
+  ScheduleRecorder tester;
+  std::deque<time_t> times{1000, 1100, 5000, 5001};
+  Schedule<ScheduleRecorder> schedule{tester, [this] {
+                                        const time_t t = times.front();
+                                        if (times.size() > 1) times.pop_front();
+                                        return t;
+                                      }};
+  ConsoleCapture console;
+};
+
+const char kNotice[] =
+    "\n\rBaseline = 100 (Phenom 9750 2.4GHz, DDR2 5300; 200 would mean your "
+    "machine is\n\rtwice as fast). Use this to see if overclocking has sped "
+    "up this computer, OR \n\rhow much faster it is than a typical 2009 "
+    "system."
+    "\n\nFull testing of RAM begins now - turn off machine or reboot to "
+    "end.\n\r\nRun to 100% coverage for a complete test that checks all "
+    "possible \ndependencies between pairs of memory locations. On machines "
+    "with >32GB\nthis may take prohibitively long, in which case we "
+    "recommend running\novernight, which is sufficient to detect all but the "
+    "most unlikely\nof errors. Running overnight is recommended in any case, "
+    "in order to\ncatch intermittent errors, even if it means going above "
+    "100% coverage.\nWe strongly recommend running overnight for an "
+    "extremely thorough test. \n\nNote: Any errors found will be reported "
+    "immediately.\n\r";
+
+TEST_F(ScheduleTest, OpeningSequenceRunsInOrderAndScoresTheTimedStretch) {
+  schedule.runOpening();
+
+  std::string quick, copies;
+  for (int i = 0; i < 10; ++i) {
+    quick += "<R>\r Finished quick test " + std::to_string(i) + ".";
+  }
+  for (int j = 0; j < 20; ++j) {
+    copies += "<A><B>\r Finished copy test " + std::to_string(j);
+    if (j % 5 == 4) copies += "<R>";
+  }
+  EXPECT_EQ(console.take(),
+            "<R><S>\n\r Running fast write tests..." + repeat("<W>", 10240) +
+                "\n\r Running quick serial tests 0..9:\n" + quick +
+                "\n\r Running copy tests 0..19:\n\r\n\r" + copies +
+                "\n\r Cleaning up...<R>"
+                // 2,143,158,272 words in 100 s
+                "\n\r\n\r Cellcheck Ratemark64 (mixed CPU/RAM benchmark): "
+                "799.7" +
+                kNotice + "<S>");
+
+  ASSERT_EQ(tester.lags.size(), 10240u);
+  EXPECT_EQ((std::vector<u64>(tester.lags.begin(), tester.lags.begin() + 3)),
+            (std::vector<u64>{0, 255, 254}));
+  EXPECT_EQ((std::vector<u64>(tester.lags.end() - 2, tester.lags.end())),
+            (std::vector<u64>{2, 1}));
+  EXPECT_EQ(std::count(tester.lags.begin(), tester.lags.end(), 0u), 40);
+  // The write-speed tests' fixed seed, then the clock after the notice.
+  EXPECT_EQ(tester.seeds, (std::vector<unsigned>{45435243, 5000}));
+  EXPECT_EQ(tester.passCount, 57u);
+}
+
+TEST_F(ScheduleTest, NoTimeElapsedGivesAnInfiniteScoreAndGoesOn) {
+  times = {1000, 1000, 5000, 5001};
+  schedule.runOpening();
+  EXPECT_NE(console.take().find("(mixed CPU/RAM benchmark): inf\n\rBaseline"),
+            std::string::npos);
+  EXPECT_EQ(tester.seeds.back(), 5000u);
+}
+
+TEST_F(ScheduleTest, FirstTwoBatchesFollowTheWorkedExample) {
+  schedule.runOpening();
+  console.take();
+  tester.errorCount = 2;
+
+  EXPECT_EQ(schedule.runBatch(kFirstBatchSize), 14u);
+  const std::string first = console.take();
+  // The first line shows 57 passes as 3 % and the errors found so far.
+  const std::string firstLine =
+      "\b \n    3% coverage,  2 errors [##" + std::string(48, '-') + "]/<D>";
+  EXPECT_EQ(first.substr(0, firstLine.size()), firstLine);
+  EXPECT_EQ(trace(first), repeat("PD", 10) + repeat("PAPB", 6) + "PAPBPR" +
+                              repeat("PAPB", 3) + "PR");
+  EXPECT_EQ(tester.passCount, 80u);
+
+  EXPECT_EQ(schedule.runBatch(14), 19u);
+  EXPECT_EQ(trace(console.take()), repeat("PD", 14) + repeat("PAPB", 2) +
+                                       "PAPBPR" + repeat("PAPB", 7) + "PAPBPR" +
+                                       repeat("PAPB", 3) + "PR");
+  EXPECT_EQ(tester.passCount, 112u);
+}
+
+TEST_F(ScheduleTest, BatchesGrowByFourTenthsWithTheDecayTestsCapped) {
+  const std::vector<u64> sizes{10,  14,  19,  26,  36,  50,   70,   98,  137,
+                               191, 267, 373, 522, 730, 1021, 1429, 2000};
+  tester.passCount = 57;  // as after the opening sequence
+  u64 size = kFirstBatchSize;
+  for (size_t k = 0; k < sizes.size(); ++k) {
+    ASSERT_EQ(size, sizes[k]);
+    const u64 passesBefore = tester.passCount;
+    const u64 next = schedule.runBatch(size);
+    const std::string shown = trace(console.take());
+    const u64 decay = std::count(shown.begin(), shown.end(), 'D');
+    const u64 random = std::count(shown.begin(), shown.end(), 'R');
+    const u64 copies = std::count(shown.begin(), shown.end(), 'A');
+    EXPECT_EQ(decay, size < 137 ? size : 100) << size;
+    EXPECT_EQ(copies, size) << size;
+    EXPECT_EQ(random, (size + 4) / 8 + 1) << size;
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), 'P'),
+              static_cast<long>(decay + 2 * copies + random));
+    EXPECT_EQ(shown.find('?'), std::string::npos);
+    EXPECT_EQ(tester.passCount - passesBefore, 2 * size + (size + 4) / 8 + 2);
+    // 100 % coverage is 2000 passes, reached in the eleventh batch.
+    if (size == 267) {
+      EXPECT_LT(passesBefore, 2000u);
+      EXPECT_GE(tester.passCount, 2000u);
+    }
+    size = next;
+  }
+  EXPECT_EQ(size, 2800u);
+}
+
+TEST_F(ScheduleTest, ExtraRandomBankTestsFollowTheCopyPairsOfFourModEight) {
+  schedule.runBatch(20);
+  const std::string shown = trace(console.take());
+  const std::string copyPart = shown.substr(shown.find("PA"));
+  // r = 20 down to 1: after r = 20, 12 and 4.
+  EXPECT_EQ(copyPart, "PAPBPR" + repeat("PAPB", 7) + "PAPBPR" +
+                          repeat("PAPB", 7) + "PAPBPR" + repeat("PAPB", 3) +
+                          "PR");
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console/cellchecker_dos.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/fake_kernel.h"
+
+namespace {
+
+TEST(TestAreaSizeTest, KeepsTheReserveAndTheSystemMargin) {
+  struct Case {
+    u64 available;
+    u64 size;
+  };
+  for (Case c : {
+           // 16 GiB: reserve 5 MiB (4.9152 up).
+           Case{17179869184, 17145266176},
+           Case{u64{8} << 30, 8557428736},  // reserve 3 MiB
+           Case{u64{4} << 30, 4263510016},  // reserve 2 MiB
+           // The extra 64 KiB count in the size, not in the reserve.
+           Case{1073807360, 1043398656},
+           Case{45 * kMiB, 16 * kMiB},
+           // Not above the margins: no area rather than a wrapped size.
+           Case{29 * kMiB, 0},
+           Case{29 * kMiB - 65536, 0},
+           Case{0, 0},
+       }) {
+    EXPECT_EQ(testAreaSize(c.available), c.size) << c.available;
+  }
+}
+
+TEST(PrintRamAmountTest, ShowsThePremapFigureOnlyWhenRamWentMissing) {
+  struct Case {
+    u64 installedKiB;
+    u64 mappedMiB;
+    const char* line;
+  };
+  for (Case c : {
+           Case{8388608, 8000, "Amount of RAM mapped by BIOS: 8.00 GB\n"},
+           // 16 GiB of which 15000 MiB mapped: 14.947 GiB rounds to 15.
+           Case{16777216, 15000,
+                "(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 GB\n"},
+           // 15.94 rounds to 16, not less than 16.
+           Case{16777216, 16000, "Amount of RAM mapped by BIOS: 16.00 GB\n"},
+           // Below 16 GiB the mapped figure is not looked at.
+           Case{524160, 1, "Amount of RAM mapped by BIOS: 0.50 GB\n"},
+       }) {
+    ConsoleCapture console;
+    printRamAmount(c.installedKiB, c.mappedMiB * 256, 4096);
+    EXPECT_EQ(console.take(), c.line);
+  }
+}
+
+const std::string kNote =
+    "Note that some RAM may be missing if your BIOS creates a 'RAM hole' "
+    "below 4GB,\nor if your video card shares system memory (this is very "
+    "common on motherboards with built-in video). Other plug-in hardware "
+    "can also reserve system memory, \nthough typically only a few MB. Your "
+    "BIOS may allow you to adjust these options.\n";
+
+const std::string kMeminfo16GiB =
+    "MemTotal: 16000000 kB\nDirectMap4k: 10240 kB\n"
+    "DirectMap2M: 2086912 kB\nDirectMap1G: 14680064 kB\n";
+
+// Everything start-up prints up to "Init", given the amount line.
+std::string opening(const std::string& amountLine) {
+  return std::string(55, '\n') +
+         "Cellcheck RAM tester\n"
+         "Made by the Cellcheck developers. It tests until you switch off.\n" +
+         amountLine + kNote + "Init";
+}
+
+// The fake lets the child find 64 MiB: after the reserve (1 MiB) and the
+// system margin (28 MiB), 35 MiB are tested.
+class StartUpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kernel.write(ProcFile::kMeminfo, kMeminfo16GiB);
+    kernel.write(ProcFile::kOvercommit, "0\n");
+    kernel.write(ProcFile::kOvercommitRatio, "50\n");
+    kernel.write(ProcFile::kMinFree, "67584\n");
+    kernel.physPageCount = 15000 * 256;  // 15000 MiB mapped
+  }
+
+  FakeKernel kernel;
+  CellcheckerDos tester;
+};
+
+TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
+  EXPECT_EQ(console.take(),
+            opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 "
+                    "GB\n") +
+                "ializing....\n"
+                "\n\rPreparing and pre-testing memory...\n\r"
+                "\x1b[?25l");
+
+  EXPECT_EQ(kernel.mounts, 1);
+  EXPECT_EQ(kernel.read(ProcFile::kOvercommit), "2");
+  EXPECT_EQ(kernel.read(ProcFile::kOvercommitRatio), "100");
+  EXPECT_EQ(kernel.read(ProcFile::kMinFree), "4");
+  EXPECT_EQ(kernel.consoleLogLevel, 3);
+  ASSERT_EQ(kernel.areaRequests, std::vector<u64>{35 * kMiB});
+  EXPECT_EQ(tester.wordsPerBank, 35 * kMiB / 8);
+  EXPECT_EQ(reinterpret_cast<char*>(tester.bankB) -
+                reinterpret_cast<char*>(tester.bankA),
+            static_cast<long>(35 * kMiB / 2));
+  EXPECT_EQ(tester.passCount, 1u);
+  EXPECT_EQ(tester.errorCount, 0u);
+}
+
+TEST_F(StartUpTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {
+  kernel.makeUnopenable(ProcFile::kOvercommitRatio);
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
+  const std::string transcript = console.take();
+  const std::string init =
+      "InitERROR " + std::string(kernel.path(ProcFile::kOvercommitRatio)) +
+      "ializing....\n";
+  EXPECT_NE(transcript.find(init), std::string::npos) << transcript;
+  EXPECT_EQ(kernel.read(ProcFile::kOvercommit), "2");
+  EXPECT_EQ(kernel.read(ProcFile::kMinFree), "4");
+}
+
+TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
+  kernel.makeUnopenable(ProcFile::kMeminfo);
+  kernel.physPageCount = 457 * 256;
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
+  EXPECT_EQ(console.take(), opening("Amount of RAM mapped by BIOS: 0.45 GB\n") +
+                                "ializing....\n"
+                                "\n\rPreparing and pre-testing memory...\n\r"
+                                "\x1b[?25l");
+}
+
+void expectNoArea(const Cellchecker& tester) {
+  EXPECT_EQ(tester.bankA, nullptr);
+  EXPECT_EQ(tester.wordsPerBank, 0u);
+  EXPECT_EQ(tester.passCount, 0u);
+}
+
+TEST_F(StartUpTest, TooLittleMemoryStopsWithWhatWasFoundAndWhatIsNeeded) {
+  struct Case {
+    const char* name;
+    u64 freeMiB;
+    bool forkFails;
+    const char* found;
+  };
+  for (Case c : {Case{"44 MiB leave 15 MiB to test", 44, false, "44"},
+                 Case{"no child, nothing measured", 64, true, "0"}}) {
+    SCOPED_TRACE(c.name);
+    FakeKernel small;
+    small.freePageCount = c.freeMiB * 256;
+    small.forkFails = c.forkFails;
+    ConsoleCapture console;
+    ASSERT_EQ(startUp(small, tester), StartupResult::kStopped);
+    const std::string transcript = console.take();
+    const std::string tail =
+        std::string("Not enough memory to test: ") + c.found +
+        " MiB could be obtained, at least 45 MiB are needed (16 MiB to "
+        "test, the rest for the system).\n"
+        "Cellcheck has stopped; switch the machine off.\n";
+    ASSERT_GE(transcript.size(), tail.size());
+    EXPECT_EQ(transcript.substr(transcript.size() - tail.size()), tail);
+    EXPECT_TRUE(small.areaRequests.empty());
+    expectNoArea(tester);
+  }
+}
+
+TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
+  kernel.areaLimit = 30 * kMiB;
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
+  // 35 MiB less a sixteenth each time until granted.
+  std::vector<u64> sizes{35 * kMiB};
+  while (sizes.back() > kernel.areaLimit) {
+    sizes.push_back(sizes.back() - sizes.back() / 16);
+  }
+  ASSERT_EQ(kernel.areaRequests, sizes);
+  EXPECT_EQ(tester.wordsPerBank, sizes.back() / 8 & ~u64{1});
+  EXPECT_NE(console.take().find("ializing....\nThe kernel would not give 35 "
+                                "MiB; testing 28 MiB.\n\n\rPreparing"),
+            std::string::npos);
+}
+
+TEST_F(StartUpTest, AnAreaRefusedDownToTheFloorStops) {
+  kernel.areaLimit = 16 * kMiB - 1;
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester), StartupResult::kStopped);
+  ASSERT_GE(kernel.areaRequests.size(), 2u);
+  EXPECT_EQ(kernel.areaRequests.front(), 35 * kMiB);
+  EXPECT_EQ(kernel.areaRequests.back(), 16 * kMiB);
+  for (size_t i = 1; i < kernel.areaRequests.size(); ++i) {
+    EXPECT_LT(kernel.areaRequests[i], kernel.areaRequests[i - 1]);
+  }
+  const std::string transcript = console.take();
+  EXPECT_NE(transcript.find("ializing....\nThe kernel would not give even 16 "
+                            "MiB for the test area (35 MiB were wanted).\n"
+                            "Cellcheck has stopped; switch the machine off.\n"),
+            std::string::npos)
+      << transcript;
+  expectNoArea(tester);
+}
+
+TEST_F(StartUpTest, NoSharedWordMeansNoMeasurementAndAStop) {
+  kernel.sharedWordFails = true;
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester), StartupResult::kStopped);
+  const std::string transcript = console.take();
+  EXPECT_NE(transcript.find("Initializing.\nNo shared page for the memory "
+                            "measurement: nothing measured.\nNot enough "
+                            "memory to test: 0 MiB"),
+            std::string::npos)
+      << transcript;
+  expectNoArea(tester);
+}
+
+// Standard error of the test process, captured into a memory file.
+class ErrorCapture {
+ public:
+  ErrorCapture() : file_(tmpfile()), saved_(dup(STDERR_FILENO)) {
+    fflush(stderr);
+    dup2(fileno(file_), STDERR_FILENO);
+  }
+  ~ErrorCapture() {
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+    fclose(file_);
+  }
+  std::string take() {
+    fflush(stderr);
+    std::string text;
+    rewind(file_);
+    for (int c; (c = fgetc(file_)) != EOF;) text += static_cast<char>(c);
+    return text;
+  }
+
+ private:
+  FILE* file_;
+  int saved_;
+};
+
+TEST_F(StartUpTest, NotTheFirstProcessChangesNothing) {
+  kernel.init = false;
+  ConsoleCapture console;
+  ErrorCapture errors;
+  ASSERT_EQ(startUp(kernel, tester), StartupResult::kNotInit);
+  EXPECT_EQ(errors.take(),
+            "cellcheck: not started: it runs as the first process (PID 1) of "
+            "its own boot image, so boot that image to test RAM.\n");
+  EXPECT_EQ(console.take(), "");
+  EXPECT_EQ(kernel.read(ProcFile::kOvercommit), "0\n");
+  EXPECT_EQ(kernel.read(ProcFile::kOvercommitRatio), "50\n");
+  EXPECT_EQ(kernel.read(ProcFile::kMinFree), "67584\n");
+  EXPECT_EQ(kernel.mounts, 0);
+  EXPECT_EQ(kernel.consoleLogLevel, -1);
+  EXPECT_EQ(kernel.sharedWords, 0);
+  EXPECT_TRUE(kernel.areaRequests.empty());
+  expectNoArea(tester);
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+#include "tests/support/fake_kernel.h"
+
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const char* const kNames[] = {"meminfo", "overcommit_memory",
+                              "overcommit_ratio", "min_free_kbytes"};
+
+int indexOf(ProcFile file) { return static_cast<int>(file); }
+
+}  // namespace
+
+FakeKernel::FakeKernel() {
+  char folder[] = "/tmp/cellcheck-fake-kernel-XXXXXX";
+  if (mkdtemp(folder) == nullptr) abort();
+  folder_ = folder;
+  for (int i = 0; i < 4; ++i) paths_[i] = folder_ + "/" + kNames[i];
+}
+
+FakeKernel::~FakeKernel() {
+  for (const auto& mapping : mappings_) munmap(mapping.first, mapping.second);
+  for (const std::string& file : paths_) unlink(file.c_str());
+  rmdir(folder_.c_str());
+}
+
+std::string FakeKernel::read(ProcFile file) const {
+  std::string text;
+  FILE* f = fopen(paths_[indexOf(file)].c_str(), "r");
+  if (f == nullptr) return text;
+  for (int c; (c = fgetc(f)) != EOF;) text += static_cast<char>(c);
+  fclose(f);
+  return text;
+}
+
+void FakeKernel::write(ProcFile file, const std::string& text) {
+  FILE* f = fopen(paths_[indexOf(file)].c_str(), "w");
+  if (f == nullptr) abort();
+  fputs(text.c_str(), f);
+  fclose(f);
+}
+
+void FakeKernel::makeUnopenable(ProcFile file) {
+  paths_[indexOf(file)] = folder_ + "/missing/" + kNames[indexOf(file)];
+}
+
+const char* FakeKernel::path(ProcFile file) {
+  return paths_[indexOf(file)].c_str();
+}
+
+volatile u64* FakeKernel::mapSharedWord() {
+  ++sharedWords;
+  if (sharedWordFails) return nullptr;
+  void* word = mmap(nullptr, sizeof(u64), PROT_READ | PROT_WRITE,
+                    MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (word == MAP_FAILED) abort();
+  mappings_.emplace_back(word, sizeof(u64));
+  return static_cast<volatile u64*>(word);
+}
+
+pid_t FakeKernel::forkChild() {
+  if (forkFails) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    // A child made to die half way leaves no core file behind.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+  }
+  return child;
+}
+
+void FakeKernel::waitChild(pid_t child) {
+  while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+void FakeKernel::endChild() { _exit(0); }
+
+char* FakeKernel::allocateProbe(u64 bytes) {
+  // Runs in the child: what it changes here stays there.
+  if (probeRefusals > 0) {
+    --probeRefusals;
+    return nullptr;
+  }
+  void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return nullptr;
+  if (probeUsableBytes != 0 && probeUsableBytes < bytes) {
+    mprotect(static_cast<char*>(block) + probeUsableBytes,
+             bytes - probeUsableBytes, PROT_NONE);
+  }
+  return static_cast<char*>(block);
+}
+
+char* FakeKernel::allocateArea(u64 bytes) {
+  areaRequests.push_back(bytes);
+  if (bytes > areaLimit) return nullptr;
+  void* area = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) abort();
+  mappings_.emplace_back(area, bytes);
+  return static_cast<char*>(area);
+}

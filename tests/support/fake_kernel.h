@@ -1,0 +1,70 @@
+// A kernel for tests: chosen memory figures, /proc files that are ordinary
+// files in a temporary folder, and a memory measurement that really forks
+// but whose child sees only a small free-memory figure and can be made to
+// fail or die half way. Nothing reaches the host's kernel settings.
+#ifndef CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
+#define CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sysmem/kernel.h"
+
+class FakeKernel : public Kernel {
+ public:
+  static constexpr u64 kPageBytes = 4096;
+  static constexpr u64 kMiB = u64{1} << 20;
+
+  FakeKernel();
+  ~FakeKernel() override;
+  FakeKernel(const FakeKernel&) = delete;
+  FakeKernel& operator=(const FakeKernel&) = delete;
+
+  // What the kernel reports and does; tests change these before a run.
+  bool init = true;
+  u64 physPageCount = 16 * kMiB / kPageBytes * 1024;  // 16 GiB
+  u64 freePageCount = 64 * kMiB / kPageBytes;         // 64 MiB
+  bool sharedWordFails = false;
+  bool forkFails = false;
+  // The measuring child's first requests that are refused.
+  u64 probeRefusals = 0;
+  // When not 0: the child's block has only this many usable bytes; touching
+  // the rest kills the child (SIGSEGV), as the out-of-memory killer would.
+  u64 probeUsableBytes = 0;
+  // Test area requests above this many bytes are refused.
+  u64 areaLimit = ~u64{0};
+
+  // What the program did.
+  int mounts = 0;
+  int consoleLogLevel = -1;  // -1: never set
+  int sharedWords = 0;
+  std::vector<u64> areaRequests;
+
+  // The /proc files: their contents (empty when missing), new contents, and
+  // a file that cannot be opened at all (its folder does not exist).
+  std::string read(ProcFile file) const;
+  void write(ProcFile file, const std::string& text);
+  void makeUnopenable(ProcFile file);
+
+  bool isInit() override { return init; }
+  void mountProc() override { ++mounts; }
+  void setConsoleLogLevel(int level) override { consoleLogLevel = level; }
+  u64 physPages() override { return physPageCount; }
+  u64 pageSize() override { return kPageBytes; }
+  u64 freePages() override { return freePageCount; }
+  const char* path(ProcFile file) override;
+  volatile u64* mapSharedWord() override;
+  pid_t forkChild() override;
+  void waitChild(pid_t child) override;
+  [[noreturn]] void endChild() override;
+  char* allocateProbe(u64 bytes) override;
+  char* allocateArea(u64 bytes) override;
+
+ private:
+  std::string folder_;
+  std::string paths_[4];
+  std::vector<std::pair<void*, u64>> mappings_;
+};
+
+#endif  // CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
