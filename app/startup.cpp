@@ -102,6 +102,10 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester) {
   // The measuring child reports its progress here; it outlives the child
   // however the child ends.
   volatile u64* shared = kernel.mapSharedWord();
+  // Quiet the kernel before the screen is cleared: its late boot messages
+  // and the out-of-memory killer's report on the measuring child (which is
+  // how the measurement may end) would break up the start-up lines.
+  kernel.setConsoleLogLevel(kConsoleLogLevel);
 
   for (int i = 0; i < kClearingLineFeeds; ++i) cprintf("\n");
   cprintf("Cellcheck RAM tester\n");
@@ -129,7 +133,6 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester) {
   const u64 available =
       shared == nullptr ? 0 : calcAvailableRam(kernel, shared);
   cprintf(".\n");
-  kernel.setConsoleLogLevel(kConsoleLogLevel);
 
   if (shared == nullptr) {
     cprintf("No shared page for the memory measurement: nothing measured.\n");
@@ -148,6 +151,10 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester) {
     printStopped();
     return StartupResult::kStopped;
   }
+  // Not in the tester's own messages, but the one figure that says how much
+  // of the machine's RAM this run covers.
+  cprintf("Test area: %llu MiB of the %llu MiB obtainable\n", inMiB(size),
+          inMiB(available));
   tester.initNoAlloc(size, area);
   cprintf("\x1b[?25l");
   return StartupResult::kReady;

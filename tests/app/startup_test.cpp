@@ -99,6 +99,7 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
             opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 "
                     "GB\n") +
                 "ializing....\n"
+                "Test area: 35 MiB of the 64 MiB obtainable\n"
                 "\n\rPreparing and pre-testing memory...\n\r"
                 "\x1b[?25l");
 
@@ -136,6 +137,7 @@ TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
   ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
   EXPECT_EQ(console.take(), opening("Amount of RAM mapped by BIOS: 0.45 GB\n") +
                                 "ializing....\n"
+                                "Test area: 35 MiB of the 64 MiB obtainable\n"
                                 "\n\rPreparing and pre-testing memory...\n\r"
                                 "\x1b[?25l");
 }
@@ -185,8 +187,10 @@ TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
   }
   ASSERT_EQ(kernel.areaRequests, sizes);
   EXPECT_EQ(tester.wordsPerBank, sizes.back() / 8 & ~u64{1});
-  EXPECT_NE(console.take().find("ializing....\nThe kernel would not give 35 "
-                                "MiB; testing 28 MiB.\n\n\rPreparing"),
+  EXPECT_NE(console.take().find(
+                "ializing....\nThe kernel would not give 35 "
+                "MiB; testing 28 MiB.\nTest area: 28 MiB of the 64 MiB "
+                "obtainable\n\n\rPreparing"),
             std::string::npos);
 }
 
