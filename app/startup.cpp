@@ -24,14 +24,16 @@ void printStopped() {
   cprintf("Cellcheck has stopped; switch the machine off.\n");
 }
 
-// Kernel tuning. Strict accounting (mode 2) makes the kernel refuse a
-// commitment it cannot back, so a request fails cleanly instead of the
-// process being killed later, and the measurement's search finds the
-// largest block that can be committed. With strict accounting the ratio is
-// the share of RAM that may be committed in all: 100 lets one process
-// commit all of it, less than that would leave RAM untested (and 0 lets
-// nothing be committed at all: not even the measurement's fork succeeds).
-// The smallest free reserve (4 KiB) leaves the most memory to the test.
+// Kernel tuning. Strict accounting (mode 2) with a commit limit of all RAM
+// (ratio 100): no process is promised more memory than the machine has, so
+// the measuring child's search stops at the largest block that fits, and the
+// test area, sized from what the child really touched, is granted. The
+// kernel counts its own holdings in that RAM, so the child may be promised a
+// little more than it can touch; on bigger machines the out-of-memory killer
+// then ends it near the end of its zeroing, and the blocks it finished are
+// the measurement. A ratio of 0 allows no commitment at all (not even the
+// child's fork); a lower ratio would leave RAM untested. The smallest free
+// reserve the kernel accepts (4 KiB) leaves the most memory to the test.
 void tuneKernel(Kernel& kernel) {
   procSet(kernel.path(ProcFile::kOvercommit), "2");
   procSet(kernel.path(ProcFile::kOvercommitRatio), "100");
