@@ -32,8 +32,8 @@ void printStopped() {
 // little more than it can touch; on bigger machines the out-of-memory killer
 // then ends it near the end of its zeroing, and the blocks it finished are
 // the measurement. A ratio of 0 allows no commitment at all (not even the
-// child's fork); a lower ratio would leave RAM untested. The smallest free
-// reserve the kernel accepts (4 KiB) leaves the most memory to the test.
+// child's fork); a lower ratio would leave RAM untested. A free reserve
+// of 4 KiB, next to nothing, leaves the most memory to the test.
 void tuneKernel(Kernel& kernel) {
   procSet(kernel.path(ProcFile::kOvercommit), "2");
   procSet(kernel.path(ProcFile::kOvercommitRatio), "100");
