@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/need-packages.sh g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev file
+scripts/need-packages.sh g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev file \
+  python3 qemu-system-x86 ovmf
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$(nproc)"
@@ -24,4 +25,9 @@ if [ "$(tunables)" != "$before" ]; then
   echo "after:  $(tunables)" >&2
   exit 1
 fi
-exit "$status"
+[ "$status" -eq 0 ] || exit "$status"
+
+# The boot image, and the end-to-end tests that boot it in QEMU and read its
+# console (a few minutes; logs in build/e2e/).
+image/build.sh build/app/cellcheck build/image
+tests/e2e/run.py build/image

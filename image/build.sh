@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the boot image around the static cellcheck binary, into OUT:
+#   vmlinuz, initramfs.img   kernel and initramfs (for QEMU's direct boot)
+#   cellcheck.iso            hybrid ISO: BIOS and UEFI, CD and USB stick
+#   netboot/                 kernel, initramfs and iPXE script for a TFTP/HTTP server
+#   cache/                   the downloaded kernel, kept between builds
+# Two builds from the same binary and kernel give the same bytes.
+# Usage: image/build.sh BINARY OUT
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+binary=$1
+out=$2
+
+"$here/../scripts/need-packages.sh" python3 grub-common grub-pc-bin \
+  grub-efi-amd64-bin xorriso mtools faketime
+
+mkdir -p "$out"
+kernel=$("$here/kernel.sh" "$out/cache")
+cp "$kernel" "$out/vmlinuz"
+python3 "$here/initramfs.py" "$binary" "$out/initramfs.img"
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+mkdir -p "$stage/boot/grub"
+cp "$here/grub.cfg" "$stage/boot/grub/grub.cfg"
+cp "$out/vmlinuz" "$out/initramfs.img" "$stage/boot/"
+# grub-mkrescue stamps the clock into the FAT image of the EFI loader, the
+# GRUB images' search UUID and the volume; faketime fixes them all. xorriso
+# then gives every file one date and derives the GPT GUIDs from the volume
+# date instead of drawing them at random.
+TZ=UTC faketime -f '2024-01-01 00:00:00' \
+  grub-mkrescue --output="$out/cellcheck.iso" "$stage" -- \
+  -volume_date all_file_dates 2024010100000000 \
+  -boot_image any gpt_disk_guid=volume_date_uuid \
+  >"$stage.log" 2>&1 || { cat "$stage.log" >&2; rm -f "$stage.log"; exit 1; }
+rm -f "$stage.log"
+
+mkdir -p "$out/netboot"
+cp "$out/vmlinuz" "$out/initramfs.img" "$here/cellcheck.ipxe" "$out/netboot/"

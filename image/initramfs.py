@@ -1,0 +1,58 @@
+#!/usr/bin/python3
+"""Writes the boot image's initramfs: a gzip-compressed newc cpio archive whose
+/init is the given static binary.
+
+Written here rather than with a cpio tool so that it needs no root (the archive
+carries a /dev/console device node) and gives the same bytes on every build:
+fixed owners, times and inode numbers, no host file metadata.
+
+Usage: initramfs.py BINARY OUTPUT
+"""
+import gzip
+import stat
+import sys
+
+# Kept in this order: a directory comes before what it holds.
+# /dev/console gives /init its standard streams even with a kernel whose own
+# built-in archive lacks it; /proc is where the program mounts procfs.
+ENTRIES = [
+    ("dev", stat.S_IFDIR | 0o755, None),
+    ("dev/console", stat.S_IFCHR | 0o600, (5, 1)),
+    ("proc", stat.S_IFDIR | 0o555, None),
+    ("init", stat.S_IFREG | 0o755, None),
+]
+
+
+def pad4(data):
+    return data + b"\0" * (-len(data) % 4)
+
+
+def member(ino, name, mode, rdev=(0, 0), data=b""):
+    fields = [ino, mode, 0, 0, 1, 0, len(data), 0, 0, rdev[0], rdev[1],
+              len(name) + 1, 0]  # uid, gid, mtime and device all zero
+    header = b"070701" + b"".join(b"%08X" % f for f in fields)
+    return pad4(header + name.encode() + b"\0") + pad4(data)
+
+
+def archive(init_binary):
+    parts = []
+    for ino, (name, mode, rdev) in enumerate(ENTRIES, start=1):
+        data = init_binary if name == "init" else b""
+        parts.append(member(ino, name, mode, rdev or (0, 0), data))
+    parts.append(member(0, "TRAILER!!!", 0))
+    return b"".join(parts)
+
+
+def main():
+    binary_path, output_path = sys.argv[1:]
+    with open(binary_path, "rb") as f:
+        cpio = archive(f.read())
+    with open(output_path, "wb") as raw:
+        # mtime=0 and no file name keep the gzip header free of build details.
+        with gzip.GzipFile(filename="", mode="wb", fileobj=raw, mtime=0,
+                           compresslevel=9) as gz:
+            gz.write(cpio)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,378 @@
+#!/usr/bin/python3
+"""End-to-end tests: boot the Cellcheck image in QEMU and check what a user
+sees on the console.
+
+Usage: tests/e2e/run.py IMAGE_DIR [CASE...]
+IMAGE_DIR is image/build.sh's output. Logs of every guest go to
+IMAGE_DIR/../e2e/. Runs two guests at a time (E2E_JOBS changes that)."""
+import concurrent.futures
+import filecmp
+import math
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from screen import find_in_order, render  # noqa: E402
+from vm import Vm, VmFailure  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SERIAL_PRODUCT = "cellcheck-serial"
+MIB = 1 << 20
+
+# What the program prints, as the lines a user sees.
+AMOUNT = re.compile(r"(?:\(premap: \d+\.\d\d\) )?Amount of RAM mapped by BIOS: (\d+\.\d\d) GB")
+NOTE = [
+    "Note that some RAM may be missing if your BIOS creates a 'RAM hole' below 4GB,",
+    "or if your video card shares system memory (this is very common on motherboards"
+    " with built-in video). Other plug-in hardware can also reserve system memory, ",
+    "though typically only a few MB. Your BIOS may allow you to adjust these options.",
+]
+SCORE = re.compile(r" Cellcheck Ratemark64 \(mixed CPU/RAM benchmark\): (.*)")
+BASELINE = [
+    "Baseline = 100 (Phenom 9750 2.4GHz, DDR2 5300; 200 would mean your machine is",
+    "twice as fast). Use this to see if overclocking has sped up this computer, OR ",
+    "how much faster it is than a typical 2009 system.",
+]
+FULL_TESTING = [
+    "Full testing of RAM begins now - turn off machine or reboot to end.",
+    "",
+    "Run to 100% coverage for a complete test that checks all possible ",
+    "dependencies between pairs of memory locations. On machines with >32GB",
+    "this may take prohibitively long, in which case we recommend running",
+    "overnight, which is sufficient to detect all but the most unlikely",
+    "of errors. Running overnight is recommended in any case, in order to",
+    "catch intermittent errors, even if it means going above 100% coverage.",
+    "We strongly recommend running overnight for an extremely thorough test. ",
+    "",
+    "Note: Any errors found will be reported immediately.",
+]
+PROGRESS = re.compile(rb"\r *(\d+)% coverage, +(\d+) errors \[([#-]{50})\][/\\]")
+PRETEST = b"Preparing and pre-testing memory..."
+# The start-up's own message when the machine has too little memory to test.
+TOO_SMALL = re.compile(rb"Not enough memory to test")
+
+
+class Case:
+    def __init__(self, image, logs):
+        self.image = image
+        self.logs = logs
+        self.notes = []
+
+    def vm(self, name, args, memory_mib, firmware="bios", nic=("-nic", "none")):
+        return Vm(name, list(nic) + args, memory_mib,
+                  os.path.join(self.logs, name + ".log"), firmware)
+
+    def note(self, text):
+        self.notes.append(text)
+
+
+def serial_kernel_args():
+    """The kernel command line of the boot menu's serial entry."""
+    with open(os.path.join(ROOT, "image", "grub.cfg")) as f:
+        cfg = f.read()
+    entry = re.search(r'--id serial \{\s*linux /boot/vmlinuz ([^\n]*)', cfg)
+    return entry.group(1).strip()
+
+
+def direct_boot(case, name, memory_mib):
+    """Boots the kernel and initramfs straight from QEMU, with the serial
+    entry's command line; a panic ends QEMU."""
+    return case.vm(name, [
+        "-kernel", os.path.join(case.image, "vmlinuz"),
+        "-initrd", os.path.join(case.image, "initramfs.img"),
+        "-append", serial_kernel_args() + " panic=-1",
+    ], memory_mib)
+
+
+def expect_first_lines(vm, timeout):
+    """The banner, then the amount line. Returns the amount in GiB."""
+    # 55 line feeds clear the screen; the banner comes after them.
+    vm.expect(rb"(?:\r?\n){55}", timeout, "the line feeds that clear the screen")
+    vm.expect(rb"Cellcheck", 10, "the banner")
+    banner_at = vm.seconds()
+    amount = vm.expect(rb"Amount of RAM mapped by BIOS: (\d+\.\d\d) GB", 60,
+                       "the amount line")
+    return banner_at, float(amount.group(1))
+
+
+def check_amount(gib, memory_mib):
+    """The amount line counts all RAM the kernel maps, so it is the VM's RAM
+    within a few per cent (and the rounding to hundredths of a GB)."""
+    shown_mib = gib * 1024
+    assert abs(shown_mib - memory_mib) <= 0.03 * memory_mib + 6, (
+        f"amount {gib:.2f} GB does not fit a VM of {memory_mib} MiB")
+
+
+_memtotal_lock = threading.Lock()
+_memtotal_kib = {}
+
+
+def memtotal_kib(case, memory_mib):
+    """MemTotal in a VM of this size with this kernel, from a boot of the
+    same kernel whose /init only prints it."""
+    with _memtotal_lock:
+        if memory_mib not in _memtotal_kib:
+            probe_image = os.path.join(case.logs, "meminfo-probe.img")
+            subprocess.run([sys.executable, os.path.join(ROOT, "image", "initramfs.py"),
+                            os.path.join(ROOT, "build", "tests", "e2e", "meminfo_probe"),
+                            probe_image], check=True)
+            with case.vm(f"meminfo-{memory_mib}M", [
+                    "-kernel", os.path.join(case.image, "vmlinuz"),
+                    "-initrd", probe_image,
+                    "-append", "quiet console=ttyS0,115200 panic=-1"], memory_mib) as vm:
+                line = vm.expect(rb"MemTotal: +(\d+) kB", 60, "MemTotal")
+            _memtotal_kib[memory_mib] = int(line.group(1))
+        return _memtotal_kib[memory_mib]
+
+
+def test_area_bytes(vm):
+    """The size of the test area, read from outside the guest: the largest
+    writable user-space mapping of the running process, as the guest's page
+    tables show it (the area is one block and every page of it has been
+    written by then). Sampled a few times in case the program is not the one
+    on the CPU."""
+    best = 0
+    for _ in range(5):
+        for start, end, prot in re.findall(
+                r"([0-9a-f]{16})-([0-9a-f]{16}) [0-9a-f]{16} (\S+)",
+                vm.monitor("info mem")):
+            if prot == "urw":
+                best = max(best, int(end, 16) - int(start, 16))
+        if best:
+            return best
+        time.sleep(1)
+    raise AssertionError("no user-space mapping seen in the guest")
+
+
+def share(case, vm, memory_mib):
+    """Notes the test area's share of MemTotal; returns both in bytes."""
+    area = test_area_bytes(vm)
+    memtotal = memtotal_kib(case, memory_mib) * 1024
+    case.note(f"test area {area / MIB:.0f} MiB: {100 * area / memtotal:.1f} % of "
+              f"MemTotal ({memtotal / MIB:.0f} MiB) in a VM of {memory_mib} MiB")
+    return area, memtotal
+
+
+def test_direct_boot_full_flow(case):
+    with direct_boot(case, "direct-256M", 256) as vm:
+        banner_at, amount = expect_first_lines(vm, 60)
+        check_amount(amount, 256)
+        vm.expect(re.escape(PRETEST), 120, "the pre-test")
+        vm.expect(rb"Ratemark64[^\r\n]*: [^\r\n]*\r", 600, "the speed score")
+        first = vm.expect(PROGRESS, 120, "the first progress line")
+        started_at = vm.seconds()
+        coverages = [int(first.group(1))]
+        while coverages[-1] <= coverages[0]:
+            line = vm.expect(PROGRESS, 300, "a progress line with more coverage")
+            coverages.append(int(line.group(1)))
+            assert line.group(2) == b"0", f"errors on a fault-free VM: {line.group(0)!r}"
+            assert coverages[-1] >= coverages[-2], f"coverage fell: {coverages}"
+        case.note(f"banner after {banner_at:.0f} s, progress after {started_at:.0f} s, "
+                  f"coverage {coverages[0]} -> {coverages[-1]} % after {vm.seconds():.0f} s")
+        share(case, vm, 256)
+
+        output = bytes(vm.output)
+        lines = render(output)
+        blank_run = 0
+        for index, line in enumerate(lines):
+            if line.strip() and blank_run >= 55:
+                break
+            blank_run = 0 if line.strip() else blank_run + 1
+        else:
+            raise AssertionError("no 55 line feeds clearing the screen before the banner")
+        banner = lines[index:]
+        score, *_ = find_in_order(banner, [
+            re.compile(r".*Cellcheck.*"),
+            AMOUNT,
+            NOTE,
+            "Initializing....",
+            "Preparing and pre-testing memory...",
+            ["", " Running fast write tests..."],
+            [" Running quick serial tests 0..9:", " Finished quick test 9."],
+            [" Running copy tests 0..19:", "", " Finished copy test 19"],
+            [" Cleaning up...", ""],
+            SCORE,
+        ])[-1:]
+        value = float(score.group(1))
+        assert math.isfinite(value) and value > 0, f"speed score {score.group(1)!r}"
+        find_in_order(banner, [SCORE, BASELINE, [""] + FULL_TESTING + [" "],
+                               re.compile(r" *\d+% coverage,  0 errors \[[#-]{50}\][/\\]")])
+        quick = re.findall(rb"Finished quick test (\d+)\.", output)
+        copies = re.findall(rb"Finished copy test (\d+)\r", output)
+        assert quick == [b"%d" % i for i in range(10)], f"quick tests {quick}"
+        assert copies == [b"%d" % i for i in range(20)], f"copy tests {copies}"
+        assert b"Error" not in output and b"ERROR" not in output, "an error was reported"
+
+
+def test_direct_boot_3g(case):
+    memory = 3072
+    with direct_boot(case, "direct-3G", memory) as vm:
+        banner_at, amount = expect_first_lines(vm, 60)
+        check_amount(amount, memory)
+        vm.expect(re.escape(PRETEST), 180, "the pre-test")
+        vm.expect(rb"Running fast write tests", 300, "the end of the pre-test")
+        case.note(f"banner after {banner_at:.0f} s, pre-test done after {vm.seconds():.0f} s")
+        area, memtotal = share(case, vm, memory)
+        # The area is what the program could obtain less 28 MiB and a
+        # reserve of 0.03 %: nearly all of MemTotal on a VM this size.
+        assert 0.9 * memtotal <= area <= memtotal - 28 * MIB, (
+            f"test area {area / MIB:.0f} MiB for MemTotal {memtotal / MIB:.0f} MiB")
+
+
+def test_too_small_vm(case):
+    with direct_boot(case, "direct-too-small", 96) as vm:
+        expect_first_lines(vm, 60)
+        vm.expect(TOO_SMALL, 60, "the message that memory is too small")
+        vm.stays_up(10)
+        assert PRETEST not in vm.output, "tried to test an area after all"
+
+
+def iso_drive(case, medium):
+    iso = os.path.join(case.image, "cellcheck.iso")
+    if medium == "cd":
+        return ["-cdrom", iso]
+    # The ISO written to a USB stick as it is.
+    return ["-drive", f"if=none,id=stick,format=raw,snapshot=on,file={iso}",
+            "-device", "qemu-xhci", "-device", "usb-storage,drive=stick,bootindex=0"]
+
+
+def iso_case(firmware, medium):
+    def test(case):
+        memory = 512 if firmware == "uefi" else 256  # GRUB for UEFI fails in 256 MiB
+        with case.vm(f"iso-{firmware}-{medium}",
+                     iso_drive(case, medium) + ["-smbios", f"type=1,product={SERIAL_PRODUCT}"],
+                     memory, firmware) as vm:
+            banner_at, amount = expect_first_lines(vm, 120)
+            check_amount(amount, memory)
+            case.note(f"banner after {banner_at:.0f} s")
+    test.__name__ = f"test_iso_{firmware}_{medium}"
+    return test
+
+
+def test_iso_menu_by_keys(case):
+    """A person at a serial terminal picks the serial entry with the arrow key."""
+    with case.vm("iso-menu-keys", iso_drive(case, "cd"), 256) as vm:
+        vm.expect(rb"Cellcheck on the serial port", 60, "the boot menu")
+        vm.expect(rb"automatically in", 30, "the menu's countdown")
+        vm.send(b"\x1b[B")
+        time.sleep(0.5)
+        vm.send(b"\r")
+        expect_first_lines(vm, 120)
+
+
+def screen_text(vm):
+    """The characters in the VGA text buffer: what the screen shows, and what
+    has scrolled within the buffer."""
+    dump = vm.monitor("xp /16384hx 0xb8000")
+    cells = re.findall(r"0x([0-9a-f]{4})", dump)
+    return bytes(int(cell, 16) & 0xFF for cell in cells)
+
+
+def test_iso_default_entry_uses_screen(case):
+    """Without a key press the menu boots the screen entry: Cellcheck appears
+    on the screen, and the serial line gets kernel messages only."""
+    with case.vm("iso-default-screen", iso_drive(case, "cd"), 256) as vm:
+        vm.expect(rb"Booting `Cellcheck'", 60, "the default entry")
+        deadline = time.monotonic() + 120
+        while b"Amount of RAM mapped by BIOS" not in screen_text(vm):
+            assert time.monotonic() < deadline, "the amount line never showed on the screen"
+            vm.stays_up(2)
+        assert b"Cellcheck" in screen_text(vm), "no banner on the screen"
+        assert b"Amount of RAM" not in vm.output, "the program's output reached the serial line"
+
+
+def netboot_case(firmware):
+    def test(case):
+        memory = 512 if firmware == "uefi" else 256
+        nic = ("-nic", "user,model=virtio-net-pci,restrict=on,tftp="
+               + os.path.join(case.image, "netboot") + ",bootfile=cellcheck.ipxe")
+        with case.vm(f"netboot-{firmware}",
+                     ["-boot", "n", "-smbios", f"type=1,product={SERIAL_PRODUCT}"],
+                     memory, firmware, nic) as vm:
+            banner_at, amount = expect_first_lines(vm, 180)
+            check_amount(amount, memory)
+            case.note(f"banner after {banner_at:.0f} s")
+    test.__name__ = f"test_netboot_{firmware}"
+    return test
+
+
+def test_image_is_reproducible(case):
+    """Two builds from copies of the binary with other dates and paths give
+    the same bytes."""
+    with tempfile.TemporaryDirectory() as tmp:
+        outs = []
+        for build, date in (("one", 1e9), ("two", 2e9)):
+            binary = os.path.join(tmp, build, "cellcheck")
+            out = os.path.join(tmp, build, "image")
+            os.makedirs(out)
+            shutil.copy(os.path.join(ROOT, "build", "app", "cellcheck"), binary)
+            os.utime(binary, (date, date))
+            shutil.copytree(os.path.join(case.image, "cache"), os.path.join(out, "cache"))
+            subprocess.run([os.path.join(ROOT, "image", "build.sh"), binary, out],
+                           check=True, stdout=subprocess.DEVNULL)
+            outs.append(out)
+        for name in ("initramfs.img", "cellcheck.iso"):
+            assert filecmp.cmp(os.path.join(outs[0], name), os.path.join(outs[1], name),
+                               shallow=False), f"{name} differs between two builds"
+
+
+# Longest first, so that two at a time finish together.
+CASES = [
+    test_direct_boot_full_flow,
+    test_direct_boot_3g,
+    iso_case("uefi", "cd"),
+    iso_case("uefi", "usb"),
+    netboot_case("uefi"),
+    iso_case("bios", "cd"),
+    iso_case("bios", "usb"),
+    test_iso_menu_by_keys,
+    test_iso_default_entry_uses_screen,
+    netboot_case("bios"),
+    test_too_small_vm,
+    test_image_is_reproducible,
+]
+
+
+def run(test, image, logs):
+    case = Case(image, logs)
+    started = time.monotonic()
+    try:
+        test(case)
+        error = None
+    except (AssertionError, VmFailure) as e:
+        error = str(e) or traceback.format_exc()
+    except Exception:  # a broken harness counts as a failure too
+        error = traceback.format_exc()
+    return test.__name__, time.monotonic() - started, case.notes, error
+
+
+def main():
+    image = os.path.abspath(sys.argv[1])
+    wanted = sys.argv[2:]
+    cases = [c for c in CASES if not wanted or c.__name__ in wanted]
+    logs = os.path.join(os.path.dirname(image), "e2e")
+    os.makedirs(logs, exist_ok=True)
+    jobs = int(os.environ.get("E2E_JOBS", "2"))
+    failed = 0
+    with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+        for name, seconds, notes, error in pool.map(lambda c: run(c, image, logs), cases):
+            print(f"{'FAIL' if error else 'ok  '} {name} ({seconds:.0f} s)")
+            for text in notes:
+                print(f"     {text}")
+            if error:
+                failed += 1
+                print("     " + error.replace("\n", "\n     "))
+            sys.stdout.flush()
+    print(f"e2e: {len(cases) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
