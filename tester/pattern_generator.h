@@ -42,12 +42,23 @@ void seedRandNumber(unsigned seed);
 // date when it goes out of scope, so no other draw may be made from the table
 // while one is alive. (Writing the three words back at every draw would chain
 // each draw's load of the selector to the previous draw's store.)
+//
+// Each draw's shuffle slot comes from the previous result, so draws cannot
+// overlap: the slot chain bounds the speed. To keep the remainder by 42 off
+// that chain, the object holds the remainder of every shuffle word beside the
+// table and computes it when a word is stored, while the chain waits on other
+// loads; a draw then finds its successor's slot with one load.
 class RandDraws {
  public:
   RandDraws()
       : lead_(randTable[kLeadCursor]),
         trail_(randTable[kTrailCursor]),
-        selector_(randTable[kSelector]) {}
+        selector_(randTable[kSelector]),
+        slot_(selector_ % kShuffleSize) {
+    for (uint32_t i = 0; i < kShuffleSize; ++i) {
+      nextSlot_[i] = randTable[kShuffleFirst + i] % kShuffleSize;
+    }
+  }
   ~RandDraws() {
     randTable[kLeadCursor] = lead_;
     randTable[kTrailCursor] = trail_;
@@ -63,9 +74,12 @@ class RandDraws {
     randTable[lead_] = v;
     lead_ = lead_ == 1 ? 55 : lead_ - 1;
     trail_ = trail_ == 1 ? 55 : trail_ - 1;
-    const uint32_t slot = kShuffleFirst + selector_ % kShuffleSize;
-    selector_ = randTable[slot];
-    randTable[slot] = v;
+    uint32_t* const shuffle = randTable + kShuffleFirst;
+    selector_ = shuffle[slot_];
+    shuffle[slot_] = v;
+    const uint32_t next = nextSlot_[slot_];
+    nextSlot_[slot_] = v % kShuffleSize;
+    slot_ = next;
     return selector_;
   }
 
@@ -79,6 +93,10 @@ class RandDraws {
   uint32_t lead_;
   uint32_t trail_;
   uint32_t selector_;
+  // Invariant: slot_ = selector_ % 42, and nextSlot_[i] = randTable[56 + i]
+  // % 42 for every shuffle word i.
+  uint32_t slot_;
+  uint32_t nextSlot_[kShuffleSize];
 };
 
 // Single draws straight from the table, for code outside a test's loop.

@@ -1,0 +1,86 @@
+// The generator's draw beside what bounds it: the literal draw that keeps the
+// cursors and the selector in the table at every step, and the chain that
+// links draws, which is the floor: each result picks the next shuffle slot,
+// so no draw can find its slot before the one before it has loaded. Two
+// chains: with the remainder by 42 on it, as the algorithm reads, and with
+// the remainders computed ahead, as RandDraws does.
+#include <benchmark/benchmark.h>
+
+#include "tester/pattern_generator.h"
+
+namespace {
+
+constexpr int64_t kDraws = 1 << 16;
+
+// One draw exactly as the generator's algorithm states it: every cursor and
+// the selector are read from and written to the table at every step.
+inline uint32_t tableResidentDraw() {
+  const uint32_t lead = randTable[kLeadCursor];
+  const uint32_t trail = randTable[kTrailCursor];
+  const uint32_t v = randTable[lead] - randTable[trail];
+  randTable[lead] = v;
+  randTable[kLeadCursor] = lead == 1 ? 55 : lead - 1;
+  randTable[kTrailCursor] = trail == 1 ? 55 : trail - 1;
+  const uint32_t slot = kShuffleFirst + randTable[kSelector] % kShuffleSize;
+  randTable[kSelector] = randTable[slot];
+  randTable[slot] = v;
+  return randTable[kSelector];
+}
+
+void projectDraws(benchmark::State& state) {
+  seedRandNumber(45435243);
+  uint32_t sink = 0;
+  for (auto _ : state) {
+    RandDraws draws;
+    for (int64_t i = 0; i < kDraws; ++i) sink ^= draws.nextRand();
+  }
+  benchmark::DoNotOptimize(sink);
+  state.SetItemsProcessed(state.iterations() * kDraws);
+}
+
+void literalDraws(benchmark::State& state) {
+  seedRandNumber(45435243);
+  uint32_t sink = 0;
+  for (auto _ : state) {
+    for (int64_t i = 0; i < kDraws; ++i) sink ^= tableResidentDraw();
+  }
+  benchmark::DoNotOptimize(sink);
+  state.SetItemsProcessed(state.iterations() * kDraws);
+}
+
+// Only what every draw must wait for: the slot from the previous result, and
+// the load of the shuffle word there.
+void drawChain(benchmark::State& state) {
+  seedRandNumber(45435243);
+  uint32_t selector = randTable[kSelector];
+  for (auto _ : state) {
+    for (int64_t i = 0; i < kDraws; ++i) {
+      selector = randTable[kShuffleFirst + selector % kShuffleSize];
+    }
+  }
+  benchmark::DoNotOptimize(selector);
+  state.SetItemsProcessed(state.iterations() * kDraws);
+}
+
+// The chain RandDraws is left with: one load from a slot to its successor.
+void slotChain(benchmark::State& state) {
+  seedRandNumber(45435243);
+  uint32_t next[kShuffleSize];
+  for (uint32_t i = 0; i < kShuffleSize; ++i) {
+    next[i] = randTable[kShuffleFirst + i] % kShuffleSize;
+  }
+  benchmark::DoNotOptimize(next);
+  uint32_t slot = randTable[kSelector] % kShuffleSize;
+  for (auto _ : state) {
+    for (int64_t i = 0; i < kDraws; ++i) slot = next[slot];
+  }
+  benchmark::DoNotOptimize(slot);
+  state.SetItemsProcessed(state.iterations() * kDraws);
+}
+
+BENCHMARK(projectDraws)->Name("generator/nextRand");
+BENCHMARK(literalDraws)->Name("generator/table-resident");
+BENCHMARK(drawChain)->Name("generator/remainder-chain");
+BENCHMARK(slotChain)->Name("generator/slot-chain");
+
+}  // namespace
