@@ -17,6 +17,13 @@ constexpr Ratio kRatios[] = {
     {"generator/nextRand", "generator/table-resident", 1.6},
     {"generator/nextRand", "generator/slot-chain", 0.9},
     {"generator/nextRand", "generator/remainder-chain", 0.9},
+    {"copy/memCopyFast/bank", "copy/memcpy/bank", 1.0},
+    {"copy/memCopyFast/bank-4-off", "copy/memcpy/bank-4-off", 1.0},
+    {"copy/memCopyFast/256KiB", "copy/memcpy/256KiB", 0},
+    {"compare/memCmpFast/bank", "compare/read-reduction/bank", 0.95},
+    {"compare/memCmpFast/bank", "compare/memcmp/bank", 0},
+    {"compare/memCmpFast/256KiB", "compare/read-reduction/256KiB", 0.95},
+    {"compare/memCmpFast/256KiB", "compare/memcmp/256KiB", 0},
 };
 
 }  // namespace

@@ -12,6 +12,14 @@
 // words one by one, all in ascending order.
 void memCopyFast(uint32_t* dst, const uint32_t* src, uint64_t count);
 
+// Blocks of this many words or more are copied with streaming stores (the
+// same 64-bit units, in the same order): no cache keeps such a block until it
+// is read again, so reading each destination line in first, as a plain store
+// must, only adds traffic; and the copy tests' check then reads the copy back
+// from memory, not from a cache. Bank-sized copies run about 1.5 times faster
+// so, small ones several times slower.
+constexpr uint64_t kStreamingCopyWords = uint64_t{1} << 20;  // 4 MiB
+
 // 1 if any pair a[i], b[i] of the `count` pairs differs, else 0. Reads every
 // word of both blocks exactly once, in ascending order, with no early exit
 // and no branch per word.
