@@ -44,10 +44,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StreamingCase{2, 5, kStreamingCopyWords},
                       StreamingCase{1, 0, kStreamingCopyWords + 8},
                       StreamingCase{3, 7, kStreamingCopyWords + 13}),
-    [](const ::testing::TestParamInfo<StreamingCase>& info) {
-      return "dst" + std::to_string(info.param.dstOffset) + "_src" +
-             std::to_string(info.param.srcOffset) + "_count" +
-             std::to_string(info.param.count);
+    [](const ::testing::TestParamInfo<StreamingCase>& param) {
+      return "dst" + std::to_string(param.param.dstOffset) + "_src" +
+             std::to_string(param.param.srcOffset) + "_count" +
+             std::to_string(param.param.count);
     });
 
 }  // namespace
