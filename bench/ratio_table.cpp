@@ -1,6 +1,7 @@
 #include "bench/ratio_table.h"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -20,28 +21,56 @@ constexpr Ratio kRatios[] = {
     {"copy/memCopyFast/bank", "copy/memcpy/bank", 1.0},
     {"copy/memCopyFast/bank-4-off", "copy/memcpy/bank-4-off", 1.0},
     {"copy/memCopyFast/256KiB", "copy/memcpy/256KiB", 0},
+    {"copy/memCopyFast/bank", "copy/stream-128-bit/bank", 0},
+    {"copy/stream-128-bit/bank", "copy/memcpy/bank", 0},
     {"compare/memCmpFast/bank", "compare/read-reduction/bank", 0.95},
     {"compare/memCmpFast/bank", "compare/memcmp/bank", 0},
     {"compare/memCmpFast/256KiB", "compare/read-reduction/256KiB", 0.95},
     {"compare/memCmpFast/256KiB", "compare/memcmp/256KiB", 0},
+    {"repeating-pattern/worker/bank", "repeating-pattern/memcpy+reduction/bank",
+     0},
+    {"layout/stores/start-up", "layout/stores/aligned", 0},
+    {"layout/fill/start-up", "layout/fill/aligned", 0},
+    {"layout/fill/start-up", "generator/nextRand", 0},
+    {"pages/scattered-pairs/huge", "pages/scattered-pairs/small", 0},
 };
 
 }  // namespace
 
+namespace {
+
+// A rate with an SI prefix: 708.4M.
+std::string shortRate(double rate) {
+  const char* prefixes[] = {"", "k", "M", "G", "T"};
+  int p = 0;
+  while (rate >= 1000 && p < 4) {
+    rate /= 1000;
+    ++p;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%s", rate, prefixes[p]);
+  return text;
+}
+
+}  // namespace
+
 void printRatioTable(const std::map<std::string, double>& rates) {
-  std::printf("\n%-44s %-44s %7s %7s\n", "figure", "reference", "ratio",
-              "target");
+  std::printf("\nMedian rates (items/s: words, draws or probes) and ratios\n");
+  std::printf("%-30s %8s  %-40s %8s %6s %7s\n", "figure", "rate", "reference",
+              "rate", "ratio", "target");
   for (const Ratio& ratio : kRatios) {
     const auto subject = rates.find(ratio.subject);
     const auto reference = rates.find(ratio.reference);
     if (subject == rates.end() || reference == rates.end()) continue;
     const double value = subject->second / reference->second;
+    std::printf("%-30s %8s  %-40s %8s %6.2f", ratio.subject,
+                shortRate(subject->second).c_str(), ratio.reference,
+                shortRate(reference->second).c_str(), value);
     if (ratio.target > 0) {
-      std::printf("%-44s %-44s %7.2f %6.2f%s\n", ratio.subject, ratio.reference,
-                  value, ratio.target, value >= ratio.target ? "" : " MISSED");
+      std::printf(" %7.2f%s\n", ratio.target,
+                  value >= ratio.target ? "" : " missed");
     } else {
-      std::printf("%-44s %-44s %7.2f %7s\n", ratio.subject, ratio.reference,
-                  value, "-");
+      std::printf(" %7s\n", "-");
     }
   }
 }
