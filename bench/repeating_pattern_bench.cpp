@@ -8,15 +8,11 @@
 
 #include "bench/areas.h"
 #include "bench/read_reduction.h"
+#include "bench/silent_tester.h"
 #include "tester/cellchecker.h"
 #include "tester/pattern_generator.h"
 
 namespace {
-
-class SilentTester : public Cellchecker {
- public:
-  void statusMessage(const char*) override {}
-};
 
 void repeatingPatternBank(benchmark::State& state) {
   SilentTester tester;

@@ -1,6 +1,8 @@
 // The random bank test: one stream of fresh draws written into both banks at
 // once, pair by pair, then the two banks checked against each other. It leaves
 // the banks equal word for word, which the decay test relies on.
+#include <emmintrin.h>
+
 #include "tester/block_kernels.h"
 #include "tester/cellchecker.h"
 #include "tester/pattern_generator.h"
@@ -13,14 +15,19 @@ void Cellchecker::runTestBanksAllRand() {
   u32* const b = bankB;
 
   {
-    // The stores alternate between the two halves of the test area.
+    // The stores alternate between the two halves of the test area. They are
+    // streaming stores: a bank is far too big for a cache to hold until the
+    // check, so reading each line in before writing it would only load the
+    // memory bus under the draws; and the check then reads memory, not a
+    // cache.
     RandDraws draws;
     for (u64 k = 0; k < words; ++k) {
-      const u32 value = draws.nextRand();
-      a[k] = value;
-      b[k] = value;
+      const int value = static_cast<int>(draws.nextRand());
+      _mm_stream_si32(reinterpret_cast<int*>(a + k), value);
+      _mm_stream_si32(reinterpret_cast<int*>(b + k), value);
     }
   }
+  _mm_sfence();  // every streaming store lands before the check reads
   if (!memCmpFast(a, b, words)) return;
 
   for (u64 k = 0; k < words; ++k) {
