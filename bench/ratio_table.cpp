@@ -30,6 +30,8 @@ constexpr Ratio kRatios[] = {
     {"repeating-pattern/worker/bank", "repeating-pattern/memcpy+reduction/bank",
      0},
     {"tests/random-bank/start-up", "generator/nextRand", 0.9},
+    {"tests/random-bank/start-up", "tests/random-bank/draws+check", 0},
+    {"tests/random-bank/draws+check", "generator/nextRand", 0},
     {"tests/random-bank/start-up", "tests/random-bank/aligned", 0},
     {"tests/decay/huge-pages", "tests/decay/small-pages", 0},
     {"tests/write-speed/huge-pages", "tests/write-speed/small-pages", 0},

@@ -11,6 +11,7 @@
 #include "bench/areas.h"
 #include "bench/read_reduction.h"
 #include "bench/silent_tester.h"
+#include "tester/block_kernels.h"
 #include "tester/pattern_generator.h"
 
 namespace {
@@ -29,6 +30,23 @@ SilentTester& testerOn(AreaKind kind) {
 void randomBankTest(benchmark::State& state, AreaKind kind) {
   SilentTester& tester = testerOn(kind);
   for (auto _ : state) tester.runTestBanksAllRand();
+  state.SetItemsProcessed(state.iterations() * tester.wordsPerBank);
+}
+
+// What the random bank test cannot go below, its access order kept: the
+// draws of its fill, then its check over the whole banks, which may start only
+// when the fill has ended. Only the fill's stores are left out.
+void drawsThenCheck(benchmark::State& state) {
+  SilentTester& tester = testerOn(AreaKind::kStartup);
+  u32 sink = 0;
+  for (auto _ : state) {
+    {
+      RandDraws draws;
+      for (u64 k = 0; k < tester.wordsPerBank; ++k) sink ^= draws.nextRand();
+    }
+    sink ^= memCmpFast(tester.bankA, tester.bankB, tester.wordsPerBank);
+  }
+  benchmark::DoNotOptimize(sink);
   state.SetItemsProcessed(state.iterations() * tester.wordsPerBank);
 }
 
@@ -92,6 +110,9 @@ BENCHMARK_CAPTURE(randomBankTest, startup, AreaKind::kStartup)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(randomBankTest, aligned, AreaKind::kAligned)
     ->Name("tests/random-bank/aligned")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(drawsThenCheck)
+    ->Name("tests/random-bank/draws+check")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(decayTest, huge, AreaKind::kStartup)
     ->Name("tests/decay/huge-pages")
