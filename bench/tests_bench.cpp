@@ -1,9 +1,8 @@
 // The memory tests as the schedule runs them, on the start-up area through a
 // tester whose hooks do nothing: the random bank test beside the bare
 // generator, one decay test and write-speed call on huge and on small pages,
-// the opening's burst of 10,240 write-speed calls, one copy-test pair beside
-// the same traffic through the C library, and the whole opening sequence with
-// the speed score it would print.
+// the opening's burst of 10,240 write-speed calls, and one copy-test pair
+// beside the same traffic through the C library.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
