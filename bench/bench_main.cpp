@@ -22,9 +22,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const bool median =
           run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (run.run_type == Run::RT_Aggregate && !median) continue;
+      const std::string name = run.run_name.function_name;
+      const auto score = run.counters.find("score");
+      if (score != run.counters.end() && (median || scores_.count(name) == 0)) {
+        scores_[name] = score->second;
+      }
       const auto rate = run.counters.find("items_per_second");
       if (rate == run.counters.end()) continue;
-      const std::string name = run.run_name.function_name;
       if (median || rates_.count(name) == 0) rates_[name] = rate->second;
     }
   }
@@ -32,10 +36,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void Finalize() override {
     ConsoleReporter::Finalize();
     printRatioTable(rates_);
+    for (const auto& [name, score] : scores_) {
+      std::printf("%s: speed score %.1f\n", name.c_str(), score);
+    }
   }
 
  private:
   std::map<std::string, double> rates_;
+  std::map<std::string, double> scores_;
 };
 
 }  // namespace
