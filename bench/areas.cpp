@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tester/huge_pages.h"
+#include "sysmem/linux_kernel.h"
 
 namespace {
 
@@ -39,8 +39,11 @@ u64 hugePagesKiB(const char* begin, u64 bytes) {
   return total;
 }
 
+// With huge pages the area is taken as start-up takes it; without, it is
+// kept on small pages whatever the system default.
 BenchArea makeArea(const char* label, u64 bytes, bool hugePages) {
-  char* base = static_cast<char*>(malloc(bytes));
+  char* base = hugePages ? LinuxKernel().allocateArea(bytes)
+                         : static_cast<char*>(malloc(bytes));
   if (base == nullptr) {
     fprintf(stderr, "cannot take %s area of %" PRIu64 " bytes\n", label, bytes);
     exit(1);
@@ -49,11 +52,7 @@ BenchArea makeArea(const char* label, u64 bytes, bool hugePages) {
   if (words % 2 != 0) --words;
   BenchArea area{reinterpret_cast<u32*>(base),
                  reinterpret_cast<u32*>(base + (bytes / 2 & ~u64{3})), words};
-  if (hugePages) {
-    adviseHugePages(area.bankA, words * 4);
-    adviseHugePages(area.bankB, words * 4);
-  } else {
-    // Whatever the system default, this area stays on small pages.
+  if (!hugePages) {
     const uintptr_t page = 4096;
     const uintptr_t first =
         (reinterpret_cast<uintptr_t>(base) + page - 1) & ~(page - 1);

@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "tester/huge_pages.h"
 #include "tester/pattern_generator.h"
 
 Cellchecker::Cellchecker()
@@ -64,10 +63,6 @@ int Cellchecker::init(u64 sizeBytes) {
 }
 
 void Cellchecker::preTest() {
-  // Before the pre-test first touches the banks, so that they are faulted in
-  // as huge pages where the kernel has them.
-  adviseHugePages(bankA, wordsPerBank * 4);
-  adviseHugePages(bankB, wordsPerBank * 4);
   statusMessage("Preparing and pre-testing memory...");
   runTestBanksRepRand(2);
 }
