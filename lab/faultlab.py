@@ -1,0 +1,146 @@
+#!/usr/bin/python3
+"""The fault lab: runs Cellcheck (and memtester) in a sandbox on this machine,
+injects memory faults while they test, and measures what they report.
+
+  lab/faultlab.py probe    the sandbox is safe (a harmless probe as PID 1)
+  lab/faultlab.py ci       the short lab: a clean run, then one flip and one
+                           stuck bit in each bank, reported exactly
+  lab/faultlab.py compare  the full comparison with memtester; writes the
+                           table into README.md
+
+Needs root (namespaces, a memory cgroup, ptrace); exits 77 where the machine
+cannot make the sandbox. Build first (scripts/test.sh or cmake).
+"""
+
+import argparse
+import datetime
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from labkit import ci, runs, subjects, table  # noqa: E402
+from labkit.faults import PlanShape, plan  # noqa: E402
+from labkit.host import HostChanged  # noqa: E402
+from labkit.sandbox import CANNOT_SANDBOX, SandboxError  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+MIB = 1 << 20
+
+
+def can_sandbox():
+    if os.geteuid() != 0:
+        return "the lab needs root"
+    with open("/proc/self/cgroup") as f:
+        if not any(line.split(":")[1] == "memory" for line in f):
+            return "the lab needs the cgroup v1 memory controller"
+    return None
+
+
+def probe(args):
+    lines = runs.probe(args.build, args.memory * MIB)
+    print("\n".join(lines))
+    print("sandbox safe: tunables and console level out of reach, host unchanged")
+
+
+def run_ci(args):
+    runs.probe(args.build, args.memory * MIB)
+    print("sandbox probe: safe")
+    ci.run(args.build, subjects.cellcheck(args.build), args.memory * MIB,
+           args.clean_seconds, args.seed, args.logs)
+    print("short lab passed")
+
+
+def compare(args):
+    memory = args.memory * MIB
+    cellcheck, peer = subjects.cellcheck(args.build), subjects.memtester()
+    shape = PlanShape(minutes=args.minutes)
+    faults = plan(args.seed, subjects.MEMTESTER_HALF // 4, shape)
+    say = lambda text: print(time.strftime("%H:%M:%S ") + text, flush=True)
+
+    say("probe")
+    runs.probe(args.build, memory)
+    say("clean run, %.0f min" % args.clean_minutes)
+    clean = runs.clean_run(args.build, cellcheck, memory, args.clean_minutes * 60,
+                           args.logs)
+    say("clean run: %d errors, %s" % (len(clean.reports), ci.speed_score(clean.output)))
+    results = []
+    for subject in (cellcheck, peer):
+        say("%s with %d faults, %.0f min" % (subject.name, len(faults), args.minutes))
+        results.append(runs.faults_run(args.build, subject, memory, faults,
+                                       args.minutes * 60, args.logs))
+        say("%s: %d reports, %d false alarms" % (
+            subject.name, len(results[-1].reports), len(results[-1].false_alarms)))
+    section = report_section(args, shape, faults, clean, results)
+    print(section)
+    readme = os.path.join(ROOT, "README.md")
+    with open(readme) as f:
+        text = f.read()
+    with open(readme, "w") as f:
+        f.write(table.replace_section(text, section))
+    say("table written to README.md")
+    if clean.reports or any(r.false_alarms for r in results[:1]):
+        raise runs.LabFailure("Cellcheck reported errors with no fault behind them")
+
+
+def report_section(args, shape, faults, clean, results):
+    counts = {}
+    for fault in faults:
+        counts[fault.model] = counts.get(fault.model, 0) + 1
+    return "\n".join([
+        "Measured %s on this machine (seed %d, %d MiB memory cgroup, %.0f min "
+        "of testing per tester after it began, the same faults at the same "
+        "times for both; `memtester %s`):" % (
+            datetime.date.today().isoformat(), args.seed, args.memory,
+            args.minutes, subjects.MEMTESTER_SIZE),
+        "",
+        table.comparison_table(results),
+        "",
+        "Faults: %d flips, %d stuck bits held %.0f s, %d weak cells active "
+        "%.0f s (about %.0f flips a minute), %d bursts of %d words. A clean "
+        "Cellcheck run of %.0f min reported %d errors; %s." % (
+            counts.get("flip", 0), counts.get("stuck", 0), shape.stuck_hold,
+            counts.get("weak", 0), shape.weak_active, shape.weak_per_minute,
+            counts.get("burst", 0), shape.burst_words, args.clean_minutes,
+            len(clean.reports), ci.speed_score(clean.output)),
+    ])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("command", choices=["probe", "ci", "compare"])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build"),
+                        help="the CMake build directory")
+    parser.add_argument("--memory", type=int, default=512,
+                        help="the sandbox's memory limit in MiB (default 512)")
+    parser.add_argument("--seed", type=int, default=7,
+                        help="seeds the faults' places, bits and times")
+    parser.add_argument("--clean-seconds", type=float, default=45,
+                        help="ci: seconds of the clean run's testing")
+    parser.add_argument("--clean-minutes", type=float, default=5,
+                        help="compare: minutes of the clean run's testing")
+    parser.add_argument("--minutes", type=float, default=12,
+                        help="compare: minutes of testing per tester")
+    parser.add_argument("--logs", default=None,
+                        help="where to keep each run's output and injections")
+    args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
+    if args.logs is None:
+        args.logs = os.path.join(args.build, "faultlab")
+
+    reason = can_sandbox()
+    if reason:
+        print("faultlab: skipped: " + reason)
+        return CANNOT_SANDBOX
+    try:
+        {"probe": probe, "ci": run_ci, "compare": compare}[args.command](args)
+    except (runs.LabFailure, HostChanged, SandboxError) as failure:
+        print("faultlab: FAILED: %s" % failure, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,1 @@
+"""The fault lab's runner: sandboxed runs, fault injection, matching."""

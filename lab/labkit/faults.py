@@ -1,0 +1,112 @@
+"""The fault models and a seeded plan of faults for one run.
+
+Positions are given in 32-bit words of a bank, and the same plan is used for
+every tester compared, so each one meets the same faults at the same times
+after it has begun testing.
+"""
+
+import dataclasses
+import random
+
+PAGE_WORDS = 1024  # 32-bit words in a 4 KiB page
+
+
+@dataclasses.dataclass(frozen=True)
+class Fault:
+    id: str
+    model: str       # "flip", "stuck", "weak" or "burst"
+    bank: str        # "A" or "B"
+    at: float        # seconds after the tester began testing
+    word: int = 0    # flip, stuck, weak: the word; burst: the page
+    bit: int = 0
+    level: int = 0   # stuck: the value the bit is held at
+    hold: float = 0  # stuck: seconds held
+    flips: tuple = ()  # weak: seconds after `at` of each flip
+    burst: tuple = ()  # burst: (word within the page, bit) of each flip
+
+    def actions(self, first_page_word):
+        """(seconds after the start of testing, injector command) pairs.
+
+        first_page_word: the bank's first word that starts a 4 KiB page of
+        the tester's memory, so that a burst stays within one real page.
+        """
+        if self.model == "flip":
+            return [(self.at, "flip %s %s %d %d" % (self.id, self.bank,
+                                                    self.word, self.bit))]
+        if self.model == "stuck":
+            return [(self.at, "stick %s %s %d %d %d" % (
+                self.id, self.bank, self.word, self.bit, self.level)),
+                    (self.at + self.hold, "unstick " + self.id)]
+        if self.model == "weak":
+            return [(self.at + offset, "flip %s %s %d %d" % (
+                self.id, self.bank, self.word, self.bit)) for offset in self.flips]
+        base = first_page_word + self.word * PAGE_WORDS
+        words = " ".join("%d:%d" % (base + w, bit) for w, bit in self.burst)
+        return [(self.at, "burst %s %s %s" % (self.id, self.bank, words))]
+
+
+@dataclasses.dataclass(frozen=True)
+class PlanShape:
+    """How many faults of each model, and how they behave."""
+    minutes: float = 12.0      # testing time after which the run ends
+    lead: float = 10.0         # quiet seconds before the first fault
+    flips: int = 10
+    stuck: int = 8
+    stuck_hold: float = 20.0
+    weak: int = 4
+    weak_active: float = 120.0
+    weak_per_minute: float = 3.0
+    bursts: int = 8
+    burst_words: int = 32
+
+
+def plan(seed, bank_words, shape=PlanShape()):
+    """Faults spread over the run, alternating banks, none sharing a page.
+
+    bank_words: words per bank that every tester compared has.
+    """
+    rng = random.Random(seed)
+    pages = bank_words // PAGE_WORDS - 2
+    end = shape.minutes * 60.0
+    used_pages = set()
+
+    def fresh_page():
+        while True:
+            page = rng.randrange(pages)
+            if page not in used_pages:
+                used_pages.add(page)
+                return page
+
+    def fresh_word():
+        return fresh_page() * PAGE_WORDS + rng.randrange(PAGE_WORDS)
+
+    def times(count, last):
+        """Start times spread evenly over [lead, last], with jitter."""
+        step = (last - shape.lead) / count
+        return [shape.lead + (i + rng.random()) * step for i in range(count)]
+
+    faults = []
+    for i, at in enumerate(times(shape.flips, end - 30)):
+        faults.append(Fault("f%d" % i, "flip", "AB"[i % 2], at, fresh_word(),
+                            rng.randrange(32)))
+    # Never more stuck bits at once than the CPU has watchpoints (four):
+    # each one's slot of the run is longer than its hold.
+    for i, at in enumerate(times(shape.stuck, end - shape.stuck_hold - 30)):
+        faults.append(Fault("s%d" % i, "stuck", "AB"[i % 2], at, fresh_word(),
+                            rng.randrange(32), level=rng.randrange(2),
+                            hold=shape.stuck_hold))
+    for i, at in enumerate(times(shape.weak, end - shape.weak_active - 30)):
+        flips, t = [], 0.0
+        while True:
+            t += rng.expovariate(shape.weak_per_minute / 60.0)
+            if t > shape.weak_active:
+                break
+            flips.append(t)
+        faults.append(Fault("w%d" % i, "weak", "AB"[i % 2], at, fresh_word(),
+                            rng.randrange(32), hold=shape.weak_active,
+                            flips=tuple(flips or [0.0])))
+    for i, at in enumerate(times(shape.bursts, end - 30)):
+        offsets = rng.sample(range(PAGE_WORDS), shape.burst_words)
+        faults.append(Fault("b%d" % i, "burst", "AB"[i % 2], at, fresh_page(),
+                            burst=tuple((w, rng.randrange(32)) for w in sorted(offsets))))
+    return faults

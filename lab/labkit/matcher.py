@@ -1,0 +1,82 @@
+"""Matches a tester's error reports to the faults that were injected."""
+
+import dataclasses
+import statistics
+
+INJECTIONS = ("flip", "burst", "stick")
+
+
+@dataclasses.dataclass
+class Outcome:
+    fault_id: str
+    model: str
+    injected_ns: int        # the first change the fault made
+    touched: frozenset      # (bank, word) pairs the fault changed
+    injections: list        # the injector's log lines for it
+    reports: list
+
+    @property
+    def detected(self):
+        return bool(self.reports)
+
+    @property
+    def latency(self):
+        """Seconds from the first change to the first report naming it."""
+        if not self.reports:
+            return None
+        return (self.reports[0].t - self.injected_ns) / 1e9
+
+
+def match(models, events, reports):
+    """models: fault id -> model. events: the injector's log.
+
+    Returns (outcomes, false alarms): every fault with the reports that name a
+    word it changed, made after it changed it, and the reports that name no
+    injected fault at all.
+    """
+    outcomes = {}
+    for event in events:
+        if event["event"] not in INJECTIONS:
+            continue
+        outcome = outcomes.get(event["id"])
+        if outcome is None:
+            outcome = outcomes[event["id"]] = Outcome(
+                event["id"], models.get(event["id"], "?"), event["t"],
+                frozenset(), [], [])
+        outcome.touched |= {(event["bank"], int(event["word"]))}
+        outcome.injections.append(event)
+        outcome.injected_ns = min(outcome.injected_ns, event["t"])
+    false_alarms = []
+    for report in reports:
+        matched = False
+        for outcome in outcomes.values():
+            if report.t >= outcome.injected_ns and report.named & outcome.touched:
+                outcome.reports.append(report)
+                matched = True
+        if not matched:
+            false_alarms.append(report)
+    return list(outcomes.values()), false_alarms
+
+
+@dataclasses.dataclass
+class Summary:
+    injected: int
+    detected: int
+    median_latency: float  # seconds, over the detected ones; None if none
+
+    @property
+    def rate(self):
+        return self.detected / self.injected if self.injected else 0.0
+
+
+def summarize(outcomes):
+    """model -> Summary."""
+    by_model = {}
+    for outcome in outcomes:
+        by_model.setdefault(outcome.model, []).append(outcome)
+    result = {}
+    for model, group in by_model.items():
+        latencies = [o.latency for o in group if o.detected]
+        result[model] = Summary(len(group), len(latencies),
+                                statistics.median(latencies) if latencies else None)
+    return result

@@ -1,0 +1,148 @@
+"""The lab's runs: the sandbox probe, a clean run, a run with faults."""
+
+import dataclasses
+import os
+import re
+import time
+
+from labkit.host import HostGuard
+from labkit.injector import Injector
+from labkit.matcher import match
+from labkit.sandbox import SandboxRun
+
+
+class LabFailure(Exception):
+    pass
+
+
+def _sleep_until(deadline_ns):
+    left = (deadline_ns - time.monotonic_ns()) / 1e9
+    if left > 0:
+        time.sleep(left)
+
+
+def save(directory, name, text):
+    if directory:
+        os.makedirs(directory, exist_ok=True)
+        with open(os.path.join(directory, name), "w", encoding="latin-1") as f:
+            f.write(text)
+
+
+# What the probe must find inside the sandbox before the tester may run there.
+PROBE_EXPECTED = {
+    "pid": lambda v: v == "1",
+    "uid": lambda v: v == "0",
+    "mount-proc": lambda v: v == "ok",
+    "proc-self": lambda v: v == "1",
+    "klogctl": lambda v: v != "ok",
+}
+
+
+def probe(build, memory_bytes):
+    """Runs the harmless probe as the sandbox's PID 1; raises LabFailure
+    unless everything the tester's start-up would change on the host is out
+    of its reach. Returns the probe's lines."""
+    limit_mib = memory_bytes >> 20
+    with HostGuard():
+        with SandboxRun(build, [os.path.join(build, "lab", "lab_probe"),
+                                str(limit_mib)], memory_bytes) as run:
+            run.output.wait_for(r"memory-stop-mib=.*\n", timeout=60)
+    lines = run.output.text().splitlines()
+    found = dict(line[len("probe: "):].split("=", 1) for line in lines
+                 if line.startswith("probe: ") and "=" in line)
+    problems = [key for key, ok in PROBE_EXPECTED.items()
+                if key not in found or not ok(found[key])]
+    tunables = [line for line in lines if line.startswith("probe: tunable")]
+    if len(tunables) != 3 or any(line.endswith("=ok") for line in tunables):
+        problems.append("a memory tunable is writable")
+    stop = re.search(r"memory-stop-mib=(\d+) killed=(\S+)", run.output.text())
+    if not stop or int(stop.group(1)) > limit_mib or stop.group(2) != "Killed":
+        problems.append("the memory limit did not stop the probe's child")
+    if problems:
+        raise LabFailure("the sandbox is not safe: %s\n%s" %
+                         (", ".join(problems), "\n".join(lines)))
+    return lines
+
+
+@dataclasses.dataclass
+class RunResult:
+    subject: str
+    output: str
+    reports: list
+    outcomes: list
+    false_alarms: list
+    events: list
+    started_ns: int
+    peak_bytes: int
+    oom_kills: int
+
+
+def wait_until_testing(run, subject, timeout):
+    """When the tester began its endless testing (ns)."""
+    started = run.output.wait_for(subject.started, timeout=timeout)
+    if started is None:
+        raise LabFailure("%s did not begin testing within %d s; it printed:\n%s" %
+                         (subject.name, timeout, run.output.text()[-2000:]))
+    if subject.check_start:
+        problem = subject.check_start(run.output)
+        if problem:
+            raise LabFailure(problem)
+    return run.output.time_at(started.end())
+
+
+def finish(run, subject, injector, models, started_ns, logs):
+    """Stops the run (which must still be testing) and matches its reports."""
+    if not run.running():
+        raise LabFailure("%s ended during the run (status %s):\n%s" % (
+            subject.name, run.exit_status, run.output.text()[-2000:]))
+    if injector:
+        injector.close()
+    run.stop()
+    events = injector.events if injector else []
+    reports = subject.parse(run.output)
+    outcomes, false_alarms = match(models, events, reports)
+    save(logs, subject.name + "-output.txt", run.output.text())
+    save(logs, subject.name + "-injections.txt",
+         "\n".join(str(e) for e in events) + "\n")
+    peak, kills = run.cgroup_summary()
+    return RunResult(subject.name, run.output.text(), reports, outcomes,
+                     false_alarms, events, started_ns, peak, kills)
+
+
+def clean_run(build, subject, memory_bytes, seconds, logs=None, start_timeout=600):
+    """The tester alone for `seconds` of endless testing."""
+    with HostGuard():
+        with SandboxRun(build, subject.argv, memory_bytes) as run:
+            started = wait_until_testing(run, subject, start_timeout)
+            _sleep_until(started + int(seconds * 1e9))
+            result = finish(run, subject, None, {}, started, logs)
+    return result
+
+
+def faults_run(build, subject, memory_bytes, faults, seconds, logs=None,
+               start_timeout=600):
+    """The tester with the planned faults injected at their times after it
+    began testing; runs `seconds` of testing in all."""
+    with HostGuard():
+        with SandboxRun(build, subject.argv, memory_bytes) as run:
+            started = wait_until_testing(run, subject, start_timeout)
+            injector = Injector(build, run.pid, subject.layout)
+            area = injector.area
+            first_page_word = {
+                bank: ((-int(area["bank" + bank], 16)) % 4096) // 4
+                for bank in "AB"}
+            actions = sorted(
+                (at, command) for fault in faults
+                for at, command in fault.actions(first_page_word[fault.bank]))
+            try:
+                for at, command in actions:
+                    _sleep_until(started + int(at * 1e9))
+                    injector.send(command)
+                _sleep_until(started + int(seconds * 1e9))
+            except BrokenPipeError:
+                raise LabFailure("the injector ended early: %s" % injector.events[-3:])
+            if injector.errors():
+                raise LabFailure("the injector failed: %s" % injector.errors())
+            models = {fault.id: fault.model for fault in faults}
+            result = finish(run, subject, injector, models, started, logs)
+    return result

@@ -1,0 +1,54 @@
+"""The comparison table, and its place in the README."""
+
+import re
+
+from labkit.matcher import summarize
+
+MODEL_NAMES = [
+    ("flip", "Transient bit flip (one word)"),
+    ("stuck", "Stuck-at bit (held after every store)"),
+    ("weak", "Weak cell (flips a few times a minute)"),
+    ("burst", "Burst (many words of one 4 KiB page)"),
+]
+
+BEGIN = "<!-- faultlab:begin -->"
+END = "<!-- faultlab:end -->"
+
+
+def _cell(summary):
+    if summary is None:
+        return "–", "–"
+    rate = "%d/%d (%d %%)" % (summary.detected, summary.injected,
+                              round(100 * summary.rate))
+    latency = ("%.1f s" % summary.median_latency
+               if summary.median_latency is not None else "–")
+    return rate, latency
+
+
+def comparison_table(results):
+    """results: [RunResult] of the same plan, one per tester, in order."""
+    names = [r.subject for r in results]
+    head = ["Fault model"]
+    for name in names:
+        head += ["%s detected" % name, "%s median time to detect" % name]
+    rows = [head, ["---"] * len(head)]
+    summaries = [summarize(r.outcomes) for r in results]
+    for model, label in MODEL_NAMES:
+        row = [label]
+        for summary in summaries:
+            row += list(_cell(summary.get(model)))
+        rows.append(row)
+    row = ["False alarms (reports with no fault behind them)"]
+    for result in results:
+        row += [str(len(result.false_alarms)), ""]
+    rows.append(row)
+    return "\n".join("| " + " | ".join(row) + " |" for row in rows)
+
+
+def replace_section(text, section):
+    """Puts section between the lab's markers in text (appended if absent)."""
+    block = BEGIN + "\n" + section.rstrip() + "\n" + END
+    if BEGIN in text and END in text:
+        return re.sub(re.escape(BEGIN) + ".*?" + re.escape(END),
+                      lambda _: block, text, flags=re.S)
+    return text.rstrip() + "\n\n" + block + "\n"

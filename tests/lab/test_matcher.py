@@ -1,0 +1,67 @@
+"""Matching reports to injected faults: detection, time, false alarms."""
+
+import unittest
+
+from labkit.matcher import match, summarize
+from labkit.reports import Report
+
+
+def injection(fault_id, t, bank, word, event="flip"):
+    return {"t": t, "event": event, "id": fault_id, "bank": bank,
+            "word": str(word), "bit": "3", "old": "0x0", "new": "0x8"}
+
+
+def report(t, *named):
+    return Report(t, "test", frozenset(named))
+
+
+class MatcherTest(unittest.TestCase):
+    def test_a_report_names_a_fault_only_in_the_bank_it_blames(self):
+        # A copy test's report names word 10 of bank A and word 7 of bank B.
+        copy_report = report(5_000_000_000, ("A", 10), ("B", 7))
+        outcomes, false_alarms = match(
+            {"a": "flip", "b": "flip"},
+            [injection("a", 1_000_000_000, "A", 7),
+             injection("b", 1_000_000_000, "B", 7)],
+            [copy_report])
+        by_id = {o.fault_id: o for o in outcomes}
+        self.assertFalse(by_id["a"].detected)
+        self.assertEqual(by_id["b"].reports, [copy_report])
+        self.assertAlmostEqual(by_id["b"].latency, 4.0)
+        self.assertEqual(false_alarms, [])
+
+    def test_a_report_before_the_fault_or_elsewhere_is_a_false_alarm(self):
+        early = report(1_000, ("A", 7), ("B", 7))
+        elsewhere = report(9_000, ("A", 8), ("B", 8))
+        outcomes, false_alarms = match({"a": "stuck"},
+                                       [injection("a", 2_000, "A", 7, "stick")],
+                                       [early, elsewhere])
+        self.assertFalse(outcomes[0].detected)
+        self.assertEqual(false_alarms, [early, elsewhere])
+
+    def test_a_fault_of_many_injections_counts_from_its_first(self):
+        # A weak cell flips three times; a burst changes two words at once.
+        events = [injection("w", t, "B", 3) for t in (1_000, 5_000, 9_000)]
+        events += [injection("b", 2_000, "A", w, "burst") for w in (100, 101)]
+        outcomes, _ = match({"w": "weak", "b": "burst"}, events,
+                            [report(6_000, ("A", 3), ("B", 3)),
+                             report(7_000, ("A", 101), ("B", 101))])
+        by_id = {o.fault_id: o for o in outcomes}
+        self.assertEqual(by_id["w"].injected_ns, 1_000)
+        self.assertAlmostEqual(by_id["w"].latency, 5e-6)
+        self.assertEqual(by_id["b"].touched, {("A", 100), ("A", 101)})
+        self.assertAlmostEqual(by_id["b"].latency, 5e-6)
+
+    def test_summary_per_model(self):
+        outcomes, _ = match(
+            {"f1": "flip", "f2": "flip", "f3": "flip"},
+            [injection("f1", 0, "A", 1), injection("f2", 0, "A", 2),
+             injection("f3", 0, "A", 3)],
+            [report(1_000_000_000, ("A", 1)), report(3_000_000_000, ("A", 3))])
+        flips = summarize(outcomes)["flip"]
+        self.assertEqual((flips.injected, flips.detected), (3, 2))
+        self.assertAlmostEqual(flips.median_latency, 2.0)
+
+
+if __name__ == "__main__":
+    unittest.main()
