@@ -111,6 +111,8 @@ int childMain(void* arg) {
     perror("lab_sandbox: cannot make the mounts private");
     return kCannotSandbox;
   }
+  // On its own machine the program's two output streams are one console.
+  dup2(STDOUT_FILENO, STDERR_FILENO);
   char path[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
   char* env[] = {path, nullptr};
   syscall(SYS_execveat, setup->programFd, "", setup->argv, env, AT_EMPTY_PATH);

@@ -68,6 +68,7 @@ def probe(build, memory_bytes):
 class RunResult:
     subject: str
     output: str
+    log: object  # the Output, with the time every piece arrived
     reports: list
     outcomes: list
     false_alarms: list
@@ -105,7 +106,7 @@ def finish(run, subject, injector, models, started_ns, logs):
     save(logs, subject.name + "-injections.txt",
          "\n".join(str(e) for e in events) + "\n")
     peak, kills = run.cgroup_summary()
-    return RunResult(subject.name, run.output.text(), reports, outcomes,
+    return RunResult(subject.name, run.output.text(), run.output, reports, outcomes,
                      false_alarms, events, started_ns, peak, kills)
 
 
