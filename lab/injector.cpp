@@ -2,12 +2,14 @@
 // and corrupts it from outside, one command from stdin at a time, logging
 // every change it makes to stdout with the time it was made.
 //
-//   lab_injector PID cellcheck
+//   lab_injector PID cellcheck [AREA_MIB]
 //   lab_injector PID split OFFSET BANK_BYTES
 //
-// "cellcheck": one malloc'd area, bank A its first half, bank B from its
-// middle. "split": bank A at OFFSET bytes into the area, bank B BANK_BYTES
-// after it. Words are 32-bit, indexed from the start of their bank.
+// "cellcheck": the area is the largest anonymous stretch of the process, bank
+// A its first half, bank B from its middle (AREA_MIB: the size the tester
+// printed, checked). "split": bank A at OFFSET bytes into that stretch, bank
+// B BANK_BYTES after it. Words are 32-bit, indexed from the start of their
+// bank.
 //
 // Commands (ID names the fault in the log):
 //   flip ID BANK WORD BIT          one bit of one word inverted, once
@@ -43,23 +45,20 @@ struct Banks {
   uint64_t words = 0;      // 32-bit words in each
 };
 
-// glibc serves a block this large with a mapping of its own: a 16-byte chunk
-// header (whose size field holds the mapping's length with the "mmapped" bit)
-// and then the block. The tester's area is a whole number of 64 KiB blocks,
-// so the mapping is exactly one page longer than the area.
-bool cellcheckBanks(const RemoteMemory& memory, const Mapping& mapping,
-                    Banks* banks, std::string* why) {
-  const uint64_t length = mapping.end - mapping.start;
-  uint64_t chunkSize = 0;
-  if (!memory.read(mapping.start + 8, &chunkSize, sizeof chunkSize) ||
-      chunkSize != (length | 2)) {
-    *why = "the largest mapping is not one malloc'd block";
+// The tester maps its area in one piece; its size is a whole number of
+// 64 KiB blocks (the memory it measured, less whole MiB), and the tester says
+// it in whole MiB, which the caller may pass on to be checked.
+bool cellcheckBanks(const Mapping& mapping, const char* statedMiB, Banks* banks,
+                    std::string* why) {
+  const uint64_t size = mapping.end - mapping.start;
+  if (size % 65536 != 0 ||
+      (statedMiB != nullptr && size >> 20 != std::stoull(statedMiB))) {
+    *why = "the largest anonymous stretch (" + std::to_string(size) +
+           " bytes) is not the test area";
     return false;
   }
-  const uint64_t area = mapping.start + 16;
-  const uint64_t size = length - 4096;
-  banks->start[0] = area;
-  banks->start[1] = area + (size / 2 & ~uint64_t{3});
+  banks->start[0] = mapping.start;
+  banks->start[1] = mapping.start + (size / 2 & ~uint64_t{3});
   banks->words = (size / 8) & ~uint64_t{1};
   return true;
 }
@@ -286,15 +285,15 @@ bool Injector::execute(const std::string& line) {
 
 bool locate(pid_t pid, int argc, char** argv, Banks* banks) {
   Mapping mapping;
-  if (!largestAnonymousMapping(pid, &mapping)) {
+  if (!largestAnonymousStretch(pid, &mapping)) {
     fprintf(stderr, "lab_injector: no anonymous mapping in %d\n", pid);
     return false;
   }
   const std::string layout = argv[2];
   std::string why = "unknown layout " + layout;
   bool found = false;
-  if (layout == "cellcheck" && argc == 3) {
-    found = cellcheckBanks(RemoteMemory(pid), mapping, banks, &why);
+  if (layout == "cellcheck" && (argc == 3 || argc == 4)) {
+    found = cellcheckBanks(mapping, argc == 4 ? argv[3] : nullptr, banks, &why);
   } else if (layout == "split" && argc == 5) {
     const uint64_t offset = std::stoull(argv[3]);
     const uint64_t bankBytes = std::stoull(argv[4]);
@@ -302,7 +301,7 @@ bool locate(pid_t pid, int argc, char** argv, Banks* banks) {
     banks->start[1] = banks->start[0] + bankBytes;
     banks->words = bankBytes / 4;
     found = banks->start[1] + bankBytes <= mapping.end;
-    why = "the banks do not fit in the largest mapping";
+    why = "the banks do not fit in the largest anonymous stretch";
   }
   if (!found) {
     fprintf(stderr, "lab_injector: %s\n", why.c_str());
@@ -319,7 +318,7 @@ bool locate(pid_t pid, int argc, char** argv, Banks* banks) {
 int main(int argc, char** argv) {
   if (argc < 3) {
     fprintf(stderr,
-            "usage: lab_injector PID cellcheck | PID split OFFSET "
+            "usage: lab_injector PID cellcheck [AREA_MIB] | PID split OFFSET "
             "BANK_BYTES\n");
     return 2;
   }

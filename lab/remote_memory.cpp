@@ -6,9 +6,10 @@
 #include <sstream>
 #include <string>
 
-bool largestAnonymousMapping(pid_t pid, Mapping* found) {
+bool largestAnonymousStretch(pid_t pid, Mapping* found) {
   std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
   std::string line;
+  Mapping stretch;
   bool any = false;
   while (std::getline(maps, line)) {
     std::istringstream fields(line);
@@ -16,12 +17,13 @@ bool largestAnonymousMapping(pid_t pid, Mapping* found) {
     unsigned long inode = 0;
     fields >> range >> perms >> offset >> device >> inode >> name;
     if (perms != "rw-p" || inode != 0 || !name.empty()) continue;
-    Mapping mapping;
     const size_t dash = range.find('-');
-    mapping.start = std::stoull(range.substr(0, dash), nullptr, 16);
-    mapping.end = std::stoull(range.substr(dash + 1), nullptr, 16);
-    if (!any || mapping.end - mapping.start > found->end - found->start) {
-      *found = mapping;
+    const uint64_t start = std::stoull(range.substr(0, dash), nullptr, 16);
+    const uint64_t end = std::stoull(range.substr(dash + 1), nullptr, 16);
+    if (start != stretch.end) stretch.start = start;
+    stretch.end = end;
+    if (!any || stretch.end - stretch.start > found->end - found->start) {
+      *found = stretch;
       any = true;
     }
   }

@@ -13,9 +13,11 @@ struct Mapping {
   uint64_t end = 0;
 };
 
-// The largest private, writable, anonymous mapping of the process: where a
-// tester's one big test area lies. False if the process has none.
-bool largestAnonymousMapping(pid_t pid, Mapping* found);
+// The largest stretch of private, writable, anonymous memory of the process:
+// where a tester's one big test area lies. Mappings that touch are one
+// stretch: advice given for part of a mapping (huge pages for its inner
+// 2 MiB pages) splits it into several. False if the process has none.
+bool largestAnonymousStretch(pid_t pid, Mapping* found);
 
 class RemoteMemory {
  public:

@@ -116,7 +116,7 @@ def faults_run(build, subject, memory_bytes, seed, logs=None):
     with HostGuard():
         with SandboxRun(build, subject.argv, memory_bytes) as run:
             run.output.wait_for(r"Running quick serial tests", timeout=600)
-            injector = Injector(build, run.pid, subject.layout)
+            injector = Injector(build, run.pid, subject.layout(run.output))
             words = int(injector.area["words"])
             flips, missed = _quick_test_flips(run, subject, injector, rng, words)
             started = wait_until_testing(run, subject, 600)

@@ -127,7 +127,7 @@ def faults_run(build, subject, memory_bytes, faults, seconds, logs=None,
     with HostGuard():
         with SandboxRun(build, subject.argv, memory_bytes) as run:
             started = wait_until_testing(run, subject, start_timeout)
-            injector = Injector(build, run.pid, subject.layout)
+            injector = Injector(build, run.pid, subject.layout(run.output))
             area = injector.area
             first_page_word = {
                 bank: ((-int(area["bank" + bank], 16)) % 4096) // 4

@@ -22,15 +22,21 @@ class Subject:
     name: str
     argv: list
     started: str   # a regex: the tester has begun its endless testing
-    layout: list   # lab_injector's layout arguments
+    layout: object  # Output -> lab_injector's layout arguments
     parse: object  # Output -> [Report]
     check_start: object = None  # Output -> error text or None
+
+
+def _cellcheck_layout(output):
+    """The area size the tester printed, for the injector to check."""
+    stated = re.search(r"Test area: (\d+) MiB", output.text())
+    return ["cellcheck"] + ([stated.group(1)] if stated else [])
 
 
 def cellcheck(build):
     return Subject(
         "Cellcheck", [os.path.join(build, "app", "cellcheck")],
-        r"Full testing of RAM begins now", ["cellcheck"],
+        r"Full testing of RAM begins now", _cellcheck_layout,
         reports.cellcheck_reports)
 
 
@@ -45,6 +51,6 @@ def _memtester_size(output):
 def memtester():
     return Subject(
         "memtester", ["/usr/sbin/memtester", MEMTESTER_SIZE], r"Loop 1:",
-        ["split", "4096", str(MEMTESTER_HALF)],
+        lambda output: ["split", "4096", str(MEMTESTER_HALF)],
         lambda output: reports.memtester_reports(output, MEMTESTER_HALF),
         _memtester_size)

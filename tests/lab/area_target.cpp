@@ -1,8 +1,9 @@
 // A stand-in tester for the lab's own tests: it takes its area the way the
-// program does (one malloc'd block, handed to the console tester, which splits
-// it into bank A and bank B), then in rounds fills both banks alike, says so,
-// waits, and reports every word pair that differs through the console
-// tester's messages. A fault injected while it waits shows in that round.
+// program does (the real kernel seam's allocation, handed to the console
+// tester, which splits it into bank A and bank B), then in rounds fills both
+// banks alike, says so, waits, and reports every word pair that differs
+// through the console tester's messages. A fault injected while it waits
+// shows in that round.
 //
 //   area_target MIB WAIT_MS
 #include <time.h>
@@ -11,6 +12,7 @@
 
 #include "console/cellchecker_dos.h"
 #include "console/cprintf.h"
+#include "sysmem/linux_kernel.h"
 
 namespace {
 
@@ -36,7 +38,8 @@ int main(int argc, char** argv) {
   if (argc != 3) return 2;
   const u64 size = strtoull(argv[1], nullptr, 10) << 20;
   const long waitMs = strtol(argv[2], nullptr, 10);
-  char* area = static_cast<char*>(malloc(size));
+  LinuxKernel kernel;
+  char* area = kernel.allocateArea(size);
   if (area == nullptr || tester.initNoAlloc(size, area) != kInitOk) return 1;
   const timespec wait = {waitMs / 1000, (waitMs % 1000) * 1000000};
   for (u32 round = 0;; ++round) {

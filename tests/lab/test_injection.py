@@ -34,7 +34,7 @@ class InjectionTest(unittest.TestCase):
         with HostGuard(), SandboxRun(BUILD, [TARGET, "64", "300"], 128 << 20) as run:
             out = run.output
             self.assertTrue(out.wait_for(r"filled 1\n", timeout=30))
-            injector = Injector(BUILD, run.pid, ["cellcheck"])
+            injector = Injector(BUILD, run.pid, ["cellcheck", "64"])
             words = int(injector.area["words"])
             self.assertEqual(words, (64 << 20) // 8)
             page = (-int(injector.area["bankA"], 16)) % 4096 // 4 + 1024
