@@ -15,6 +15,7 @@ cannot make the sandbox. Build first (scripts/test.sh or cmake).
 import argparse
 import datetime
 import os
+import subprocess
 import sys
 import time
 
@@ -53,6 +54,8 @@ def run_ci(args):
 
 
 def compare(args):
+    subprocess.run([os.path.join(ROOT, "scripts", "need-packages.sh"), "memtester"],
+                   check=True)
     memory = args.memory * MIB
     cellcheck, peer = subjects.cellcheck(args.build), subjects.memtester()
     shape = PlanShape(minutes=args.minutes)

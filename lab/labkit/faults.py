@@ -50,13 +50,13 @@ class PlanShape:
     """How many faults of each model, and how they behave."""
     minutes: float = 12.0      # testing time after which the run ends
     lead: float = 10.0         # quiet seconds before the first fault
-    flips: int = 10
-    stuck: int = 8
+    flips: int = 20
+    stuck: int = 12
     stuck_hold: float = 20.0
-    weak: int = 4
+    weak: int = 6
     weak_active: float = 120.0
     weak_per_minute: float = 3.0
-    bursts: int = 8
+    bursts: int = 12
     burst_words: int = 32
 
 
