@@ -13,6 +13,7 @@ cannot make the sandbox. Build first (scripts/test.sh or cmake).
 """
 
 import argparse
+import concurrent.futures
 import datetime
 import os
 import subprocess
@@ -64,17 +65,21 @@ def compare(args):
 
     say("probe")
     runs.probe(args.build, memory)
-    say("clean run, %.0f min" % args.clean_minutes)
-    clean = runs.clean_run(args.build, cellcheck, memory, args.clean_minutes * 60,
-                           args.logs)
+    say("clean run, %.0f min, %d MiB" % (args.clean_minutes, args.clean_memory))
+    clean = runs.clean_run(args.build, cellcheck, args.clean_memory * MIB,
+                           args.clean_minutes * 60, args.logs)
     say("clean run: %d errors, %s" % (len(clean.reports), ci.speed_score(clean.output)))
-    results = []
-    for subject in (cellcheck, peer):
-        say("%s with %d faults, %.0f min" % (subject.name, len(faults), args.minutes))
-        results.append(runs.faults_run(args.build, subject, memory, faults,
-                                       args.minutes * 60, args.logs))
+    # Both at once: on a shared machine they then meet the same load.
+    say("Cellcheck and memtester with the same %d faults, %.0f min each" % (
+        len(faults), args.minutes))
+    with concurrent.futures.ThreadPoolExecutor() as pool:
+        running = [pool.submit(runs.faults_run, args.build, subject, memory,
+                               faults, args.minutes * 60, args.logs)
+                   for subject in (cellcheck, peer)]
+        results = [future.result() for future in running]
+    for result in results:
         say("%s: %d reports, %d false alarms" % (
-            subject.name, len(results[-1].reports), len(results[-1].false_alarms)))
+            result.subject, len(result.reports), len(result.false_alarms)))
     section = report_section(args, shape, faults, clean, results)
     print(section)
     readme = os.path.join(ROOT, "README.md")
@@ -83,7 +88,7 @@ def compare(args):
     with open(readme, "w") as f:
         f.write(table.replace_section(text, section))
     say("table written to README.md")
-    if clean.reports or any(r.false_alarms for r in results[:1]):
+    if clean.reports or results[0].false_alarms:
         raise runs.LabFailure("Cellcheck reported errors with no fault behind them")
 
 
@@ -92,22 +97,29 @@ def report_section(args, shape, faults, clean, results):
     for fault in faults:
         counts[fault.model] = counts.get(fault.model, 0) + 1
     return "\n".join([
-        "Measured %s on this machine (seed %d, %d MiB memory cgroup, %.0f min "
-        "of testing per tester after it began, the same faults at the same "
-        "times for both; `memtester %s`):" % (
-            datetime.date.today().isoformat(), args.seed, args.memory,
-            args.minutes, subjects.MEMTESTER_SIZE),
+        "Measured %s on this machine (2 cores shared with other work; load "
+        "average %s at the end), seed %d, a %d MiB memory cgroup each, both "
+        "testers at once for %.0f min from when each began testing, the same "
+        "faults at the same times after that; `memtester %s`:" % (
+            datetime.date.today().isoformat(), load_average(), args.seed,
+            args.memory, args.minutes, subjects.MEMTESTER_SIZE),
         "",
         table.comparison_table(results),
         "",
         "Faults: %d flips, %d stuck bits held %.0f s, %d weak cells active "
-        "%.0f s (about %.0f flips a minute), %d bursts of %d words. A clean "
-        "Cellcheck run of %.0f min reported %d errors; %s." % (
+        "%.0f s (about %.0f flips a minute), %d bursts of %d words; banks "
+        "alternate. A clean Cellcheck run of %.0f min (%d MiB cgroup) reported "
+        "%d errors; %s." % (
             counts.get("flip", 0), counts.get("stuck", 0), shape.stuck_hold,
             counts.get("weak", 0), shape.weak_active, shape.weak_per_minute,
             counts.get("burst", 0), shape.burst_words, args.clean_minutes,
-            len(clean.reports), ci.speed_score(clean.output)),
+            args.clean_memory, len(clean.reports), ci.speed_score(clean.output)),
     ])
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
 
 
 def main():
@@ -124,6 +136,10 @@ def main():
                         help="ci: seconds of the clean run's testing")
     parser.add_argument("--clean-minutes", type=float, default=5,
                         help="compare: minutes of the clean run's testing")
+    parser.add_argument("--clean-memory", type=int, default=2048,
+                        help="compare: the clean run's memory limit in MiB; a "
+                             "larger area times the speed score over more "
+                             "whole seconds (default 2048)")
     parser.add_argument("--minutes", type=float, default=12,
                         help="compare: minutes of testing per tester")
     parser.add_argument("--logs", default=None,

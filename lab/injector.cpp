@@ -16,7 +16,6 @@
 //   burst ID BANK WORD:BIT...      several words inverted in one write
 //   stick ID BANK WORD BIT LEVEL   the bit held at LEVEL after every store
 //   unstick ID                     the bit free again
-//   peek BANK WORD COUNT           the words as they are now
 //   quit
 // Log lines: "NANOSECONDS EVENT key=value...", CLOCK_MONOTONIC.
 #include <poll.h>
@@ -29,7 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
-#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -102,12 +100,10 @@ class Injector {
   bool handleStops() { return watchpoints_.handleStops(); }
 
  private:
-  bool address(const std::string& bank, uint64_t word, uint64_t* out,
-               int* index) const;
+  bool address(const std::string& bank, uint64_t word, uint64_t* out) const;
   void flip(std::istringstream& args, bool burst);
   void stick(std::istringstream& args);
   void unstick(std::istringstream& args);
-  void peek(std::istringstream& args);
   void force(StuckBit& bit, bool fromStore);
   void onStore(unsigned slots);
 
@@ -117,11 +113,10 @@ class Injector {
   std::map<std::string, StuckBit> stuck_;
 };
 
-bool Injector::address(const std::string& bank, uint64_t word, uint64_t* out,
-                       int* index) const {
+bool Injector::address(const std::string& bank, uint64_t word,
+                       uint64_t* out) const {
   if ((bank != "A" && bank != "B") || word >= banks_.words) return false;
-  *index = bank == "A" ? 0 : 1;
-  *out = banks_.start[*index] + 4 * word;
+  *out = banks_.start[bank == "A" ? 0 : 1] + 4 * word;
   return true;
 }
 
@@ -140,8 +135,7 @@ void Injector::flip(std::istringstream& args, bool burst) {
       bit = -1;
     }
     uint64_t at = 0;
-    int index = 0;
-    if (bit < 0 || bit > 31 || !address(bank, word, &at, &index)) {
+    if (bit < 0 || bit > 31 || !address(bank, word, &at)) {
       logLine("error id=" + id + " bad word or bit " + item);
       return;
     }
@@ -199,9 +193,8 @@ void Injector::stick(std::istringstream& args) {
   int bit = -1, level = -1;
   args >> id >> bank >> word >> bit >> level;
   StuckBit stuck;
-  int index = 0;
   if (bit < 0 || bit > 31 || (level != 0 && level != 1) ||
-      !address(bank, word, &stuck.address, &index) || stuck_.count(id) != 0) {
+      !address(bank, word, &stuck.address) || stuck_.count(id) != 0) {
     logLine("error id=" + id + " bad stuck bit");
     return;
   }
@@ -239,28 +232,6 @@ void Injector::unstick(std::istringstream& args) {
   stuck_.erase(found);
 }
 
-void Injector::peek(std::istringstream& args) {
-  std::string bank;
-  uint64_t word = 0, count = 0;
-  args >> bank >> word >> count;
-  std::vector<uint64_t> addresses;
-  for (uint64_t i = 0; i < count && i < 1024; ++i) {
-    uint64_t at = 0;
-    int index = 0;
-    if (!address(bank, word + i, &at, &index)) break;
-    addresses.push_back(at);
-  }
-  std::vector<uint32_t> values;
-  if (addresses.empty() || !memory_.readWords(addresses, &values)) {
-    logLine("error peek " + bank + " " + std::to_string(word));
-    return;
-  }
-  std::string text;
-  for (uint32_t value : values) text += (text.empty() ? "" : ",") + hex(value);
-  logLine("peek bank=" + bank + " word=" + std::to_string(word) +
-          " values=" + text);
-}
-
 bool Injector::execute(const std::string& line) {
   std::istringstream args(line);
   std::string command;
@@ -273,8 +244,6 @@ bool Injector::execute(const std::string& line) {
     stick(args);
   } else if (command == "unstick") {
     unstick(args);
-  } else if (command == "peek") {
-    peek(args);
   } else if (command == "quit") {
     return false;
   } else if (!command.empty()) {

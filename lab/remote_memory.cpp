@@ -62,10 +62,3 @@ bool RemoteMemory::writeWords(const std::vector<uint64_t>& addresses,
       process_vm_writev(pid_, &local, 1, remote.data(), remote.size(), 0);
   return done == static_cast<ssize_t>(local.iov_len);
 }
-
-bool RemoteMemory::read(uint64_t address, void* out, size_t bytes) const {
-  iovec local = {out, bytes};
-  iovec remote = {reinterpret_cast<void*>(address), bytes};
-  return process_vm_readv(pid_, &local, 1, &remote, 1, 0) ==
-         static_cast<ssize_t>(bytes);
-}

@@ -28,7 +28,6 @@ class RemoteMemory {
                  std::vector<uint32_t>* values) const;
   bool writeWords(const std::vector<uint64_t>& addresses,
                   const std::vector<uint32_t>& values) const;
-  bool read(uint64_t address, void* out, size_t bytes) const;
 
  private:
   pid_t pid_;

@@ -7,6 +7,7 @@ import time
 
 from labkit.host import HostGuard
 from labkit.injector import Injector
+from labkit.reports import cellcheck_error_numbers
 from labkit.runs import LabFailure, clean_run, finish, wait_until_testing
 from labkit.sandbox import SandboxRun
 
@@ -14,11 +15,12 @@ TUNABLES = ("/proc/sys/vm/overcommit_memory", "/proc/sys/vm/overcommit_ratio",
             "/proc/sys/vm/min_free_kbytes")
 
 
-def check_clean(result):
+def check_clean(result, memory_bytes):
     """A clean run: no error at all, the refused tunables shown, the
-    measuring child stopped by the cgroup's limit."""
+    measuring child stopped by the cgroup's limit and its zeroed blocks
+    counted (the memory it obtained is close to the limit)."""
     problems = []
-    if result.reports or re.search(r"Error \d+, after", result.output):
+    if result.reports or cellcheck_error_numbers(result.log):
         problems.append("errors reported on sound memory: %s" %
                         [r.text for r in result.reports])
     for path in TUNABLES:
@@ -26,6 +28,11 @@ def check_clean(result):
             problems.append("no ERROR line for " + path)
     if not result.oom_kills:
         problems.append("the measuring child was not stopped by the limit")
+    measured = re.search(r"of the (\d+) MiB obtainable", result.output)
+    limit_mib = memory_bytes >> 20
+    if not measured or not limit_mib * 3 // 4 < int(measured.group(1)) <= limit_mib:
+        problems.append("the measurement does not match the %d MiB limit: %s" % (
+            limit_mib, measured and measured.group(0)))
     if problems:
         raise LabFailure("clean run: " + "; ".join(problems))
 
@@ -132,8 +139,8 @@ def faults_run(build, subject, memory_bytes, seed, logs=None):
     if result.false_alarms:
         problems.append("reports with no fault behind them: %s" %
                         [r.text for r in result.false_alarms])
-    numbers = re.findall(r"Error (\d+), after", result.output)
-    if [int(n) for n in numbers] != list(range(1, len(result.reports) + 1)):
+    numbers = cellcheck_error_numbers(result.log)
+    if numbers != list(range(1, len(result.reports) + 1)):
         problems.append("error numbers %s for %d reports" % (numbers, len(result.reports)))
     wanted = {e["id"] for e in flips + stuck}
     for outcome in result.outcomes:
@@ -152,7 +159,7 @@ def faults_run(build, subject, memory_bytes, seed, logs=None):
 
 def run(build, subject, memory_bytes, clean_seconds, seed, logs=None, say=print):
     result = clean_run(build, subject, memory_bytes, clean_seconds, logs)
-    check_clean(result)
+    check_clean(result, memory_bytes)
     say("clean run: %d s of testing, 0 errors, host unchanged, %s" % (
         clean_seconds, speed_score(result.output)))
     result, missed = faults_run(build, subject, memory_bytes, seed, logs)

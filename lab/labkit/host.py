@@ -1,7 +1,5 @@
 """What a sandboxed run must leave as it was on the host, and the check."""
 
-import os
-
 # The memory tunables and the console log level that the tester's start-up
 # writes on a machine of its own.
 WATCHED = (
@@ -65,7 +63,3 @@ class HostGuard:
         raise HostChanged("THE HOST CHANGED during a sandboxed run (tunables "
                           "written back): " + details)
 
-
-def unchanged_summary(guard):
-    return ", ".join("%s=%s" % (os.path.basename(path), guard.before[path].split()[0])
-                     for path in guard.paths)

@@ -67,7 +67,7 @@ class Injector:
         self.send(command)
         fault_id = command.split()[1] if len(command.split()) > 1 else None
         return self.wait_for(
-            lambda e: e.get("id") == fault_id or e["event"] in ("error", "peek"),
+            lambda e: e.get("id") == fault_id or e["event"] == "error",
             timeout, start)
 
     def errors(self):

@@ -105,6 +105,13 @@ def finish(run, subject, injector, models, started_ns, logs):
     save(logs, subject.name + "-output.txt", run.output.text())
     save(logs, subject.name + "-injections.txt",
          "\n".join(str(e) for e in events) + "\n")
+    save(logs, subject.name + "-outcomes.txt", "".join(
+        "%s %s at %.1f s: %s\n" % (
+            o.fault_id, o.model, (o.injected_ns - started_ns) / 1e9,
+            "reported after %.3f s, %d reports, first: %s" % (
+                o.latency, len(o.reports), o.reports[0].text)
+            if o.detected else "not reported")
+        for o in sorted(outcomes, key=lambda o: o.injected_ns)))
     peak, kills = run.cgroup_summary()
     return RunResult(subject.name, run.output.text(), run.output, reports, outcomes,
                      false_alarms, events, started_ns, peak, kills)

@@ -15,13 +15,18 @@ BEGIN = "<!-- faultlab:begin -->"
 END = "<!-- faultlab:end -->"
 
 
+def _duration(seconds):
+    if seconds is None:
+        return "–"
+    return "%.0f ms" % (seconds * 1000) if seconds < 1 else "%.1f s" % seconds
+
+
 def _cell(summary):
     if summary is None:
         return "–", "–"
     rate = "%d/%d (%d %%)" % (summary.detected, summary.injected,
                               round(100 * summary.rate))
-    latency = ("%.1f s" % summary.median_latency
-               if summary.median_latency is not None else "–")
+    latency = _duration(summary.median_latency)
     return rate, latency
 
 
