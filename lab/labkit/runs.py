@@ -72,10 +72,7 @@ class RunResult:
     reports: list
     outcomes: list
     false_alarms: list
-    events: list
-    started_ns: int
-    peak_bytes: int
-    oom_kills: int
+    oom_kills: int  # by the cgroup's limit: the measuring child, normally
 
 
 def wait_until_testing(run, subject, timeout):
@@ -112,9 +109,9 @@ def finish(run, subject, injector, models, started_ns, logs):
                 o.latency, len(o.reports), o.reports[0].text)
             if o.detected else "not reported")
         for o in sorted(outcomes, key=lambda o: o.injected_ns)))
-    peak, kills = run.cgroup_summary()
-    return RunResult(subject.name, run.output.text(), run.output, reports, outcomes,
-                     false_alarms, events, started_ns, peak, kills)
+    _, kills = run.cgroup_summary()
+    return RunResult(subject.name, run.output.text(), run.output, reports,
+                     outcomes, false_alarms, kills)
 
 
 def clean_run(build, subject, memory_bytes, seconds, logs=None, start_timeout=600):
