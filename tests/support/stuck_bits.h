@@ -21,8 +21,8 @@ class StuckBit {
   StuckBit(const StuckBit&) = delete;
   StuckBit& operator=(const StuckBit&) = delete;
 
-  // Traps that named this word since the fault was made (a store that also
-  // hit another watched word may have named that one instead).
+  // Stores to the word since the fault was made, as the watchpoint counted
+  // them.
   int writes() const;
 
  private:
