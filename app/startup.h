@@ -22,7 +22,6 @@ enum class StartupResult {
 
 StartupResult startUp(Kernel& kernel, Cellchecker& tester);
 
-constexpr u64 kMiB = u64{1} << 20;
 // Kept back from the measured memory for the kernel and this program, on
 // top of a reserve of 0.03 % of it.
 constexpr u64 kSystemMarginBytes = 28 * kMiB;

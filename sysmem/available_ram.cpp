@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr u64 kMiB = u64{1} << 20;
 constexpr u64 kBlocksPerMiB = kMiB / kProbeBlockBytes;
 
 // The measuring child's work; the child ends after it.

@@ -12,6 +12,8 @@
 
 using u64 = uint64_t;
 
+constexpr u64 kMiB = u64{1} << 20;
+
 // The /proc files that start-up reads and writes.
 enum class ProcFile {
   kMeminfo,          // read: the RAM the kernel has mapped

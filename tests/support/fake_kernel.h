@@ -14,7 +14,6 @@
 class FakeKernel : public Kernel {
  public:
   static constexpr u64 kPageBytes = 4096;
-  static constexpr u64 kMiB = u64{1} << 20;
 
   FakeKernel();
   ~FakeKernel() override;

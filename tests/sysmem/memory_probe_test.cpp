@@ -144,7 +144,7 @@ TEST_P(CalcAvailableRamTest, CountsTheBlocksTheChildZeroed) {
   EXPECT_EQ(console.take(), c.dots);
 }
 
-constexpr u64 kFree64MiB = 64 * FakeKernel::kMiB / FakeKernel::kPageBytes;
+constexpr u64 kFree64MiB = 64 * kMiB / FakeKernel::kPageBytes;
 
 INSTANTIATE_TEST_SUITE_P(
     Children, CalcAvailableRamTest,
@@ -153,10 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
         // not asked for.
         MeasureCase{"Clean", kFree64MiB + 100, false, 0, 0, 67108864, "..."},
         // One MiB less is granted.
-        MeasureCase{"FirstRequestRefused", kFree64MiB, false, 1, 0,
-                    63 * FakeKernel::kMiB, "..."},
-        MeasureCase{"ManyRequestsRefused", kFree64MiB, false, 60, 0,
-                    4 * FakeKernel::kMiB, "..."},
+        MeasureCase{"FirstRequestRefused", kFree64MiB, false, 1, 0, 63 * kMiB,
+                    "..."},
+        MeasureCase{"ManyRequestsRefused", kFree64MiB, false, 60, 0, 4 * kMiB,
+                    "..."},
         // Killed in block 1001: the thousand before it count.
         MeasureCase{"KilledHalfWay", kFree64MiB, false, 0, 1000 * 65536,
                     65536000, "..."},
