@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 #include "console/progress_line.h"
 
 // The first batch's size; each next one is 1.4 times it, truncated.

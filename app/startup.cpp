@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 #include "sysmem/memory_probe.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "console/cellchecker_dos.h"
 
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 
 CellcheckerDos::~CellcheckerDos() = default;
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 #include "sysmem/memory_probe.h"
 
 namespace {

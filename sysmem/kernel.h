@@ -8,11 +8,7 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
-
-using u64 = uint64_t;
-
-constexpr u64 kMiB = u64{1} << 20;
+#include "base/types.h"
 
 // The /proc files that start-up reads and writes.
 enum class ProcFile {

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 #include "sysmem/memory_probe.h"
 
 void procSet(const char* path, const char* value) {

@@ -4,10 +4,7 @@
 #ifndef CELLCHECK_TESTER_CELLCHECKER_H_
 #define CELLCHECK_TESTER_CELLCHECKER_H_
 
-#include <cstdint>
-
-using u32 = uint32_t;
-using u64 = uint64_t;
+#include "base/types.h"
 
 // Results of init and initNoAlloc.
 enum InitResult : int {

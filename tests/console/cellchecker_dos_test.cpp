@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/stuck_bits.h"
 

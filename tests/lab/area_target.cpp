@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "console/cellchecker_dos.h"
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 #include "sysmem/linux_kernel.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "console/cellchecker_dos.h"
+#include "tests/support/recording_tester.h"
 
 namespace {
 
@@ -152,7 +152,7 @@ TEST(SeedTextTest, EightyFiveBytesAreTheLongestAcceptedText) {
 }
 
 TEST(SeedTextTest, SeedRandMemberSeedsLikeTheFreeFunction) {
-  CellcheckerDos tester;
+  RecordingTester tester;
   tester.seedRand(45435243);
   EXPECT_EQ(nextRand(), 780520928u);
 }

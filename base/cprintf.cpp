@@ -1,4 +1,4 @@
-#include "console/cprintf.h"
+#include "base/cprintf.h"
 
 #include <cstdarg>
 #include <cstdio>
