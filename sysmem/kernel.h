@@ -8,6 +8,8 @@
 
 #include <sys/types.h>
 
+#include <string>
+
 #include "base/types.h"
 
 // The /proc files that start-up reads and writes.
@@ -40,6 +42,14 @@ class Kernel {
 
   // Where `file` is; the callers open it with standard file I/O.
   virtual const char* path(ProcFile file) = 0;
+  // Where the kernel file `kernelPath` is read from: an absolute path under
+  // /proc or /sys (such as "/sys/class/dmi/id/product_serial") stands for
+  // itself on the real kernel and for a file of the fake's own in tests.
+  virtual std::string file(const char* kernelPath) = 0;
+  // The kernel's log buffer as text, one message a line, each with its
+  // "<level>[seconds]" prefix, oldest first; empty when it cannot be read.
+  // The buffer is a ring: the oldest messages of a long boot may be gone.
+  virtual std::string kernelLog() = 0;
 
   // One 64-bit word that a forked child and its parent share: what the child
   // stores there, the parent sees. Null when it cannot be made.

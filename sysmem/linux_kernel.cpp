@@ -13,8 +13,10 @@
 namespace {
 
 // klogctl actions.
+constexpr int kSyslogReadAll = 3;
 constexpr int kSyslogConsoleOn = 7;
 constexpr int kSyslogConsoleLevel = 8;
+constexpr int kSyslogSizeBuffer = 10;
 
 constexpr u64 kHugePageBytes = u64{2} << 20;
 
@@ -56,6 +58,17 @@ const char* LinuxKernel::path(ProcFile file) {
       return "/proc/sys/vm/min_free_kbytes";
   }
   return "";
+}
+
+std::string LinuxKernel::file(const char* kernelPath) { return kernelPath; }
+
+std::string LinuxKernel::kernelLog() {
+  const int size = klogctl(kSyslogSizeBuffer, nullptr, 0);
+  if (size <= 0) return std::string();
+  std::string text(static_cast<size_t>(size), '\0');
+  const int got = klogctl(kSyslogReadAll, &text[0], size);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
 }
 
 volatile u64* LinuxKernel::mapSharedWord() {

@@ -15,6 +15,8 @@ class LinuxKernel : public Kernel {
   u64 pageSize() override;
   u64 freePages() override;
   const char* path(ProcFile file) override;
+  std::string file(const char* kernelPath) override;
+  std::string kernelLog() override;
   volatile u64* mapSharedWord() override;
   pid_t forkChild() override;
   void waitChild(pid_t child) override;

@@ -1,7 +1,9 @@
 #include "tests/support/fake_kernel.h"
 
+#include <ftw.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +18,10 @@ const char* const kNames[] = {"meminfo", "overcommit_memory",
 
 int indexOf(ProcFile file) { return static_cast<int>(file); }
 
+int removeEntry(const char* path, const struct stat*, int, FTW*) {
+  return remove(path);
+}
+
 }  // namespace
 
 FakeKernel::FakeKernel() {
@@ -27,8 +33,7 @@ FakeKernel::FakeKernel() {
 
 FakeKernel::~FakeKernel() {
   for (const auto& mapping : mappings_) munmap(mapping.first, mapping.second);
-  for (const std::string& file : paths_) unlink(file.c_str());
-  rmdir(folder_.c_str());
+  nftw(folder_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::string FakeKernel::read(ProcFile file) const {
@@ -53,6 +58,23 @@ void FakeKernel::makeUnopenable(ProcFile file) {
 
 const char* FakeKernel::path(ProcFile file) {
   return paths_[indexOf(file)].c_str();
+}
+
+std::string FakeKernel::file(const char* kernelPath) {
+  return folder_ + "/root" + kernelPath;
+}
+
+void FakeKernel::putFile(const std::string& kernelPath,
+                         const std::string& text) {
+  const std::string where = file(kernelPath.c_str());
+  for (size_t slash = where.find('/', folder_.size() + 1);
+       slash != std::string::npos; slash = where.find('/', slash + 1)) {
+    mkdir(where.substr(0, slash).c_str(), 0755);
+  }
+  FILE* f = fopen(where.c_str(), "w");
+  if (f == nullptr) abort();
+  fputs(text.c_str(), f);
+  fclose(f);
 }
 
 volatile u64* FakeKernel::mapSharedWord() {

@@ -45,6 +45,12 @@ class FakeKernel : public Kernel {
   std::string read(ProcFile file) const;
   void write(ProcFile file, const std::string& text);
   void makeUnopenable(ProcFile file);
+  // A kernel file (an absolute /proc or /sys path) with `text` in it, its
+  // folders made as needed; file() then points there.
+  void putFile(const std::string& kernelPath, const std::string& text);
+
+  // The kernel's log buffer, as kernelLog() returns it.
+  std::string log;
 
   bool isInit() override { return init; }
   void mountProc() override { ++mounts; }
@@ -53,6 +59,8 @@ class FakeKernel : public Kernel {
   u64 pageSize() override { return kPageBytes; }
   u64 freePages() override { return freePageCount; }
   const char* path(ProcFile file) override;
+  std::string file(const char* kernelPath) override;
+  std::string kernelLog() override { return log; }
   volatile u64* mapSharedWord() override;
   pid_t forkChild() override;
   void waitChild(pid_t child) override;
