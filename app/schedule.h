@@ -23,8 +23,10 @@ constexpr unsigned kWriteSpeedSeed = 45435243;
 template <class Tester>
 class Schedule {
  public:
-  Schedule(Tester& tester, Clock now)
-      : tester_(tester), now_(now), progress_(tester.errorCount, now) {}
+  // `watch`, when given, shows the bad-memory summary with the progress
+  // line's summaries and when a held-back one is due.
+  Schedule(Tester& tester, Clock now, BadMemoryWatch* watch = nullptr)
+      : tester_(tester), now_(now), progress_(tester.errorCount, now, watch) {}
 
   // The opening sequence, once: a random bank test (bank B equal to bank A
   // after the pre-test gave each its own data), the write-speed tests, the
