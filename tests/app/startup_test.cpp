@@ -176,6 +176,41 @@ TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
                                 "\x1b[?25l");
 }
 
+TEST_F(StartUpTest, ALockTheKernelRefusesIsSaidAndTestingGoesOn) {
+  kernel.lockRefused = true;
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  EXPECT_NE(console.take().find(
+                "Test area: 35 MiB of the 64 MiB obtainable\n"
+                "The kernel would not lock the test area in RAM; testing goes "
+                "on, but the physical addresses shown for errors may be out "
+                "of date.\n\n\rPreparing and pre-testing memory..."),
+            std::string::npos);
+  EXPECT_EQ(tester.passCount, 1u);
+  EXPECT_TRUE(kernel.hugePageCollapseStopped);
+}
+
+TEST_F(StartUpTest, TheEarlyCheckIsShownBeforeTheTuningAndJoinsTheRecord) {
+  kernel.putFile("/proc/cmdline", "quiet memtest=2\n");
+  kernel.log =
+      "<6>[    0.000000] early_memtest: # of tests: 2\n"
+      "<6>[    0.000000]   0x0000000000100000 - 0x0000000031000000 pattern "
+      "ffffffffffffffff\n"
+      "<6>[    0.000000]   ffffffffffffffff bad mem addr 0x0000000000200000 - "
+      "0x0000000000200008 reserved\n"
+      "<6>[    0.000000]   0x0000000000100000 - 0x0000000031000000 pattern "
+      "0000000000000000\n";
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  const std::string expected =
+      opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 GB\n",
+              "Early check of all free memory: 2 patterns, bad memory at "
+              "0x200000-0x200007 (the kernel keeps off it)\n");
+  EXPECT_EQ(console.take().substr(0, expected.size()), expected);
+  EXPECT_TRUE(record.totals().anyBad());
+  EXPECT_EQ(record.totals().externalRanges, 1u);
+}
+
 void expectNoArea(const Cellchecker& tester) {
   EXPECT_EQ(tester.bankA, nullptr);
   EXPECT_EQ(tester.wordsPerBank, 0u);
