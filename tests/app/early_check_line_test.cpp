@@ -21,8 +21,8 @@ TEST(EarlyCheckLineTest, SaysWhatTheLogShows) {
   for (u64 i = 1; i <= 5; ++i) fiveBad.push_back({i << 20, (i << 20) + 8});
   for (const Case& c : std::vector<Case>{
            {{State::kOff, 0, 0, {}},
-            "Early check of all free memory: off (the kernel was started "
-            "without memtest=)"},
+            "Early check of all free memory: off (no memtest= on the kernel "
+            "command line, or memtest=0)"},
            {{State::kLost, 3, 0, {}},
             "Early check of all free memory: its lines are no longer in the "
             "kernel's log"},

@@ -69,8 +69,8 @@ const std::string kMeminfo16GiB =
     "DirectMap2M: 2086912 kB\nDirectMap1G: 14680064 kB\n";
 
 const std::string kEarlyCheckOff =
-    "Early check of all free memory: off (the kernel was started without "
-    "memtest=)\n";
+    "Early check of all free memory: off (no memtest= on the kernel command "
+    "line, or memtest=0)\n";
 
 // Everything start-up prints up to "Init", given the amount line.
 std::string opening(const std::string& amountLine,
