@@ -35,7 +35,8 @@ std::string earlyCheckLine(const EarlyCheck& check) {
   std::string line = "Early check of all free memory: ";
   switch (check.state) {
     case EarlyCheck::State::kOff:
-      return line + "off (no memtest= on the kernel command line, or memtest=0)";
+      return line +
+             "off (no memtest= on the kernel command line, or memtest=0)";
     case EarlyCheck::State::kLost:
       return line + "its lines are no longer in the kernel's log";
     case EarlyCheck::State::kIncomplete:

@@ -30,6 +30,9 @@ class ProgressLine {
 
   // Shows `coverage` percent and `errors`, the bar filled with `fill`.
   void printStats(float coverage, int errors, char fill);
+  // Gives a held-back bad-memory summary its chance where tests run
+  // without progress lines (the opening sequence).
+  void pollBadMemory();
 
  private:
   const uint32_t& summaryErrors_;
