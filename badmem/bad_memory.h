@@ -5,6 +5,10 @@
 // the area is taken the kernel refuses new memory, and a dead data line
 // yields millions of errors, so recording never allocates and counts what no
 // longer fits.
+//
+// Readers: totals() holds what a verdict needs (anyBad() says whether
+// anything at all was found); summary_text.h renders the summary lines and
+// the two ready lines; growth() tells a printer that there is news.
 #ifndef CELLCHECK_BADMEM_BAD_MEMORY_H_
 #define CELLCHECK_BADMEM_BAD_MEMORY_H_
 
