@@ -19,6 +19,7 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import secure_boot  # noqa: E402
 from screen import find_in_order, render  # noqa: E402
 from vm import Vm, VmFailure  # noqa: E402
 
@@ -74,9 +75,10 @@ class Case:
         self.notes.append(text)
 
 
-def serial_kernel_args():
-    """The kernel command line of the boot menu's serial entry."""
-    with open(os.path.join(ROOT, "image", "grub.cfg")) as f:
+def serial_kernel_args(image):
+    """The kernel command line of the boot menu's serial entry, as the build
+    wrote it into the ISO's menu."""
+    with open(os.path.join(image, "grub.cfg")) as f:
         cfg = f.read()
     entry = re.search(r'--id serial \{\s*linux /boot/vmlinuz ([^\n]*)', cfg)
     return entry.group(1).strip()
@@ -88,7 +90,7 @@ def direct_boot(case, name, memory_mib):
     return case.vm(name, [
         "-kernel", os.path.join(case.image, "vmlinuz"),
         "-initrd", os.path.join(case.image, "initramfs.img"),
-        "-append", serial_kernel_args() + " panic=-1",
+        "-append", serial_kernel_args(case.image) + " panic=-1",
     ], memory_mib)
 
 
@@ -323,7 +325,9 @@ def test_image_is_reproducible(case):
             os.makedirs(out)
             shutil.copy(os.path.join(case.build, "app", "cellcheck"), binary)
             os.utime(binary, (date, date))
-            shutil.copytree(os.path.join(case.image, "cache"), os.path.join(out, "cache"))
+            # Linked, not copied: the unpacked kernel package is large.
+            shutil.copytree(os.path.join(case.image, "cache"), os.path.join(out, "cache"),
+                            copy_function=os.link)
             subprocess.run([os.path.join(ROOT, "image", "build.sh"), binary, out],
                            check=True, stdout=subprocess.DEVNULL)
             outs.append(out)
@@ -346,6 +350,7 @@ CASES = [
     netboot_case("bios"),
     test_too_small_vm,
     test_image_is_reproducible,
+    *secure_boot.CASES,
 ]
 
 
