@@ -152,16 +152,38 @@ def efi_partition_offset(image):
     raise AssertionError("no EFI system partition in the image")
 
 
-def without_signature(pe):
-    """The PE image without its Authenticode signatures (the certificate
-    table, which is its last part)."""
+def certificate_table(pe):
+    """The offset of the PE32+ image's Authenticode certificate table, its
+    size, and where its entry in the data directory is."""
     header = struct.unpack_from("<I", pe, 0x3C)[0]
     optional = header + 24
     assert struct.unpack_from("<H", pe, optional)[0] == 0x20B, "not a PE32+ image"
-    security = optional + 112 + 4 * 8  # data directory 4
-    table, size = struct.unpack_from("<II", pe, security)
+    entry = optional + 112 + 4 * 8  # data directory 4
+    table, size = struct.unpack_from("<II", pe, entry)
+    return table, size, entry
+
+
+def signer_chains(pe):
+    """For each signature of the image, the certificates it carries as
+    openssl prints them (subject and issuer)."""
+    table, size, _ = certificate_table(pe)
+    chains = []
+    at = table
+    while at < table + size:
+        length = struct.unpack_from("<I", pe, at)[0]
+        chains.append(subprocess.run(
+            ["openssl", "pkcs7", "-inform", "der", "-print_certs", "-noout"],
+            input=pe[at + 8:at + length], capture_output=True, check=True).stdout.decode())
+        at += (length + 7) & ~7
+    return chains
+
+
+def without_signature(pe):
+    """The PE image without its Authenticode signatures (the certificate
+    table, which is its last part)."""
+    table, size, entry = certificate_table(pe)
     assert size and table + size == len(pe), "no certificate table at the end"
-    return pe[:security] + bytes(8) + pe[security + 8:table]
+    return pe[:entry] + bytes(8) + pe[entry + 8:table]
 
 
 def test_unsigned_loader_refused(case):
@@ -214,11 +236,16 @@ def test_loaders_are_the_locked_packages(case):
             with open(os.path.join(case.image, "netboot", loader), "rb") as f:
                 found = f.read()
         assert found == expected, f"{medium}'s {loader} is not the locked package's"
+    # Firmware that trusts only Microsoft's newer CA must accept shim too.
+    chains = signer_chains(shim)
+    for ca in ("Microsoft Corporation UEFI CA 2011", "Microsoft UEFI CA 2023"):
+        assert any(f"CN = {ca}" in chain for chain in chains), f"shim is not signed under {ca}"
     report = subprocess.run([os.path.join(ROOT, "image", "sbat.sh"), iso], check=True,
                             capture_output=True, text=True).stdout
     generations = re.findall(r"^  (shim|grub),(\d+),", report, re.M)
     assert [name for name, _ in generations] == ["shim", "grub"], report
-    case.note("SBAT generations: " + ", ".join(f"{n} {g}" for n, g in generations))
+    case.note(f"shim signed {len(chains)} times (UEFI CA 2011 and 2023); SBAT generations: "
+              + ", ".join(f"{n} {g}" for n, g in generations))
 
 
 CASES = [
