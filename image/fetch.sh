@@ -42,5 +42,10 @@ fi
 
 folder=$(unpacked "$cache" "$pkg" "$version")
 [ -f "$folder.sha256" ] || download_unpacked "$cache" "$pkg" "$version" "$sha256"
+if [ -n "$sha256" ] && [ "$(cat "$folder.sha256")" != "$sha256" ]; then
+  warn "$folder holds $pkg $version with SHA256 $(cat "$folder.sha256")," \
+    "the lock says $sha256: remove it or mend the lock"
+  exit 1
+fi
 record_used "$cache" "$name" "$pkg $version $(cat "$folder.sha256")"
 echo "$folder"

@@ -199,6 +199,15 @@ class FetchTest(unittest.TestCase):
         self.assertEqual(result.stdout, "")
         self.assertFalse(os.path.exists(os.path.join(self.cache, "tool_1.0")))
 
+    def test_refuses_a_cached_package_that_differs_from_the_lock(self):
+        self.serve({"tool": ["1.0"]})
+        self.write_lock(self.line("tool", "1.0"))
+        self.assertEqual(self.fetch("tool").returncode, 0)
+        self.write_lock("tool 1.0 " + "0" * 64)
+        result = self.fetch("tool")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(result.stdout, "")
+
     def test_a_package_missing_from_the_lock_is_an_error(self):
         self.serve({"tool": ["1.0"]})
         self.write_lock(self.line("tool", "1.0"))
