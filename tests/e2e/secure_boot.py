@@ -21,9 +21,11 @@ SECURE_BOOT_ON = rb"Secure Boot: on\r?\n"
 # The kernel's lines (shown only with a verbose log level).
 KERNEL_LOCKED_DOWN = rb"Kernel is locked down from EFI Secure Boot"
 KERNEL_SECURE_BOOT = rb"secureboot: Secure boot enabled"
-# GRUB's editor keys: next line, end of line, boot.
+# GRUB's keys: next entry in the menu and next line in the editor, end of
+# line, boot. Single bytes: under UEFI both GRUB and the firmware read the
+# serial port, and an escape sequence (an arrow key) split between them is
+# lost.
 NEXT_LINE, END_OF_LINE, BOOT = b"\x0e", b"\x05", b"\x18"
-DOWN = b"\x1b[B"
 MEMORY_MIB = 512
 EFI_SYSTEM_PARTITION = bytes.fromhex("28732ac11ff8d211ba4b00a0c93ec93b")
 
@@ -57,15 +59,18 @@ def boot_verbose(vm, serial_entry):
     Secure Boot was on: the firmware enforced it, so the kernel locked
     itself down."""
     vm.expect(rb"automatically in", 180, "the boot menu")
+    title = b"Cellcheck on the serial port" if serial_entry else b"Cellcheck'"
     if serial_entry:
-        vm.send(DOWN)
-        time.sleep(0.5)
-    # The entry's lines: GRUB's setparams, the blank after "{", linux.
+        vm.send(NEXT_LINE)
+        vm.expect(rb"\*Cellcheck on the serial port", 30, "the serial entry highlighted")
     vm.send(b"e")
-    vm.expect(rb"setparams", 30, "GRUB's entry editor")
-    for key in (NEXT_LINE, NEXT_LINE, END_OF_LINE, b" loglevel=7"):
+    vm.expect(rb"setparams '" + title, 30, "GRUB's editor on the entry")
+    # The entry's lines: GRUB's setparams, the blank after "{", linux.
+    for key in (NEXT_LINE, NEXT_LINE, END_OF_LINE):
         vm.send(key)
         time.sleep(0.5)
+    vm.send(b" loglevel=7")
+    vm.expect(rb"console=ttyS?\S* loglevel=7", 30, "the edited kernel line")
     vm.send(BOOT)
     vm.expect(KERNEL_LOCKED_DOWN, 120, "the kernel's lockdown line")
     vm.expect(KERNEL_SECURE_BOOT, 10, "the kernel's Secure Boot line")
