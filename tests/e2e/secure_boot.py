@@ -22,9 +22,10 @@ SECURE_BOOT_ON = rb"Secure Boot: on\r?\n"
 KERNEL_LOCKED_DOWN = rb"Kernel is locked down from EFI Secure Boot"
 KERNEL_SECURE_BOOT = rb"secureboot: Secure boot enabled"
 # GRUB's keys: next entry in the menu and next line in the editor, end of
-# line, boot. Single bytes: under UEFI both GRUB and the firmware read the
-# serial port, and an escape sequence (an arrow key) split between them is
-# lost.
+# line, boot. Under UEFI both GRUB and the firmware read the serial port,
+# each with its own buffer: an escape sequence (an arrow key) split between
+# them is lost, and bytes sent in one go can come out of order. So: single
+# bytes, typed one at a time.
 NEXT_LINE, END_OF_LINE, BOOT = b"\x0e", b"\x05", b"\x18"
 MEMORY_MIB = 512
 EFI_SYSTEM_PARTITION = bytes.fromhex("28732ac11ff8d211ba4b00a0c93ec93b")
@@ -66,10 +67,9 @@ def boot_verbose(vm, serial_entry):
     vm.send(b"e")
     vm.expect(rb"setparams '" + title, 30, "GRUB's editor on the entry")
     # The entry's lines: GRUB's setparams, the blank after "{", linux.
-    for key in (NEXT_LINE, NEXT_LINE, END_OF_LINE):
+    for key in [NEXT_LINE, NEXT_LINE, END_OF_LINE] + [bytes([c]) for c in b" loglevel=7"]:
         vm.send(key)
-        time.sleep(0.5)
-    vm.send(b" loglevel=7")
+        time.sleep(0.3)
     vm.expect(rb"console=ttyS?\S* loglevel=7", 30, "the edited kernel line")
     vm.send(BOOT)
     vm.expect(KERNEL_LOCKED_DOWN, 120, "the kernel's lockdown line")
