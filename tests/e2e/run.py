@@ -3,8 +3,14 @@
 sees on the console.
 
 Usage: tests/e2e/run.py IMAGE_DIR [CASE...]
+       tests/e2e/run.py --list
 IMAGE_DIR is image/build.sh's output. Logs of every guest go to
-IMAGE_DIR/../e2e/. Runs two guests at a time (E2E_JOBS changes that)."""
+IMAGE_DIR/../e2e/. Runs two guests at a time (E2E_JOBS changes that).
+--list names every case, one a line (ctest registers one test each).
+
+A case that cannot run on this host (it lacks what the case needs) calls
+case.skip(reason): the case is listed as skipped with the reason, and a run
+of only skipped cases exits with 77."""
 import concurrent.futures
 import filecmp
 import math
@@ -72,6 +78,17 @@ class Case:
 
     def note(self, text):
         self.notes.append(text)
+
+    def skip(self, reason):
+        """Ends the case as skipped: `reason` names what this host lacks."""
+        raise Skipped(reason)
+
+
+class Skipped(Exception):
+    pass
+
+
+SKIPPED = 77  # the exit status of a run whose cases were all skipped
 
 
 def serial_kernel_args():
@@ -352,35 +369,52 @@ CASES = [
 def run(test, image, logs):
     case = Case(image, logs)
     started = time.monotonic()
+    skipped = None
     try:
         test(case)
         error = None
+    except Skipped as e:
+        error, skipped = None, str(e)
     except (AssertionError, VmFailure) as e:
         error = str(e) or traceback.format_exc()
     except Exception:  # a broken harness counts as a failure too
         error = traceback.format_exc()
-    return test.__name__, time.monotonic() - started, case.notes, error
+    return test.__name__, time.monotonic() - started, case.notes, error, skipped
 
 
 def main():
+    if sys.argv[1:] == ["--list"]:
+        print("\n".join(c.__name__ for c in CASES))
+        return 0
     image = os.path.abspath(sys.argv[1])
     wanted = sys.argv[2:]
+    unknown = set(wanted) - {c.__name__ for c in CASES}
+    if unknown:
+        print(f"e2e: no such case: {' '.join(sorted(unknown))}", file=sys.stderr)
+        return 2
     cases = [c for c in CASES if not wanted or c.__name__ in wanted]
     logs = os.path.join(os.path.dirname(image), "e2e")
     os.makedirs(logs, exist_ok=True)
     jobs = int(os.environ.get("E2E_JOBS", "2"))
-    failed = 0
+    failed = skips = 0
     with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
-        for name, seconds, notes, error in pool.map(lambda c: run(c, image, logs), cases):
-            print(f"{'FAIL' if error else 'ok  '} {name} ({seconds:.0f} s)")
+        for name, seconds, notes, error, skipped in pool.map(
+                lambda c: run(c, image, logs), cases):
+            status = "FAIL" if error else "skip" if skipped else "ok  "
+            print(f"{status} {name} ({seconds:.0f} s)")
             for text in notes:
                 print(f"     {text}")
+            if skipped:
+                skips += 1
+                print(f"     skipped: {skipped}")
             if error:
                 failed += 1
                 print("     " + error.replace("\n", "\n     "))
             sys.stdout.flush()
-    print(f"e2e: {len(cases) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+    print(f"e2e: {len(cases) - failed - skips} passed, {failed} failed, {skips} skipped")
+    if failed:
+        return 1
+    return SKIPPED if skips == len(cases) else 0
 
 
 if __name__ == "__main__":

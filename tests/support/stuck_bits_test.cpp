@@ -44,8 +44,14 @@ void wordStore(char* at, uint8_t fill) {
   *reinterpret_cast<volatile u32*>(at) = 0x01010101u * fill;
 }
 
+// One 64-bit store at any alignment, written out so that the compiler can
+// neither split it nor object to it.
+void storeQuad(char* at, u64 value) {
+  asm volatile("movq %1, (%0)" : : "r"(at), "r"(value) : "memory");
+}
+
 void quadStore(char* at, uint8_t fill) {
-  *reinterpret_cast<volatile u64*>(at) = 0x0101010101010101ull * fill;
+  storeQuad(at, 0x0101010101010101ull * fill);
 }
 
 void streamingQuadStore(char* at, uint8_t fill) {
@@ -135,8 +141,8 @@ TEST(StuckBitTest, StoresAreToldByWhereTheyLandNotByWhatChanged) {
   const u32 held = *word;
   u64 pair;
   memcpy(&pair, word - 1, sizeof pair);
-  quadStore(reinterpret_cast<char*>(word) - 4, 0);    // changes the word
-  *reinterpret_cast<volatile u64*>(word - 1) = pair;  // the same value again
+  quadStore(reinterpret_cast<char*>(word) - 4, 0);     // changes the word
+  storeQuad(reinterpret_cast<char*>(word - 1), pair);  // the same again
   EXPECT_EQ(*word, held);
   vectorStore(reinterpret_cast<char*>(word) - 16, 0x55);  // ends below it
   wordStore(reinterpret_cast<char*>(word + 1), 0x66);     // starts above it
