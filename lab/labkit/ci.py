@@ -146,6 +146,13 @@ def faults_run(build, subject, memory_bytes, seed, logs=None):
     for outcome in result.outcomes:
         if outcome.fault_id not in wanted:
             continue
+        if outcome.model == "stuck" and outcome.stores is None:
+            problems.append("%s: the injector logged no counts" % outcome.fault_id)
+            continue
+        if not outcome.exercised:
+            problems.append("%s: the tester never stored to its word while it was "
+                            "held (not exercised)" % outcome.fault_id)
+            continue
         if not outcome.detected:
             problems.append("%s was not reported" % outcome.fault_id)
             continue
@@ -163,9 +170,13 @@ def run(build, subject, memory_bytes, clean_seconds, seed, logs=None, say=print)
     say("clean run: %d s of testing, 0 errors, host unchanged, %s" % (
         clean_seconds, speed_score(result.output)))
     result, missed = faults_run(build, subject, memory_bytes, seed, logs)
-    for outcome in result.outcomes:
+    for outcome in sorted(result.outcomes, key=lambda o: o.injected_ns):
         if outcome.detected:
-            say("%s: %s" % (outcome.fault_id, outcome.reports[0].text))
+            held = ""
+            if outcome.model == "stuck":
+                held = "; %d stores to its word while held, %d of them forced" % (
+                    outcome.stores, outcome.forced)
+            say("%s: %s%s" % (outcome.fault_id, outcome.reports[0].text, held))
     if missed:
         say("%d flip(s) missed the quick test's window and were tried again" %
             len(missed))

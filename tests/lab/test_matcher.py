@@ -62,6 +62,23 @@ class MatcherTest(unittest.TestCase):
         self.assertEqual((flips.injected, flips.detected), (3, 2))
         self.assertAlmostEqual(flips.median_latency, 2.0)
 
+    def test_a_stuck_bit_never_stored_to_is_neither_found_nor_missed(self):
+        def freed(fault_id, t, stores):
+            return {"t": t, "event": "unstick", "id": fault_id,
+                    "stores": str(stores), "forced": str(stores // 2)}
+        events = [injection("s%d" % i, 0, "A", i, "stick") for i in range(4)]
+        events += [freed("s0", 9, 0), freed("s1", 9, 5), freed("s2", 9, 3)]
+        # s3 was never freed (the injector died): its stores are not known.
+        outcomes, _ = match({"s%d" % i: "stuck" for i in range(4)}, events,
+                            [report(5, ("A", 1), ("B", 1))])
+        by_id = {o.fault_id: o for o in outcomes}
+        self.assertEqual([by_id["s%d" % i].exercised for i in range(4)],
+                         [False, True, True, True])
+        self.assertEqual((by_id["s1"].stores, by_id["s1"].forced), (5, 2))
+        stuck = summarize(outcomes)["stuck"]
+        self.assertEqual((stuck.injected, stuck.detected, stuck.not_exercised),
+                         (3, 1, 1))
+
 
 if __name__ == "__main__":
     unittest.main()
