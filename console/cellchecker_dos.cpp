@@ -32,4 +32,4 @@ void CellcheckerDos::notifyError() {
           static_cast<double>(percentCoverage()));
 }
 
-void CellcheckerDos::logOut(char*) {}
+void CellcheckerDos::logOut(const char*) {}

@@ -5,14 +5,14 @@ import random
 import re
 import time
 
+from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
 from labkit.reports import cellcheck_error_numbers
 from labkit.runs import LabFailure, clean_run, finish, wait_until_testing
 from labkit.sandbox import SandboxRun
 
-TUNABLES = ("/proc/sys/vm/overcommit_memory", "/proc/sys/vm/overcommit_ratio",
-            "/proc/sys/vm/min_free_kbytes")
+TUNABLES = sources.tunables()
 
 
 def check_clean(result, memory_bytes):

@@ -1,13 +1,10 @@
 """What a sandboxed run must leave as it was on the host, and the check."""
 
+from labkit import sources
+
 # The memory tunables and the console log level that the tester's start-up
 # writes on a machine of its own.
-WATCHED = (
-    "/proc/sys/vm/overcommit_memory",
-    "/proc/sys/vm/overcommit_ratio",
-    "/proc/sys/vm/min_free_kbytes",
-    "/proc/sys/kernel/printk",
-)
+WATCHED = sources.tunables() + ("/proc/sys/kernel/printk",)
 
 
 class HostChanged(Exception):

@@ -5,6 +5,7 @@ import os
 import re
 import time
 
+from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
 from labkit.matcher import match
@@ -53,7 +54,8 @@ def probe(build, memory_bytes):
     problems = [key for key, ok in PROBE_EXPECTED.items()
                 if key not in found or not ok(found[key])]
     tunables = [line for line in lines if line.startswith("probe: tunable")]
-    if len(tunables) != 3 or any(line.endswith("=ok") for line in tunables):
+    if len(tunables) != len(sources.tunables()) or any(
+            line.endswith("=ok") for line in tunables):
         problems.append("a memory tunable is writable")
     stop = re.search(r"memory-stop-mib=(\d+) killed=(\S+)", run.output.text())
     if not stop or int(stop.group(1)) > limit_mib or stop.group(2) != "Killed":

@@ -11,6 +11,7 @@ IMAGE_DIR/../e2e/. Runs two guests at a time (E2E_JOBS changes that).
 A case that cannot run on this host (it lacks what the case needs) calls
 case.skip(reason): the case is listed as skipped with the reason, and a run
 of only skipped cases exits with 77."""
+import ast
 import concurrent.futures
 import filecmp
 import math
@@ -46,19 +47,23 @@ BASELINE = [
     "twice as fast). Use this to see if overclocking has sped up this computer, OR ",
     "how much faster it is than a typical 2009 system.",
 ]
-FULL_TESTING = [
-    "Full testing of RAM begins now - turn off machine or reboot to end.",
-    "",
-    "Run to 100% coverage for a complete test that checks all possible ",
-    "dependencies between pairs of memory locations. On machines with >32GB",
-    "this may take prohibitively long, in which case we recommend running",
-    "overnight, which is sufficient to detect all but the most unlikely",
-    "of errors. Running overnight is recommended in any case, in order to",
-    "catch intermittent errors, even if it means going above 100% coverage.",
-    "We strongly recommend running overnight for an extremely thorough test. ",
-    "",
-    "Note: Any errors found will be reported immediately.",
-]
+
+
+def _full_testing_lines():
+    """The lines of the notice that endless testing begins, as the screen
+    shows them. The program prints app/full_testing_notice.inc, C string
+    literals that read the same in Python."""
+    with open(os.path.join(ROOT, "app", "full_testing_notice.inc")) as f:
+        notice = ast.literal_eval("(" + f.read() + ")")
+    lines = render(notice.encode("latin-1"))
+    while lines and not lines[0]:
+        lines.pop(0)
+    while lines and not lines[-1]:
+        lines.pop()
+    return lines
+
+
+FULL_TESTING = _full_testing_lines()
 PROGRESS = re.compile(rb"\r *(\d+)% coverage, +(\d+) errors \[([#-]{50})\][/\\]")
 PRETEST = b"Preparing and pre-testing memory..."
 # The start-up's own message when the machine has too little memory to test.
