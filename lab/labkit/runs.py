@@ -105,11 +105,14 @@ def finish(run, subject, injector, models, started_ns, logs):
     save(logs, subject.name + "-injections.txt",
          "\n".join(str(e) for e in events) + "\n")
     save(logs, subject.name + "-outcomes.txt", "".join(
-        "%s %s at %.1f s: %s\n" % (
+        "%s %s at %.1f s: %s%s\n" % (
             o.fault_id, o.model, (o.injected_ns - started_ns) / 1e9,
             "reported after %.3f s, %d reports, first: %s" % (
                 o.latency, len(o.reports), o.reports[0].text)
-            if o.detected else "not reported")
+            if o.detected else "not reported",
+            "" if o.stores is None else
+            "; %d stores to its word while held, %d forced%s" % (
+                o.stores, o.forced, "" if o.exercised else ": not exercised"))
         for o in sorted(outcomes, key=lambda o: o.injected_ns)))
     _, kills = run.cgroup_summary()
     return RunResult(subject.name, run.output.text(), run.output, reports,
