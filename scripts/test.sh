@@ -62,6 +62,8 @@ fi
 
 check_vm_settings || status=1
 echo
-echo "Durations: $(IFS=,; echo "${durations[*]}" | sed 's/,/, /g'); total $SECONDS s"
+printf 'Durations: '
+printf '%s; ' "${durations[@]}"
+echo "in all $SECONDS s"
 scripts/skip_summary.py "${junit[@]}" || status=1
 exit "$status"

@@ -391,6 +391,9 @@ def main():
     if sys.argv[1:] == ["--list"]:
         print("\n".join(c.__name__ for c in CASES))
         return 0
+    if len(sys.argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
     image = os.path.abspath(sys.argv[1])
     wanted = sys.argv[2:]
     unknown = set(wanted) - {c.__name__ for c in CASES}
