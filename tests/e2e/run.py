@@ -142,7 +142,8 @@ def memtotal_kib(case, memory_mib):
     same kernel whose /init only prints it."""
     with _memtotal_lock:
         if memory_mib not in _memtotal_kib:
-            probe_image = os.path.join(case.logs, "meminfo-probe.img")
+            # One image per size: cases run as processes of their own, at once.
+            probe_image = os.path.join(case.logs, f"meminfo-probe-{memory_mib}M.img")
             subprocess.run([sys.executable, os.path.join(ROOT, "image", "initramfs.py"),
                             os.path.join(case.build, "tests", "e2e", "meminfo_probe"),
                             probe_image], check=True)
