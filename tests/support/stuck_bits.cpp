@@ -67,9 +67,13 @@ uint32_t forcedValue(const HeldBit& f, uint32_t value) {
   return (value | f.setMask) & f.keepMask;
 }
 
-// Canaries tell whether a store that began just below a word reached it.
-// Any value but the word's own will do; these change from store to store, so
-// that no data a test writes matches them but by a 1 in 2^32 chance.
+// Canaries tell whether a store that began just below a word reached it:
+// the word holds one while the store runs, and still holds it afterwards
+// only if the store did not write there. Any value but the word's own will
+// do; these change from store to store, so that no data a test writes
+// matches them but by a 1 in 2^32 chance. (An instruction that also reads
+// memory from below the word into it, a wide read-modify-write, would read
+// the canary; the code under test makes none.)
 uint32_t nextCanary() {
   static uint32_t state = 0x9E3779B9u;
   state ^= state << 13;
