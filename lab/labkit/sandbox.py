@@ -9,7 +9,22 @@ import time
 
 from labkit.output import Output
 
-CANNOT_SANDBOX = 77
+CANNOT_SANDBOX = 77  # the exit status of a lab run this host cannot make
+
+
+def unavailable():
+    """What this host lacks for the sandbox and the injector, or None."""
+    if os.geteuid() != 0:
+        return "root (namespaces, a memory cgroup, ptrace)"
+    with open("/proc/self/cgroup") as f:
+        if not any(line.split(":")[1] == "memory" for line in f):
+            return "the cgroup v1 memory controller"
+    scope = "/proc/sys/kernel/yama/ptrace_scope"
+    if os.path.exists(scope):
+        with open(scope) as f:
+            if f.read().strip() == "3":
+                return "ptrace (kernel.yama.ptrace_scope is 3: nothing may be traced)"
+    return None
 
 
 class SandboxError(Exception):
