@@ -150,8 +150,9 @@ def faults_run(build, subject, memory_bytes, seed, logs=None):
             problems.append("%s: the injector logged no counts" % outcome.fault_id)
             continue
         if not outcome.exercised:
-            problems.append("%s: the tester never stored to its word while it was "
-                            "held (not exercised)" % outcome.fault_id)
+            problems.append("%s: not exercised (%d stores to its word while held, "
+                            "%d forced)" % (outcome.fault_id, outcome.stores,
+                                            outcome.forced))
             continue
         if not outcome.detected:
             problems.append("%s was not reported" % outcome.fault_id)

@@ -19,10 +19,16 @@ class Outcome:
 
     @property
     def exercised(self):
-        """False for a stuck bit whose word the tester never stored to while
-        it was held: there was nothing to find. (Not known: counted as
-        exercised, so that a miss is never hidden.)"""
-        return self.stores != 0
+        """False for a stuck bit that had nothing to show: the tester never
+        stored to its word while it was held, or every store left the bit
+        where the fault held it and making the fault did not change the word
+        either. (Not known: counted as exercised, so that a miss is never
+        hidden.)"""
+        if self.stores is None:
+            return True
+        changed_when_made = any(e["event"] == "stick" and e["old"] != e["new"]
+                                for e in self.injections)
+        return self.stores > 0 and (self.forced > 0 or changed_when_made)
 
     @property
     def detected(self):

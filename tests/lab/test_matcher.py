@@ -62,23 +62,39 @@ class MatcherTest(unittest.TestCase):
         self.assertEqual((flips.injected, flips.detected), (3, 2))
         self.assertAlmostEqual(flips.median_latency, 2.0)
 
-    def test_a_stuck_bit_never_stored_to_is_neither_found_nor_missed(self):
-        def freed(fault_id, t, stores):
-            return {"t": t, "event": "unstick", "id": fault_id,
-                    "stores": str(stores), "forced": str(stores // 2)}
-        events = [injection("s%d" % i, 0, "A", i, "stick") for i in range(4)]
-        events += [freed("s0", 9, 0), freed("s1", 9, 5), freed("s2", 9, 3)]
-        # s3 was never freed (the injector died): its stores are not known.
-        outcomes, _ = match({"s%d" % i: "stuck" for i in range(4)}, events,
-                            [report(5, ("A", 1), ("B", 1))])
+    def test_a_stuck_bit_with_nothing_to_show_is_neither_found_nor_missed(self):
+        def made(fault_id, word, changed):
+            event = injection(fault_id, 0, "A", word, "stick")
+            event["new"] = "0x8" if changed else "0x0"
+            return event
+
+        def freed(fault_id, stores, forced):
+            return {"t": 9, "event": "unstick", "id": fault_id,
+                    "stores": str(stores), "forced": str(forced)}
+        # (made changed the word, stores, forced) -> exercised
+        cases = {
+            "never stored to": ((True, 0, 0), False),
+            "every store at the held level": ((False, 9, 0), False),
+            "a store forced": ((False, 5, 2), True),
+            "changed when made, then stored to": ((True, 3, 0), True),
+        }
+        events, models = [], {}
+        for n, (name, ((changed, stores, forced), _)) in enumerate(cases.items()):
+            events += [made(name, n, changed), freed(name, stores, forced)]
+            models[name] = "stuck"
+        # Never freed (the injector died): its stores are not known.
+        events.append(made("unknown", 99, False))
+        models["unknown"] = "stuck"
+        outcomes, _ = match(models, events, [report(5, ("A", 2), ("B", 2))])
         by_id = {o.fault_id: o for o in outcomes}
-        self.assertEqual([by_id["s%d" % i].exercised for i in range(4)],
-                         [False, True, True, True])
-        self.assertEqual((by_id["s1"].stores, by_id["s1"].forced), (5, 2))
+        for name, (_, exercised) in cases.items():
+            self.assertEqual(by_id[name].exercised, exercised, name)
+        self.assertTrue(by_id["unknown"].exercised)
+        self.assertEqual((by_id["a store forced"].stores,
+                          by_id["a store forced"].forced), (5, 2))
         stuck = summarize(outcomes)["stuck"]
         self.assertEqual((stuck.injected, stuck.detected, stuck.not_exercised),
-                         (3, 1, 1))
-
+                         (3, 1, 2))
 
 if __name__ == "__main__":
     unittest.main()
