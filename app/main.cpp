@@ -3,18 +3,28 @@
 // machine is switched off. main never returns once testing has begun.
 #include <ctime>
 
+#include "app/kernel_addresses.h"
 #include "app/schedule.h"
 #include "app/startup.h"
+#include "badmem/bad_memory.h"
+#include "console/bad_memory_watch.h"
 #include "console/cellchecker_dos.h"
 #include "sysmem/linux_kernel.h"
 
 // Built by static initialisation, before main: its constructor seeds the
 // pattern generator from the clock.
 CellcheckerDos cellchecker;
+// The bad-memory record's fixed tables exist from the start, before the
+// memory is measured and taken.
+BadMemory badMemory;
 
 int main() {
   LinuxKernel kernel;
-  switch (startUp(kernel, cellchecker)) {
+  KernelAddresses addresses(kernel);
+  const Clock clock = [] { return time(nullptr); };
+  BadMemoryWatch watch(badMemory, addresses, clock);
+  cellchecker.watchBadMemory(&watch);
+  switch (startUp(kernel, cellchecker, badMemory)) {
     case StartupResult::kNotInit:
       return 1;
     case StartupResult::kStopped:
@@ -22,6 +32,8 @@ int main() {
     case StartupResult::kReady:
       break;
   }
-  Schedule<CellcheckerDos> schedule(cellchecker, [] { return time(nullptr); });
+  // What the early check and the pre-test found, at once.
+  watch.poll();
+  Schedule<CellcheckerDos> schedule(cellchecker, clock, &watch);
   schedule.runForever();
 }

@@ -1,11 +1,13 @@
 // Start-up: from the first line of main until the test area is in the
 // tester's hands and the cursor is hidden. Clears the screen, shows the
-// banner and the RAM the kernel has mapped, tunes the kernel's memory
-// accounting, measures how much memory can really be used, takes almost all
-// of it in one block and has the tester pre-test it.
+// banner, the RAM the kernel has mapped and the outcome of the kernel's
+// early memory check, tunes the kernel's memory accounting, measures how
+// much memory can really be used, takes almost all of it in one block,
+// locks it where it is in physical memory and has the tester pre-test it.
 #ifndef CELLCHECK_APP_STARTUP_H_
 #define CELLCHECK_APP_STARTUP_H_
 
+#include "badmem/bad_memory.h"
 #include "sysmem/kernel.h"
 #include "tester/cellchecker.h"
 
@@ -20,7 +22,8 @@ enum class StartupResult {
   kStopped,
 };
 
-StartupResult startUp(Kernel& kernel, Cellchecker& tester);
+// `record` receives the bad memory the kernel's early check found.
+StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record);
 
 // Kept back from the measured memory for the kernel and this program, on
 // top of a reserve of 0.03 % of it.

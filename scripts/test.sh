@@ -6,8 +6,9 @@
 #      built and booted in QEMU), all through ctest,
 #   3. the unit tests again under AddressSanitizer and UBSan (preset sanitize),
 # and ends with every skipped test and its reason, the time of each step and
-# one line of counts. No test may change the host's /proc/sys/vm settings:
-# they are compared before and after.
+# one line of counts. No test may change the host's kernel settings (all of
+# /proc/sys/vm, and the others the program writes): they are compared before
+# and after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,22 +16,25 @@ scripts/need-packages.sh g++ cmake make libgtest-dev libgmock-dev libbenchmark-d
   python3 qemu-system-x86 ovmf
 
 # Every readable setting of /proc/sys/vm (not the triggers that act when read
-# or written: dropping caches, compacting, refreshing counters).
-vm_settings() {
+# or written: dropping caches, compacting, refreshing counters), and the other
+# kernel settings the program writes when it boots: the tunables of
+# sysmem/tunables.inc and the console log level.
+host_settings() {
   { grep -r --exclude=drop_caches --exclude=compact_memory --exclude=stat_refresh \
-    . /proc/sys/vm 2>/dev/null || true; } | sort
+      . /proc/sys/vm /proc/sys/kernel/printk \
+      $(sed -n 's/^"\(.*\)",$/\1/p' sysmem/tunables.inc) 2>/dev/null || true; } | sort -u
 }
-before=$(vm_settings)
-check_vm_settings() {
+before=$(host_settings)
+check_host_settings() {
   local after
-  after=$(vm_settings)
+  after=$(host_settings)
   if [ "$after" != "$before" ]; then
-    echo "THE TESTS CHANGED the host's /proc/sys/vm settings:" >&2
+    echo "THE TESTS CHANGED the host's kernel settings:" >&2
     diff <(echo "$before") <(echo "$after") >&2 || true
     return 1
   fi
 }
-trap 'check_vm_settings || exit 1' EXIT
+trap 'check_host_settings || exit 1' EXIT
 
 durations=()
 timed() {  # timed LABEL COMMAND...: runs it, notes how long it took
@@ -60,7 +64,7 @@ else
   status=1
 fi
 
-check_vm_settings || status=1
+check_host_settings || status=1
 echo
 printf 'Durations: '
 printf '%s; ' "${durations[@]}"

@@ -3,6 +3,7 @@
 #include <sys/klog.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,6 +96,21 @@ char* LinuxKernel::allocateArea(u64 bytes) {
     madvise(reinterpret_cast<void*>(huge.begin), huge.length, MADV_HUGEPAGE);
   }
   return static_cast<char*>(area);
+}
+
+bool LinuxKernel::lockArea(char* area, u64 bytes) {
+  return mlock(area, bytes) == 0;
+}
+
+void LinuxKernel::stopHugePageCollapse() {
+  prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+}
+
+u64 LinuxKernel::pageFrame(const void* address) {
+  // The literal path, not file(): a std::string of it would allocate, and
+  // this is asked on the error path.
+  pagemap_.open("/proc/self/pagemap");
+  return pagemap_.frameOf(address, pageSize());
 }
 
 void LinuxKernel::haltForever() {

@@ -135,3 +135,29 @@ char* FakeKernel::allocateArea(u64 bytes) {
   mappings_.emplace_back(area, bytes);
   return static_cast<char*>(area);
 }
+
+bool FakeKernel::lockArea(char* area, u64 bytes) {
+  locks.emplace_back(area, bytes);
+  return !lockRefused;
+}
+
+void FakeKernel::stopHugePageCollapse() {
+  hugePageCollapseStopped = true;
+  if (!areaRequests.empty() && !mappings_.empty()) {
+    const auto& area = mappings_.back();
+    const char* bytes = static_cast<const char*>(area.first);
+    for (u64 i = 0; i < area.second && !areaFilledWhenCollapseStopped; ++i) {
+      areaFilledWhenCollapseStopped = bytes[i] != 0;
+    }
+  }
+}
+
+u64 FakeKernel::pageFrame(const void* address) {
+  const auto found =
+      frames.find(reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1));
+  return found == frames.end() ? 0 : found->second;
+}
+
+void FakeKernel::setFrame(const void* address, u64 frame) {
+  frames[reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1)] = frame;
+}

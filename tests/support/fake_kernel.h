@@ -5,6 +5,7 @@
 #ifndef CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
 #define CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,12 +35,22 @@ class FakeKernel : public Kernel {
   u64 probeUsableBytes = 0;
   // Test area requests above this many bytes are refused.
   u64 areaLimit = ~u64{0};
+  // lockArea refuses, as under a memory-lock limit.
+  bool lockRefused = false;
+  // The fake pagemap: the frame of each page (by the page's address) that
+  // has one; every other page's frame is unknown (0).
+  std::map<u64, u64> frames;
 
   // What the program did.
   int mounts = 0;
   int consoleLogLevel = -1;  // -1: never set
   int sharedWords = 0;
   std::vector<u64> areaRequests;
+  std::vector<std::pair<char*, u64>> locks;
+  bool hugePageCollapseStopped = false;
+  // Whether the last test area held anything but zeros when huge-page
+  // collapse was stopped: the pre-test fills it with its patterns.
+  bool areaFilledWhenCollapseStopped = false;
 
   // The /proc files: their contents (empty when missing), new contents, and
   // a file that cannot be opened at all (its folder does not exist).
@@ -68,6 +79,12 @@ class FakeKernel : public Kernel {
   [[noreturn]] void endChild() override;
   char* allocateProbe(u64 bytes) override;
   char* allocateArea(u64 bytes) override;
+  bool lockArea(char* area, u64 bytes) override;
+  void stopHugePageCollapse() override;
+  u64 pageFrame(const void* address) override;
+
+  // Gives the page holding `address` the frame `frame` in the fake pagemap.
+  void setFrame(const void* address, u64 frame);
 
  private:
   std::string folder_;
