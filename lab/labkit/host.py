@@ -33,8 +33,11 @@ class HostGuard:
     def snapshot(self):
         values = {}
         for path in self.paths:
-            with open(path) as f:
-                values[path] = f.read()
+            try:
+                with open(path) as f:
+                    values[path] = f.read()
+            except FileNotFoundError:  # a kernel without it (numa_balancing)
+                values[path] = None
         values["mounts on /proc"] = _proc_mounts(self.mountinfo)
         return values
 
@@ -52,7 +55,7 @@ class HostGuard:
         if not changed:
             return
         for key in changed:
-            if key in self.paths:
+            if key in self.paths and self.before[key] is not None:
                 with open(key, "w") as f:
                     f.write(self.before[key])
         details = "; ".join("%s: %r -> %r" % (key, self.before[key], after[key])
