@@ -56,7 +56,7 @@ bool held(uintptr_t page) {
   return false;
 }
 
-bool open(uintptr_t page) {
+bool openForStep(uintptr_t page) {
   for (int i = 0; i < step.count; ++i) {
     if (step.pages[i] == page) return true;
   }
@@ -101,9 +101,10 @@ void passOn(const struct sigaction& previous, int sig, siginfo_t* info,
 // The page a faulting store reached: the page of its address, or, for a
 // store that begins just below a held page, the next page.
 uintptr_t heldPageFor(uintptr_t address) {
-  if (held(pageOf(address)) && !open(pageOf(address))) return pageOf(address);
+  if (held(pageOf(address)) && !openForStep(pageOf(address)))
+    return pageOf(address);
   const uintptr_t next = pageOf(address + kWidestStore - 1);
-  if (held(next) && !open(next)) return next;
+  if (held(next) && !openForStep(next)) return next;
   return 0;
 }
 
@@ -147,7 +148,7 @@ void onTrap(int sig, siginfo_t* info, void* context) {
   }
   static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_EFL] &= ~kTrapFlag;
   for (HeldBit* f : faults) {
-    if (!open(pageOf(f->word))) continue;
+    if (!openForStep(pageOf(f->word))) continue;
     bool wrote = f->hit == HeldBit::Hit::kYes;
     if (f->hit == HeldBit::Hit::kMaybe) {
       wrote = *f->word != f->canary;
