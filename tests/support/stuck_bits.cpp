@@ -101,10 +101,9 @@ void passOn(const struct sigaction& previous, int sig, siginfo_t* info,
 // The page a faulting store reached: the page of its address, or, for a
 // store that begins just below a held page, the next page.
 uintptr_t heldPageFor(uintptr_t address) {
-  if (held(pageOf(address)) && !openForStep(pageOf(address)))
-    return pageOf(address);
-  const uintptr_t next = pageOf(address + kWidestStore - 1);
-  if (held(next) && !openForStep(next)) return next;
+  for (uintptr_t page : {pageOf(address), pageOf(address + kWidestStore - 1)}) {
+    if (held(page) && !openForStep(page)) return page;
+  }
   return 0;
 }
 
