@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fstream>
 #include <sstream>
