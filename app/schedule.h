@@ -17,6 +17,12 @@
 constexpr uint64_t kFirstBatchSize = 10;
 // A batch runs at most this many decay tests, however large it grows.
 constexpr uint64_t kMaxDecayTestsPerBatch = 100;
+// The notice that endless testing begins. Its text is
+// app/full_testing_notice.inc (C string literals, one a line), which the
+// end-to-end tests and the fault lab read as well.
+constexpr char kFullTestingNotice[] =
+#include "app/full_testing_notice.inc"
+    ;
 // The fixed seed of the write-speed tests.
 constexpr unsigned kWriteSpeedSeed = 45435243;
 
@@ -94,17 +100,7 @@ void Schedule<Tester>::runOpening() {
       "your machine is\n\rtwice as fast). Use this to see if overclocking "
       "has sped up this computer, OR \n\rhow much faster it is than a "
       "typical 2009 system.");
-  cprintf(
-      "\n\nFull testing of RAM begins now - turn off machine or reboot to "
-      "end.\n\r\nRun to 100%% coverage for a complete test that checks all "
-      "possible \ndependencies between pairs of memory locations. On "
-      "machines with >32GB\nthis may take prohibitively long, in which case "
-      "we recommend running\novernight, which is sufficient to detect all "
-      "but the most unlikely\nof errors. Running overnight is recommended in "
-      "any case, in order to\ncatch intermittent errors, even if it means "
-      "going above 100%% coverage.\nWe strongly recommend running overnight "
-      "for an extremely thorough test. \n\nNote: Any errors found will be "
-      "reported immediately.\n\r");
+  cprintf("%s", kFullTestingNotice);
   tester_.seedRand(static_cast<unsigned>(now_()));
   progress_.setStartTime(static_cast<uint32_t>(now_()));
 }

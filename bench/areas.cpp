@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/bank_split.h"
 #include "sysmem/linux_kernel.h"
 
 namespace {
@@ -48,10 +49,10 @@ BenchArea makeArea(const char* label, u64 bytes, bool hugePages) {
     fprintf(stderr, "cannot take %s area of %" PRIu64 " bytes\n", label, bytes);
     exit(1);
   }
-  u64 words = bytes / 8;
-  if (words % 2 != 0) --words;
+  const BankSplit split = bankSplitOf(bytes);
   BenchArea area{reinterpret_cast<u32*>(base),
-                 reinterpret_cast<u32*>(base + (bytes / 2 & ~u64{3})), words};
+                 reinterpret_cast<u32*>(base + split.bankBOffset),
+                 split.wordsPerBank};
   if (!hugePages) {
     const uintptr_t page = 4096;
     const uintptr_t first =

@@ -12,7 +12,8 @@
 
 #include "base/types.h"
 
-// The /proc files that start-up reads and writes.
+// The /proc files that start-up reads and writes. The tunables follow
+// kMeminfo in the order of sysmem/tunables.inc, where their paths are.
 enum class ProcFile {
   kMeminfo,          // read: the RAM the kernel has mapped
   kOvercommit,       // written: the commit accounting mode

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "sysmem/tunables.h"
+
 namespace {
 
 // klogctl actions.
@@ -48,21 +50,9 @@ u64 LinuxKernel::freePages() {
 }
 
 const char* LinuxKernel::path(ProcFile file) {
-  switch (file) {
-    case ProcFile::kMeminfo:
-      return "/proc/meminfo";
-    case ProcFile::kOvercommit:
-      return "/proc/sys/vm/overcommit_memory";
-    case ProcFile::kOvercommitRatio:
-      return "/proc/sys/vm/overcommit_ratio";
-    case ProcFile::kMinFree:
-      return "/proc/sys/vm/min_free_kbytes";
-    case ProcFile::kCompactUnevictable:
-      return "/proc/sys/vm/compact_unevictable_allowed";
-    case ProcFile::kNumaBalancing:
-      return "/proc/sys/kernel/numa_balancing";
-  }
-  return "";
+  if (file == ProcFile::kMeminfo) return "/proc/meminfo";
+  const int tunable = static_cast<int>(file) - 1;
+  return tunable < kTunableCount ? kTunablePaths[tunable] : "";
 }
 
 std::string LinuxKernel::file(const char* kernelPath) { return kernelPath; }

@@ -86,21 +86,14 @@ class ScheduleTest : public ::testing::Test {
   ConsoleCapture console;
 };
 
-const char kNotice[] =
-    "\n\rBaseline = 100 (Phenom 9750 2.4GHz, DDR2 5300; 200 would mean your "
-    "machine is\n\rtwice as fast). Use this to see if overclocking has sped "
-    "up this computer, OR \n\rhow much faster it is than a typical 2009 "
-    "system."
-    "\n\nFull testing of RAM begins now - turn off machine or reboot to "
-    "end.\n\r\nRun to 100% coverage for a complete test that checks all "
-    "possible \ndependencies between pairs of memory locations. On machines "
-    "with >32GB\nthis may take prohibitively long, in which case we "
-    "recommend running\novernight, which is sufficient to detect all but the "
-    "most unlikely\nof errors. Running overnight is recommended in any case, "
-    "in order to\ncatch intermittent errors, even if it means going above "
-    "100% coverage.\nWe strongly recommend running overnight for an "
-    "extremely thorough test. \n\nNote: Any errors found will be reported "
-    "immediately.\n\r";
+// The speed score's baseline note, then the notice that testing begins.
+const std::string kNotice =
+    std::string(
+        "\n\rBaseline = 100 (Phenom 9750 2.4GHz, DDR2 5300; 200 would mean "
+        "your machine is\n\rtwice as fast). Use this to see if overclocking "
+        "has sped up this computer, OR \n\rhow much faster it is than a "
+        "typical 2009 system.") +
+    kFullTestingNotice;
 
 TEST_F(ScheduleTest, OpeningSequenceRunsInOrderAndScoresTheTimedStretch) {
   schedule.runOpening();

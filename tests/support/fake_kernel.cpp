@@ -13,10 +13,13 @@
 
 namespace {
 
-const char* const kNames[] = {
-    "meminfo",         "overcommit_memory",           "overcommit_ratio",
-    "min_free_kbytes", "compact_unevictable_allowed", "numa_balancing"};
-constexpr int kFiles = sizeof kNames / sizeof kNames[0];
+// The fake's file for each ProcFile: meminfo, then each tunable by the last
+// part of its path.
+std::string nameOf(int index) {
+  if (index == 0) return "meminfo";
+  const std::string path = kTunablePaths[index - 1];
+  return path.substr(path.rfind('/') + 1);
+}
 
 int indexOf(ProcFile file) { return static_cast<int>(file); }
 
@@ -30,7 +33,7 @@ FakeKernel::FakeKernel() {
   char folder[] = "/tmp/cellcheck-fake-kernel-XXXXXX";
   if (mkdtemp(folder) == nullptr) abort();
   folder_ = folder;
-  for (int i = 0; i < kFiles; ++i) paths_[i] = folder_ + "/" + kNames[i];
+  for (int i = 0; i < kProcFiles; ++i) paths_[i] = folder_ + "/" + nameOf(i);
 }
 
 FakeKernel::~FakeKernel() {
@@ -55,7 +58,7 @@ void FakeKernel::write(ProcFile file, const std::string& text) {
 }
 
 void FakeKernel::makeUnopenable(ProcFile file) {
-  paths_[indexOf(file)] = folder_ + "/missing/" + kNames[indexOf(file)];
+  paths_[indexOf(file)] = folder_ + "/missing/" + nameOf(indexOf(file));
 }
 
 const char* FakeKernel::path(ProcFile file) {

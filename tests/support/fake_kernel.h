@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sysmem/kernel.h"
+#include "sysmem/tunables.h"
 
 class FakeKernel : public Kernel {
  public:
@@ -87,7 +88,8 @@ class FakeKernel : public Kernel {
 
  private:
   std::string folder_;
-  std::string paths_[6];
+  static constexpr int kProcFiles = 1 + kTunableCount;  // meminfo, tunables
+  std::string paths_[kProcFiles];
   std::vector<std::pair<void*, u64>> mappings_;
 };
 
