@@ -92,7 +92,8 @@ void printRamAmount(u64 installedKiB, u64 physPages, u64 pageSize) {
   cprintf("Amount of RAM mapped by BIOS: %1.2f GB\n", shown);
 }
 
-StartupResult startUp(Kernel& kernel, Cellchecker& tester) {
+StartupResult startUp(Kernel& kernel, Cellchecker& tester,
+                      Unattended* unattended) {
   // Run by mistake from a shell, the program must not touch the tunables or
   // take the workstation's memory.
   if (!kernel.isInit()) {
@@ -113,6 +114,7 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester) {
   cprintf("Cellcheck RAM tester\n");
   cprintf("Made by the Cellcheck developers. It tests until you switch off.\n");
   kernel.mountProc();
+  if (unattended != nullptr) unattended->readOptions();
 
   u64 installedKiB = kMemInstalled(kernel);
   const u64 physPages = kernel.physPages();
@@ -128,6 +130,12 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester) {
       "common on motherboards with built-in video). Other plug-in hardware "
       "can also reserve system memory, \nthough typically only a few MB. Your "
       "BIOS may allow you to adjust these options.\n");
+  // Drivers are loaded and the DHCP client started here: both fork, which
+  // the first process can no longer do once it holds the test area.
+  if (unattended != nullptr) {
+    unattended->prepare();
+    unattended->installedKiB = installedKiB;
+  }
 
   cprintf("Init");
   tuneKernel(kernel);
@@ -157,6 +165,7 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester) {
   // of the machine's RAM this run covers.
   cprintf("Test area: %llu MiB of the %llu MiB obtainable\n", inMiB(size),
           inMiB(available));
+  if (unattended != nullptr) unattended->areaBytes = size;
   tester.initNoAlloc(size, area);
   cprintf("\x1b[?25l");
   return StartupResult::kReady;

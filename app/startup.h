@@ -6,6 +6,7 @@
 #ifndef CELLCHECK_APP_STARTUP_H_
 #define CELLCHECK_APP_STARTUP_H_
 
+#include "app/unattended.h"
 #include "sysmem/kernel.h"
 #include "tester/cellchecker.h"
 
@@ -20,7 +21,11 @@ enum class StartupResult {
   kStopped,
 };
 
-StartupResult startUp(Kernel& kernel, Cellchecker& tester);
+// With `unattended`, start-up also reads the cellcheck.* options (after
+// /proc is mounted), and prepares drivers and network (before the memory is
+// measured); it prints nothing more when there are no options.
+StartupResult startUp(Kernel& kernel, Cellchecker& tester,
+                      Unattended* unattended = nullptr);
 
 // Kept back from the measured memory for the kernel and this program, on
 // top of a reserve of 0.03 % of it.

@@ -5,6 +5,7 @@
 #ifndef CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
 #define CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,8 +35,19 @@ class FakeKernel : public Kernel {
   // Test area requests above this many bytes are refused.
   u64 areaLimit = ~u64{0};
 
+  // Module files whose loading fails, with the error number loadModule
+  // returns for them; and kernel files that appear once a module has loaded
+  // (a bus driver binds its devices, and their devices show up in /sys).
+  std::map<std::string, int> moduleErrors;
+  std::multimap<std::string, std::pair<std::string, std::string>>
+      filesOnLoad;
+
   // What the program did.
   int mounts = 0;
+  int sysMounts = 0;
+  std::vector<std::string> loadedModules;  // in the order loaded
+  int reaps = 0;
+  int powerOffs = 0;
   int consoleLogLevel = -1;  // -1: never set
   int sharedWords = 0;
   std::vector<u64> areaRequests;
@@ -54,6 +66,7 @@ class FakeKernel : public Kernel {
 
   bool isInit() override { return init; }
   void mountProc() override { ++mounts; }
+  void mountSys() override { ++sysMounts; }
   void setConsoleLogLevel(int level) override { consoleLogLevel = level; }
   u64 physPages() override { return physPageCount; }
   u64 pageSize() override { return kPageBytes; }
@@ -62,6 +75,9 @@ class FakeKernel : public Kernel {
   std::string file(const char* kernelPath) override;
   std::string kernelLog() override { return log; }
   volatile u64* mapSharedWord() override;
+  int loadModule(const char* modulePath) override;
+  void reapChildren() override { ++reaps; }
+  void powerOff() override { ++powerOffs; }
   pid_t forkChild() override;
   void waitChild(pid_t child) override;
   [[noreturn]] void endChild() override;
