@@ -74,11 +74,11 @@ int main(int argc, char** argv) {
   if (!unattended.options.any) schedule.runForever();
 
   ErrorCountFindings findings(cellchecker);
-  UnattendedRun run(unattended, dhcp, cellchecker, findings, clockNow,
-                    [](const std::string& host, uint16_t port) {
-                      return std::unique_ptr<DatagramSink>(
-                          new UdpSink(host, port));
-                    });
+  UnattendedRun run(
+      unattended, dhcp, cellchecker, findings, clockNow,
+      [](const std::string& host, uint16_t port) {
+        return std::unique_ptr<DatagramSink>(new UdpSink(host, port));
+      });
   run.postStart();
   schedule.runUntil(run);
   run.finish();

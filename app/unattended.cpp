@@ -27,14 +27,15 @@ std::string readText(const std::string& path) {
 
 std::string joined(const std::vector<std::string>& names) {
   std::string text;
-  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  for (const std::string& name : names)
+    text += (text.empty() ? "" : ", ") + name;
   return text;
 }
 
 }  // namespace
 
-Unattended::Unattended(Kernel& kernel, DhcpClient& dhcp,
-                       std::string moduleRoot, std::string busybox)
+Unattended::Unattended(Kernel& kernel, DhcpClient& dhcp, std::string moduleRoot,
+                       std::string busybox)
     : kernel_(kernel),
       dhcp_(dhcp),
       moduleRoot_(std::move(moduleRoot)),
@@ -42,8 +43,8 @@ Unattended::Unattended(Kernel& kernel, DhcpClient& dhcp,
 
 void Unattended::readOptions() {
   std::vector<std::string> complaints;
-  options = parseRunOptions(readText(kernel_.file("/proc/cmdline")),
-                            &complaints);
+  options =
+      parseRunOptions(readText(kernel_.file("/proc/cmdline")), &complaints);
   for (const std::string& complaint : complaints) {
     cprintf("%s\n", complaint.c_str());
   }

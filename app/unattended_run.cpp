@@ -69,11 +69,11 @@ void UnattendedRun::postStart() {
   SyslogEvent event;
   event.severity = kSeverityNotice;
   event.msgid = "start";
-  event.params = {{"ram", std::to_string(ramMiB)},
-                  {"area", std::to_string(areaMiB)},
-                  {"limit", limitText(start_.options)},
-                  {"end", start_.options.end == EndAction::kHalt ? "halt"
-                                                                 : "poweroff"}};
+  event.params = {
+      {"ram", std::to_string(ramMiB)},
+      {"area", std::to_string(areaMiB)},
+      {"limit", limitText(start_.options)},
+      {"end", start_.options.end == EndAction::kHalt ? "halt" : "poweroff"}};
   for (auto& param : identityParams()) event.params.push_back(param);
   event.text = "Cellcheck started: testing " + std::to_string(areaMiB) +
                " MiB of " + std::to_string(ramMiB) + " MiB RAM";
@@ -113,7 +113,9 @@ bool UnattendedRun::betweenTests() {
   const time_t now = now_();
   if (now >= nextProgress_) {
     postProgress();
-    nextProgress_ = now + progressEvery_;
+    // On a fixed beat from the start of full testing, however long the
+    // tests in between take.
+    while (nextProgress_ <= now) nextProgress_ += progressEvery_;
   }
   const RunOptions& options = start_.options;
   if (options.seconds != 0 &&
@@ -195,9 +197,8 @@ bool UnattendedRun::finish() {
 
   cprintf("\n\r\n\r%s\n\r VERDICT: %s\n\r", kRule, verdict.c_str());
   cprintf(" Tested %llu MiB for %s hours, %s %% coverage, %llu error%s.\n\r",
-          static_cast<unsigned long long>(mib), hours.c_str(),
-          coverage.c_str(), static_cast<unsigned long long>(errors),
-          errors == 1 ? "" : "s");
+          static_cast<unsigned long long>(mib), hours.c_str(), coverage.c_str(),
+          static_cast<unsigned long long>(errors), errors == 1 ? "" : "s");
   if (!pass) findings_.printSummary();
   if (start_.options.syslog) {
     cprintf(" Events that could not be sent to the collector: %llu.\n\r",
@@ -215,8 +216,10 @@ bool UnattendedRun::finish() {
   SyslogEvent event;
   event.severity = pass ? kSeverityNotice : kSeverityAlert;
   event.msgid = "verdict";
-  event.params = {{"result", verdict},     {"mib", std::to_string(mib)},
-                  {"hours", hours},        {"coverage", coverage},
+  event.params = {{"result", verdict},
+                  {"mib", std::to_string(mib)},
+                  {"hours", hours},
+                  {"coverage", coverage},
                   {"errors", std::to_string(errors)},
                   {"unsent", std::to_string(unsent)}};
   for (auto& param : identityParams()) event.params.push_back(param);

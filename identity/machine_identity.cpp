@@ -38,9 +38,15 @@ std::string readField(Kernel& kernel, const char* name) {
 // Serial numbers that firmware writes when nobody set one.
 bool isPlaceholder(const std::string& serial) {
   static const char* const kPlaceholders[] = {
-      "to be filled by o.e.m.", "default string", "system serial number",
-      "not specified",          "not applicable", "none",
-      "0",                      "123456789",      "0123456789",
+      "to be filled by o.e.m.",
+      "default string",
+      "system serial number",
+      "not specified",
+      "not applicable",
+      "none",
+      "0",
+      "123456789",
+      "0123456789",
   };
   std::string lower;
   for (char c : serial) lower += static_cast<char>(tolower(c));

@@ -4,6 +4,7 @@
 #include <ftw.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +31,8 @@ std::vector<std::string> entries(const std::string& folder) {
     if (entry->d_name[0] != '.') names.push_back(entry->d_name);
   }
   closedir(dir);
+  // In a fixed order, so that a machine loads its drivers alike every boot.
+  std::sort(names.begin(), names.end());
   return names;
 }
 
@@ -66,7 +69,8 @@ std::vector<std::string> ModuleLoader::deviceModaliases() {
     const std::string devices = buses + "/" + bus + "/devices";
     for (const std::string& device : entries(devices)) {
       std::string modalias = readText(devices + "/" + device + "/modalias");
-      while (!modalias.empty() && isspace(static_cast<unsigned char>(modalias.back()))) {
+      while (!modalias.empty() &&
+             isspace(static_cast<unsigned char>(modalias.back()))) {
         modalias.pop_back();
       }
       if (!modalias.empty()) modaliases.push_back(modalias);
@@ -93,8 +97,8 @@ bool ModuleLoader::load(const std::string& name, ModuleLoadResult* result,
   }
   for (const std::string& dependency : index_.dependencies(name)) {
     if (!load(dependency, result, depth + 1)) {
-      result->failed.emplace_back(name, "needs " + dependency +
-                                            ", which did not load");
+      result->failed.emplace_back(
+          name, "needs " + dependency + ", which did not load");
       return false;
     }
   }

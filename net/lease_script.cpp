@@ -44,8 +44,7 @@ std::string currentAddress(int sock, const std::string& interface) {
   char text[INET_ADDRSTRLEN];
   const sockaddr_in* address =
       reinterpret_cast<const sockaddr_in*>(&request.ifr_addr);
-  return inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) ? text
-                                                                   : "";
+  return inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) ? text : "";
 }
 
 void configure(int sock, const Lease& lease) {

@@ -26,7 +26,9 @@ std::vector<Parameter> splitCommandLine(const std::string& cmdline) {
   std::vector<Parameter> parameters;
   size_t at = 0;
   while (at < cmdline.size()) {
-    while (at < cmdline.size() && isspace(static_cast<unsigned char>(cmdline[at]))) ++at;
+    while (at < cmdline.size() &&
+           isspace(static_cast<unsigned char>(cmdline[at])))
+      ++at;
     if (at == cmdline.size()) break;
     std::string word;
     bool quoted = false;
@@ -239,9 +241,8 @@ std::string describeRunOptions(const RunOptions& options) {
     if (options.seconds != 0 && options.coverage != 0) {
       text += ", whichever comes first";
     }
-    text += options.end == EndAction::kHalt
-                ? ", then a verdict and halt"
-                : ", then a verdict and power off";
+    text += options.end == EndAction::kHalt ? ", then a verdict and halt"
+                                            : ", then a verdict and power off";
   }
   if (options.syslog) {
     text += options.syslogHost.empty()

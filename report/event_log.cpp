@@ -8,9 +8,9 @@ EventLog::EventLog(std::string hostname, std::function<time_t()> now)
 void EventLog::setSink(DatagramSink* sink) {
   sink_ = sink;
   while (sink_ != nullptr && !waiting_.empty()) {
-    const std::string datagram = std::move(waiting_.front());
+    const Posted posted = std::move(waiting_.front());
     waiting_.pop_front();
-    deliver(datagram);
+    deliver(posted);
   }
 }
 
@@ -23,9 +23,9 @@ void EventLog::giveUp() {
 void EventLog::post(SyslogEvent event) {
   event.params.insert(event.params.begin(),
                       {"seq", std::to_string(++sequence_)});
-  const std::string datagram = formatSyslog(event, hostname_, now_());
+  const Posted posted{std::move(event), now_()};
   if (sink_ != nullptr) {
-    deliver(datagram);
+    deliver(posted);
   } else if (gaveUp_) {
     ++failed_;
   } else {
@@ -33,7 +33,7 @@ void EventLog::post(SyslogEvent event) {
       waiting_.pop_front();
       ++failed_;
     }
-    waiting_.push_back(datagram);
+    waiting_.push_back(posted);
   }
 }
 
@@ -48,8 +48,8 @@ void EventLog::postLines(const SyslogEvent& head,
   }
 }
 
-void EventLog::deliver(const std::string& datagram) {
-  if (sink_->send(datagram)) {
+void EventLog::deliver(const Posted& posted) {
+  if (sink_->send(formatSyslog(posted.event, hostname_, posted.when))) {
     ++sent_;
   } else {
     ++failed_;

@@ -46,13 +46,19 @@ class EventLog {
   static constexpr size_t kMaxWaiting = 64;
 
  private:
-  void deliver(const std::string& datagram);
+  // An event with its seq parameter and the time it was posted; it is
+  // formatted when it goes out, under the machine's name known by then.
+  struct Posted {
+    SyslogEvent event;
+    time_t when;
+  };
+  void deliver(const Posted& posted);
 
   std::string hostname_;
   std::function<time_t()> now_;
   DatagramSink* sink_ = nullptr;
   bool gaveUp_ = false;
-  std::deque<std::string> waiting_;
+  std::deque<Posted> waiting_;
   uint64_t sequence_ = 0;
   uint64_t sent_ = 0;
   uint64_t failed_ = 0;

@@ -87,7 +87,8 @@ std::vector<SyslogEvent> splitLines(const SyslogEvent& head,
   for (const std::string& line : lines) {
     const std::string piece = printable(line).substr(0, room);
     if (!texts.empty() &&
-        texts.back().size() + sizeof kLineSeparator - 1 + piece.size() <= room) {
+        texts.back().size() + sizeof kLineSeparator - 1 + piece.size() <=
+            room) {
       texts.back() += kLineSeparator + piece;
     } else if (texts.size() < kMaxParts) {
       texts.push_back(piece);
@@ -97,8 +98,8 @@ std::vector<SyslogEvent> splitLines(const SyslogEvent& head,
   for (size_t i = 0; i < texts.size(); ++i) {
     SyslogEvent event = head;
     if (texts.size() > 1) {
-      event.params.emplace_back("part", std::to_string(i + 1) + "/" +
-                                            std::to_string(texts.size()));
+      event.params.emplace_back(
+          "part", std::to_string(i + 1) + "/" + std::to_string(texts.size()));
     }
     event.text = texts[i];
     events.push_back(event);

@@ -1,8 +1,8 @@
 #include "sysmem/linux_kernel.h"
 
+#include <fcntl.h>
 #include <sys/klog.h>
 #include <sys/mman.h>
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>

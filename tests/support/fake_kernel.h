@@ -39,8 +39,7 @@ class FakeKernel : public Kernel {
   // returns for them; and kernel files that appear once a module has loaded
   // (a bus driver binds its devices, and their devices show up in /sys).
   std::map<std::string, int> moduleErrors;
-  std::multimap<std::string, std::pair<std::string, std::string>>
-      filesOnLoad;
+  std::multimap<std::string, std::pair<std::string, std::string>> filesOnLoad;
 
   // What the program did.
   int mounts = 0;
