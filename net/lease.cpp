@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -19,6 +21,23 @@ std::string firstAddress(const char* list) {
                                                          : std::string();
 }
 
+// Busybox's udhcpc knows no name for option 7: it hands it over as opt7,
+// the addresses in hex ("C0000201" is 192.0.2.1). The first one, dotted.
+std::string firstHexAddress(const char* hex) {
+  if (hex == nullptr || strlen(hex) < 8) return std::string();
+  unsigned bytes[4];
+  for (int i = 0; i < 4; ++i) {
+    char pair[3] = {hex[2 * i], hex[2 * i + 1], '\0'};
+    char* end = nullptr;
+    bytes[i] = static_cast<unsigned>(strtoul(pair, &end, 16));
+    if (*end != '\0' || !isxdigit(static_cast<unsigned char>(pair[0]))) {
+      return std::string();
+    }
+  }
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+
 }  // namespace
 
 bool leaseFromEnvironment(const std::function<const char*(const char*)>& get,
@@ -33,6 +52,7 @@ bool leaseFromEnvironment(const std::function<const char*(const char*)>& get,
   got.broadcast = firstAddress(get("broadcast"));
   got.router = firstAddress(get("router"));
   got.logServer = firstAddress(get("logsrv"));
+  if (got.logServer.empty()) got.logServer = firstHexAddress(get("opt7"));
   const char* seconds = get("lease");
   if (seconds != nullptr) got.seconds = strtoull(seconds, nullptr, 10);
   *lease = got;

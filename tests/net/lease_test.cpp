@@ -34,6 +34,28 @@ TEST(LeaseTest, TakesTheLeaseFromUdhcpcsVariablesAndKeepsItInAFile) {
   EXPECT_EQ(leaseFileText(read), leaseFileText(lease));
 }
 
+TEST(LeaseTest, TheLogServerComesInHexWhereUdhcpcHasNoNameForIt) {
+  struct Case {
+    const char* opt7;
+    const char* logServer;
+  };
+  for (Case c : {Case{"C0000201", "192.0.2.1"},
+                 Case{"0A630001C0000202", "10.99.0.1"},
+                 Case{"c0000201", "192.0.2.1"}, Case{"C00002", ""},
+                 Case{"C00002ZZ", ""}, Case{"", ""}}) {
+    auto get = [&](const char* name) -> const char* {
+      const std::string wanted = name;
+      if (wanted == "interface") return "eth0";
+      if (wanted == "ip") return "192.0.2.100";
+      if (wanted == "opt7") return c.opt7;
+      return nullptr;
+    };
+    Lease lease;
+    ASSERT_TRUE(leaseFromEnvironment(get, &lease));
+    EXPECT_EQ(lease.logServer, c.logServer) << c.opt7;
+  }
+}
+
 TEST(LeaseTest, ALeaseNeedsAnInterfaceAndAnAddress) {
   struct Case {
     const char* interface;
