@@ -7,6 +7,7 @@ One run boots two guests at once, each on a tap device of a bridge: one
 straight from the kernel with a virtio network card, one netbooted by
 iPXE with an e1000 card, both with a one-minute time limit and their own
 SMBIOS serial numbers."""
+import calendar
 import os
 import re
 import shutil
@@ -219,6 +220,7 @@ def test_fleet_two_guests(case):
     network = FleetNetwork(work, os.path.join(case.image, "netboot"),
                            [f"tap{i}" for i in range(len(guests))])
     vms = {}
+    started = {}
     try:
         ipxe_script_with(options, os.path.join(network.tftp, "cellcheck.ipxe"))
         for index, (serial, (card, mac, boot)) in enumerate(guests.items()):
@@ -232,6 +234,7 @@ def test_fleet_two_guests(case):
                          + options]
             else:
                 args += ["-boot", "n"]
+            started[serial] = time.time()
             vms[serial] = Vm(f"fleet-{serial}", args, 256,
                              os.path.join(case.logs, f"fleet-{serial}.log"),
                              launcher=network.exec)
@@ -259,7 +262,7 @@ def test_fleet_two_guests(case):
         output = {serial: bytes(vm.output).decode(errors="replace")
                   for serial, vm in vms.items()}
         check_drivers(output)
-        check_collector(case, network, guests, seconds)
+        check_collector(case, network, guests, started)
         check_renewal(network, guests)
         for serial in guests:
             area = re.search(r"Test area: (\d+) MiB", output[serial]).group(1)
@@ -288,7 +291,7 @@ def check_drivers(output):
         assert "non-free-firmware" in text, "no word on missing firmware"
 
 
-def check_collector(case, network, guests, seconds):
+def check_collector(case, network, guests, started):
     files = network.messages()
     assert sorted(files) == sorted(f"{serial}.log" for serial in guests), (
         f"collector files {sorted(files)}")
@@ -309,7 +312,10 @@ def check_collector(case, network, guests, seconds):
         assert 'unsent="0"' in verdict, verdict
         seqs = [int(re.search(r'seq="(\d+)"', m.group(7)).group(1)) for m in lines]
         assert seqs == list(range(1, len(seqs) + 1)), f"{serial}: lost events {seqs}"
-        case.note(f"{serial}: {len(lines)} events ({', '.join(sorted(set(msgids)))})")
+        # The guest's clock is the host's, to the second.
+        first = calendar.timegm(time.strptime(lines[0].group(2), "%Y-%m-%dT%H:%M:%SZ"))
+        case.note(f"{serial}: {len(lines)} events ({', '.join(sorted(set(msgids)))}), "
+                  f"the first {first - started[serial]:.0f} s after QEMU started")
     with open(network.raw_log, "rb") as f:
         sizes = [len(line.rstrip(b"\n")) for line in f if line.strip()]
     assert sizes and max(sizes) <= MAX_DATAGRAM, f"datagram sizes {sizes}"
