@@ -139,6 +139,7 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester,
 
   cprintf("Init");
   tuneKernel(kernel);
+  if (unattended != nullptr) unattended->dropImageFiles();
   cprintf("ializing");
   const u64 available =
       shared == nullptr ? 0 : calcAvailableRam(kernel, shared);

@@ -56,20 +56,24 @@ void Unattended::readOptions() {
 }
 
 void Unattended::prepare() {
-  if (options.syslog) loadDrivers();
-  // The image's files live in RAM: once the drivers are in the kernel (or
-  // not wanted), their files are only in the test area's way.
-  bytesFreed = removeFolder(moduleRoot_);
-  if (!options.syslog) {
-    struct stat info;
-    if (stat(busybox_.c_str(), &info) == 0 && remove(busybox_.c_str()) == 0) {
-      bytesFreed += static_cast<u64>(info.st_size);
-    }
-    return;
-  }
-  cprintf("Module files removed from memory: %.1f MiB more to test.\n",
-          static_cast<double>(bytesFreed) / kMiB);
+  if (!options.syslog) return;
+  loadDrivers();
+  cprintf(
+      "Module files (%.1f MiB) are dropped from memory before it is "
+      "measured.\n",
+      static_cast<double>(folderBytes(moduleRoot_)) / kMiB);
   waitForLease();
+}
+
+void Unattended::dropImageFiles() {
+  // Once the drivers are in the kernel (or not wanted), their files are
+  // only in the test area's way.
+  bytesFreed = removeFolder(moduleRoot_);
+  if (options.syslog) return;
+  struct stat info;
+  if (stat(busybox_.c_str(), &info) == 0 && remove(busybox_.c_str()) == 0) {
+    bytesFreed += static_cast<u64>(info.st_size);
+  }
 }
 
 void Unattended::loadDrivers() {

@@ -40,7 +40,13 @@ std::vector<std::string> entries(const std::string& folder) {
 // index must still end.
 constexpr int kMaxDepth = 16;
 
+// What the walk below has counted; nftw's callbacks take no context.
 u64 removedBytes = 0;
+
+int countEntry(const char*, const struct stat* info, int type, FTW*) {
+  if (type == FTW_F || type == FTW_SL) removedBytes += info->st_size;
+  return 0;
+}
 
 int removeEntry(const char* path, const struct stat* info, int type, FTW*) {
   if (type == FTW_F || type == FTW_SL) removedBytes += info->st_size;
@@ -130,6 +136,12 @@ ModuleLoadResult ModuleLoader::loadForDevices() {
     if (tried_.size() == triedBefore) break;  // nothing new to try
   }
   return result;
+}
+
+u64 folderBytes(const std::string& path) {
+  removedBytes = 0;
+  nftw(path.c_str(), countEntry, 16, FTW_PHYS);
+  return removedBytes;
 }
 
 u64 removeFolder(const std::string& path) {

@@ -56,5 +56,8 @@ class ModuleLoader {
 // files took. The image's files live in RAM: what is deleted here becomes
 // free memory for the test area.
 u64 removeFolder(const std::string& path);
+// The bytes the files in the folder `path` take, the folders under it
+// included.
+u64 folderBytes(const std::string& path);
 
 #endif  // CELLCHECK_MODULES_MODULE_LOADER_H_

@@ -108,6 +108,41 @@ TEST_F(UnattendedTest, WithoutOptionsStartUpIsAsBeforeAndTheImageFilesGo) {
   EXPECT_GT(unattended->bytesFreed, 3 * kMiB);
 }
 
+// Notes whether the image's module files are there when start-up sets the
+// free reserve and when the measurement forks.
+class WatchingKernel : public FakeKernel {
+ public:
+  std::string modules;
+  bool modulesAtReserve = false;
+  bool modulesAtFork = true;
+  const char* path(ProcFile file) override {
+    if (file == ProcFile::kMinFree) {
+      modulesAtReserve = access(modules.c_str(), F_OK) == 0;
+    }
+    return FakeKernel::path(file);
+  }
+  pid_t forkChild() override {
+    modulesAtFork = access(modules.c_str(), F_OK) == 0;
+    return FakeKernel::forkChild();
+  }
+};
+
+TEST_F(UnattendedTest, TheFilesGoOnceTheReserveIsSmallBeforeTheMeasurement) {
+  // Freed with the boot's large reserve in force, their pages would wait in
+  // the kernel's per-CPU lists, unseen by the measurement.
+  WatchingKernel watching;
+  watching.write(ProcFile::kMeminfo, "DirectMap4k: 1048576 kB\n");
+  watching.write(ProcFile::kMinFree, "5632\n");
+  watching.putFile("/proc/cmdline", "quiet\n");
+  watching.modules = image + "/lib/modules";
+  Unattended run(watching, dhcp, watching.modules, image + "/bin/busybox");
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(watching, tester, &run), StartupResult::kReady);
+  EXPECT_TRUE(watching.modulesAtReserve);
+  EXPECT_FALSE(watching.modulesAtFork);
+  EXPECT_EQ(watching.read(ProcFile::kMinFree), "4");
+}
+
 TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
   const std::string shown =
       startUpWith("quiet cellcheck.time=1m cellcheck.syslog cellcheck.bogus=1");
@@ -128,7 +163,8 @@ TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
       "The image has Debian's own drivers but no firmware from its "
       "non-free-firmware\nsection: a network card that needs such firmware "
       "stays silent.\n"
-      "Module files removed from memory: 3.0 MiB more to test.\n"
+      "Module files (3.0 MiB) are dropped from memory before it is "
+      "measured.\n"
       "Asking DHCP for a lease on eth0 (waiting at most 1 s)...\n"
       "Network: eth0 has 10.99.0.50; events go to 10.99.0.1:514.\n"
       "Init";

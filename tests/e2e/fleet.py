@@ -266,7 +266,7 @@ def test_fleet_two_guests(case):
         check_renewal(network, guests)
         for serial in guests:
             area = re.search(r"Test area: (\d+) MiB", output[serial]).group(1)
-            freed = re.search(r"Module files removed from memory: ([0-9.]+) MiB",
+            freed = re.search(r"Module files \(([0-9.]+) MiB\) are dropped",
                               output[serial]).group(1)
             case.note(f"{serial}: test area {area} MiB, {freed} MiB of module "
                       "files freed for it")
