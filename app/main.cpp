@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
 
   ErrorCountFindings findings(cellchecker);
   UnattendedRun run(
-      unattended, dhcp, cellchecker, findings, clockNow,
+      unattended, kernel, dhcp, cellchecker, findings, clockNow,
       [](const std::string& host, uint16_t port) {
         return std::unique_ptr<DatagramSink>(new UdpSink(host, port));
       });

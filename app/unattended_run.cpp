@@ -28,10 +28,12 @@ constexpr char kRule[] =
 
 }  // namespace
 
-UnattendedRun::UnattendedRun(Unattended& start, DhcpClient& dhcp,
-                             Cellchecker& tester, Findings& findings,
-                             std::function<time_t()> now, SinkMaker makeSink)
+UnattendedRun::UnattendedRun(Unattended& start, Kernel& kernel,
+                             DhcpClient& dhcp, Cellchecker& tester,
+                             Findings& findings, std::function<time_t()> now,
+                             SinkMaker makeSink)
     : start_(start),
+      kernel_(kernel),
       dhcp_(dhcp),
       tester_(tester),
       findings_(findings),
@@ -108,6 +110,9 @@ double UnattendedRun::hoursSinceBegin() const {
 }
 
 bool UnattendedRun::betweenTests() {
+  // The first process inherits every orphan; a DHCP client that ended (or
+  // was stopped for another interface) is collected here.
+  kernel_.reapChildren();
   findCollector();
   postErrors();
   const time_t now = now_();
@@ -204,6 +209,9 @@ bool UnattendedRun::finish() {
     cprintf(" Events that could not be sent to the collector: %llu.\n\r",
             static_cast<unsigned long long>(unsent));
   }
+  cprintf(start_.options.end == EndAction::kHalt
+              ? " Testing has ended: switch the machine off.\n\r"
+              : " Testing has ended: the machine switches itself off.\n\r");
   cprintf("%s\n\r", kRule);
 
   if (!start_.options.syslog) return pass;

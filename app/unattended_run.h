@@ -24,9 +24,9 @@ using SinkMaker =
 
 class UnattendedRun : public RunControl {
  public:
-  UnattendedRun(Unattended& start, DhcpClient& dhcp, Cellchecker& tester,
-                Findings& findings, std::function<time_t()> now,
-                SinkMaker makeSink);
+  UnattendedRun(Unattended& start, Kernel& kernel, DhcpClient& dhcp,
+                Cellchecker& tester, Findings& findings,
+                std::function<time_t()> now, SinkMaker makeSink);
 
   // The start event: identity, RAM, test area, what the options ask.
   void postStart();
@@ -54,6 +54,7 @@ class UnattendedRun : public RunControl {
   Findings::Details identityParams() const;
 
   Unattended& start_;
+  Kernel& kernel_;
   DhcpClient& dhcp_;
   Cellchecker& tester_;
   Findings& findings_;

@@ -77,7 +77,7 @@ class UnattendedRunTest : public ::testing::Test {
 
   std::unique_ptr<UnattendedRun> makeRun() {
     return std::unique_ptr<UnattendedRun>(new UnattendedRun(
-        start, dhcp, tester, findings, [this] { return now; },
+        start, kernel, dhcp, tester, findings, [this] { return now; },
         [this](const std::string& host, uint16_t port) {
           collector = host + ":" + std::to_string(port);
           return std::unique_ptr<DatagramSink>(
@@ -127,6 +127,7 @@ TEST_F(UnattendedRunTest,
   // Tests of 7 s each: the one running at 60 s is finished first.
   EXPECT_EQ(runTests(*run, 7), 9);
   EXPECT_EQ(now, kBoot + 63);
+  EXPECT_EQ(kernel.reaps, 10);  // children are collected between tests
 
   ConsoleCapture console;
   EXPECT_TRUE(run->finish());
@@ -134,7 +135,8 @@ TEST_F(UnattendedRunTest,
             "\n\r\n\r" + std::string(70, '=') +
                 "\n\r VERDICT: PASS\n\r"
                 " Tested 1002 MiB for 0.02 hours, 3.3 % coverage, 0 errors.\n\r"
-                " Events that could not be sent to the collector: 0.\n\r" +
+                " Events that could not be sent to the collector: 0.\n\r"
+                " Testing has ended: switch the machine off.\n\r" +
                 std::string(70, '=') + "\n\r");
 
   const std::vector<std::string> starts = withMsgid("start");
