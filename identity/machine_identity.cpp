@@ -1,5 +1,6 @@
 #include "identity/machine_identity.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -89,8 +90,12 @@ std::string machineName(const MachineIdentity& identity) {
     if (serial->empty() || isPlaceholder(*serial)) continue;
     std::string name = *serial;
     for (char& c : name) {
-      if (c == ' ') c = '_';
+      if (!isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' &&
+          c != '.') {
+        c = '_';
+      }
     }
+    if (name[0] == '.') name[0] = '_';
     return name;
   }
   return std::string();

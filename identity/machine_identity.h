@@ -31,8 +31,10 @@ std::string identityLine(const MachineIdentity& identity);
 
 // The name the machine goes by in events: its serial number, else its
 // board's, when either is a real one (firmware often fills them with a
-// placeholder such as "To be filled by O.E.M."); else empty. Blanks become
-// underscores, so the name is one word.
+// placeholder such as "To be filled by O.E.M."); else empty. Anything but
+// letters, digits, '-', '_' and '.' becomes '_', and so does a leading '.':
+// collectors make file names of it (one file per machine), which must stay
+// one plain name.
 std::string machineName(const MachineIdentity& identity);
 
 #endif  // CELLCHECK_IDENTITY_MACHINE_IDENTITY_H_

@@ -36,7 +36,7 @@ TEST(MachineIdentityTest, MissingFieldsAreUnknownAndOddBytesAreCleaned) {
             "firmware unknown");
 }
 
-TEST(MachineIdentityTest, TheNameIsARealSerialNumberInOneWord) {
+TEST(MachineIdentityTest, TheNameIsARealSerialNumberFitForAFileName) {
   struct Case {
     const char* serial;
     const char* boardSerial;
@@ -44,6 +44,8 @@ TEST(MachineIdentityTest, TheNameIsARealSerialNumberInOneWord) {
   };
   for (Case c : {
            Case{"CZ 1234 X", "B1", "CZ_1234_X"},
+           Case{"../etc/x", "", "_._etc_x"},
+           Case{"SN:42/7", "", "SN_42_7"},
            Case{"To be filled by O.E.M.", "MB-77", "MB-77"},
            Case{"Default string", "00000000", ""},
            Case{"", "", ""},
