@@ -25,8 +25,8 @@ constexpr char kLeaseFolderVariable[] = "CELLCHECK_LEASE_FOLDER";
 
 // The lease in udhcpc's variables (interface, ip, subnet, broadcast, router,
 // lease, and the log servers as logsrv or, where udhcpc has no name for
-// option 7, as opt7 in hex), looked up with `get` (getenv in the script). False when
-// the interface or a valid address is missing.
+// option 7, as opt7 in hex), looked up with `get` (getenv in the script). False
+// when the interface or a valid address is missing.
 bool leaseFromEnvironment(const std::function<const char*(const char*)>& get,
                           Lease* lease);
 

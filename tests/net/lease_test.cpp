@@ -39,10 +39,10 @@ TEST(LeaseTest, TheLogServerComesInHexWhereUdhcpcHasNoNameForIt) {
     const char* opt7;
     const char* logServer;
   };
-  for (Case c : {Case{"C0000201", "192.0.2.1"},
-                 Case{"0A630001C0000202", "10.99.0.1"},
-                 Case{"c0000201", "192.0.2.1"}, Case{"C00002", ""},
-                 Case{"C00002ZZ", ""}, Case{"", ""}}) {
+  for (Case c :
+       {Case{"C0000201", "192.0.2.1"}, Case{"0A630001C0000202", "10.99.0.1"},
+        Case{"c0000201", "192.0.2.1"}, Case{"C00002", ""}, Case{"C00002ZZ", ""},
+        Case{"", ""}}) {
     auto get = [&](const char* name) -> const char* {
       const std::string wanted = name;
       if (wanted == "interface") return "eth0";
