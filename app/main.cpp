@@ -62,16 +62,8 @@ int main(int argc, char** argv) {
   UdhcpcClient dhcp(kBusybox, kImageInit, kLeaseFolder);
   Unattended unattended(kernel, dhcp, kModuleRoot, kBusybox);
   unattended.pause = [] { usleep(100000); };
-  switch (startUp(kernel, cellchecker, &unattended)) {
-    case StartupResult::kNotInit:
-      return 1;
-    case StartupResult::kStopped:
-      LinuxKernel::haltForever();
-    case StartupResult::kReady:
-      break;
-  }
-  Schedule<CellcheckerDos> schedule(cellchecker, [] { return time(nullptr); });
-  if (!unattended.options.any) schedule.runForever();
+  const StartupResult started = startUp(kernel, cellchecker, &unattended);
+  if (started == StartupResult::kNotInit) return 1;
 
   ErrorCountFindings findings(cellchecker);
   UnattendedRun run(
@@ -79,6 +71,15 @@ int main(int argc, char** argv) {
       [](const std::string& host, uint16_t port) {
         return std::unique_ptr<DatagramSink>(new UdpSink(host, port));
       });
+  if (started == StartupResult::kStopped) {
+    // The reason stays on the screen: the machine never switches itself
+    // off here.
+    run.postStopped();
+    LinuxKernel::haltForever();
+  }
+  Schedule<CellcheckerDos> schedule(cellchecker, [] { return time(nullptr); });
+  if (!unattended.options.any) schedule.runForever();
+
   run.postStart();
   schedule.runUntil(run);
   run.finish();

@@ -82,6 +82,18 @@ void UnattendedRun::postStart() {
   events_.post(event);
 }
 
+void UnattendedRun::postStopped() {
+  findCollector();
+  if (!start_.options.syslog) return;
+  SyslogEvent event;
+  event.severity = kSeverityAlert;
+  event.msgid = "stopped";
+  event.params = {{"ram", std::to_string(start_.installedKiB / 1024)}};
+  for (auto& param : identityParams()) event.params.push_back(param);
+  event.text = "Cellcheck could not start testing; its screen says why";
+  events_.post(event);
+}
+
 void UnattendedRun::findCollector() {
   if (collectorSettled_) return;
   Lease lease;

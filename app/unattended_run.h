@@ -30,6 +30,9 @@ class UnattendedRun : public RunControl {
 
   // The start event: identity, RAM, test area, what the options ask.
   void postStart();
+  // Start-up stopped before testing (the screen says why): one event, so
+  // that the collector hears of a machine that tests nothing.
+  void postStopped();
   void fullTestingBegins() override;
   bool betweenTests() override;
   // The verdict, on the screen and to the collector, with the summary when

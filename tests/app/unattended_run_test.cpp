@@ -161,6 +161,16 @@ TEST_F(UnattendedRunTest,
   }
 }
 
+TEST_F(UnattendedRunTest, AStartUpThatStoppedIsReported) {
+  auto run = makeRun();
+  run->postStopped();
+  const std::vector<std::string> stopped = withMsgid("stopped");
+  ASSERT_EQ(stopped.size(), 1u);
+  EXPECT_EQ(stopped[0].substr(0, 5), "<9>1 ");
+  EXPECT_NE(stopped[0].find("ram=\"1024\" vendor=\"QEMU\""), std::string::npos)
+      << stopped[0];
+}
+
 TEST_F(UnattendedRunTest, ACoverageLimitEndsTheRunThere) {
   start.options.seconds = 0;
   start.options.coverage = 5;  // 100 passes
