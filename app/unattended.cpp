@@ -7,18 +7,13 @@
 #include <vector>
 
 #include "base/cprintf.h"
+#include "base/text_file.h"
 
 namespace {
 
-std::string readText(const std::string& path) {
-  std::string text;
-  FILE* file = fopen(path.c_str(), "r");
-  if (file == nullptr) return text;
-  char buffer[4096];
-  for (size_t got; (got = fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    text.append(buffer, got);
-  }
-  fclose(file);
+// A one-line kernel file without its line feed.
+std::string readLine(const std::string& path) {
+  std::string text = readTextFile(path);
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
     text.pop_back();
   }
@@ -44,7 +39,7 @@ Unattended::Unattended(Kernel& kernel, DhcpClient& dhcp, std::string moduleRoot,
 void Unattended::readOptions() {
   std::vector<std::string> complaints;
   options =
-      parseRunOptions(readText(kernel_.file("/proc/cmdline")), &complaints);
+      parseRunOptions(readLine(kernel_.file("/proc/cmdline")), &complaints);
   for (const std::string& complaint : complaints) {
     cprintf("%s\n", complaint.c_str());
   }
@@ -78,7 +73,7 @@ void Unattended::dropImageFiles() {
 
 void Unattended::loadDrivers() {
   const std::string release =
-      readText(kernel_.file("/proc/sys/kernel/osrelease"));
+      readLine(kernel_.file("/proc/sys/kernel/osrelease"));
   ModuleLoader loader(kernel_, moduleRoot_ + "/" + release);
   if (!loader.readIndex()) {
     cprintf("The image holds no drivers for kernel %s: no network.\n",

@@ -9,19 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "base/text_file.h"
 
-std::string readText(const std::string& path) {
-  std::string text;
-  FILE* file = fopen(path.c_str(), "r");
-  if (file == nullptr) return text;
-  char buffer[4096];
-  for (size_t got; (got = fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    text.append(buffer, got);
-  }
-  fclose(file);
-  return text;
-}
+namespace {
 
 std::vector<std::string> entries(const std::string& folder) {
   std::vector<std::string> names;
@@ -60,11 +50,11 @@ ModuleLoader::ModuleLoader(Kernel& kernel, std::string folder)
     : kernel_(kernel), folder_(std::move(folder)) {}
 
 bool ModuleLoader::readIndex() {
-  const std::string dep = readText(folder_ + "/modules.dep");
+  const std::string dep = readTextFile(folder_ + "/modules.dep");
   if (dep.empty()) return false;
   index_.readDep(dep);
-  index_.readAlias(readText(folder_ + "/modules.alias"));
-  index_.readSoftdep(readText(folder_ + "/modules.softdep"));
+  index_.readAlias(readTextFile(folder_ + "/modules.alias"));
+  index_.readSoftdep(readTextFile(folder_ + "/modules.softdep"));
   return true;
 }
 
@@ -74,7 +64,7 @@ std::vector<std::string> ModuleLoader::deviceModaliases() {
   for (const std::string& bus : entries(buses)) {
     const std::string devices = buses + "/" + bus + "/devices";
     for (const std::string& device : entries(devices)) {
-      std::string modalias = readText(devices + "/" + device + "/modalias");
+      std::string modalias = readTextFile(devices + "/" + device + "/modalias");
       while (!modalias.empty() &&
              isspace(static_cast<unsigned char>(modalias.back()))) {
         modalias.pop_back();

@@ -10,19 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+#include "base/text_file.h"
 
-std::string readText(const std::string& path) {
-  std::string text;
-  FILE* file = fopen(path.c_str(), "r");
-  if (file == nullptr) return text;
-  char buffer[512];
-  for (size_t got; (got = fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    text.append(buffer, got);
-  }
-  fclose(file);
-  return text;
-}
+namespace {
 
 std::vector<std::string> interfaces() {
   std::vector<std::string> names;
@@ -88,10 +78,11 @@ std::vector<std::string> UdhcpcClient::start() {
 
 bool UdhcpcClient::lease(Lease* lease) {
   if (!chosen_.empty()) {
-    return parseLeaseFile(readText(leaseFolder_ + "/" + chosen_), lease);
+    return parseLeaseFile(readTextFile(leaseFolder_ + "/" + chosen_), lease);
   }
   for (const auto& client : clients_) {
-    if (!parseLeaseFile(readText(leaseFolder_ + "/" + client.first), lease)) {
+    if (!parseLeaseFile(readTextFile(leaseFolder_ + "/" + client.first),
+                        lease)) {
       continue;
     }
     chosen_ = client.first;
