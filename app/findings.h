@@ -1,7 +1,7 @@
 // What the verdict and the events need from the bad-memory summary: the
 // error total, whether anything at all was found, the summary's lines, and
-// each error's details. The summary itself lives in a room of its own;
-// ErrorCountFindings stands in for it with what the tester alone knows.
+// each error's details. The program answers from the bad-memory record
+// (BadMemoryFindings); tests answer with chosen findings.
 #ifndef CELLCHECK_APP_FINDINGS_H_
 #define CELLCHECK_APP_FINDINGS_H_
 
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "base/types.h"
-#include "tester/cellchecker.h"
 
 class Findings {
  public:
@@ -26,25 +25,11 @@ class Findings {
   // nothing to sum up.
   virtual std::vector<std::string> summaryLines() = 0;
   virtual void printSummary() = 0;
-  // Each error from number `first` on (counting from 0), as name/value
-  // pairs for an event: indices, values, physical addresses, bits. Empty
+  // Each error from number `first` on (counting from 0) whose details are
+  // still kept, as name/value pairs for an event, its number (from 1) under
+  // "error" first, then indices, values, physical addresses and bits. Empty
   // when no details are kept.
   virtual std::vector<Details> errorsFrom(u64 first) = 0;
-};
-
-// The stand-in until the bad-memory summary is on main: the tester's error
-// count, no summary lines, no details.
-class ErrorCountFindings : public Findings {
- public:
-  explicit ErrorCountFindings(const Cellchecker& tester) : tester_(tester) {}
-  u64 errorCount() override { return tester_.errorCount; }
-  bool anythingFound() override { return tester_.errorCount != 0; }
-  std::vector<std::string> summaryLines() override { return {}; }
-  void printSummary() override {}
-  std::vector<Details> errorsFrom(u64) override { return {}; }
-
- private:
-  const Cellchecker& tester_;
 };
 
 #endif  // CELLCHECK_APP_FINDINGS_H_

@@ -11,11 +11,14 @@
 #include <ctime>
 #include <memory>
 
-#include "app/findings.h"
+#include "app/bad_memory_findings.h"
+#include "app/kernel_addresses.h"
 #include "app/schedule.h"
 #include "app/startup.h"
 #include "app/unattended.h"
 #include "app/unattended_run.h"
+#include "badmem/bad_memory.h"
+#include "console/bad_memory_watch.h"
 #include "console/cellchecker_dos.h"
 #include "net/lease_script.h"
 #include "net/udhcpc_client.h"
@@ -33,8 +36,6 @@ constexpr char kLeaseFolder[] = "/run/cellcheck";
 // Time for the last datagrams to leave the network card before it goes
 // dark with the power.
 constexpr unsigned kSecondsBeforePowerOff = 3;
-
-time_t clockNow() { return time(nullptr); }
 
 [[noreturn]] void endUnattended(LinuxKernel& kernel, EndAction end) {
   if (end == EndAction::kPowerOff) {
@@ -54,20 +55,28 @@ time_t clockNow() { return time(nullptr); }
 // Built by static initialisation, before main: its constructor seeds the
 // pattern generator from the clock.
 CellcheckerDos cellchecker;
+// The bad-memory record's fixed tables exist from the start, before the
+// memory is measured and taken.
+BadMemory badMemory;
 
 int main(int argc, char** argv) {
   if (startedAsLeaseScript(argc, argv)) return runLeaseScript(argv[1]);
 
   LinuxKernel kernel;
+  KernelAddresses addresses(kernel);
+  const Clock clock = [] { return time(nullptr); };
+  BadMemoryWatch watch(badMemory, addresses, clock);
+  cellchecker.watchBadMemory(&watch);
   UdhcpcClient dhcp(kBusybox, kImageInit, kLeaseFolder);
   Unattended unattended(kernel, dhcp, kModuleRoot, kBusybox);
   unattended.pause = [] { usleep(100000); };
-  const StartupResult started = startUp(kernel, cellchecker, &unattended);
+  const StartupResult started =
+      startUp(kernel, cellchecker, badMemory, &unattended);
   if (started == StartupResult::kNotInit) return 1;
 
-  ErrorCountFindings findings(cellchecker);
+  BadMemoryFindings findings(badMemory, watch);
   UnattendedRun run(
-      unattended, kernel, dhcp, cellchecker, findings, clockNow,
+      unattended, kernel, dhcp, cellchecker, findings, clock,
       [](const std::string& host, uint16_t port) {
         return std::unique_ptr<DatagramSink>(new UdpSink(host, port));
       });
@@ -77,7 +86,9 @@ int main(int argc, char** argv) {
     run.postStopped();
     LinuxKernel::haltForever();
   }
-  Schedule<CellcheckerDos> schedule(cellchecker, [] { return time(nullptr); });
+  // What the early check and the pre-test found, at once.
+  watch.poll();
+  Schedule<CellcheckerDos> schedule(cellchecker, clock, &watch);
   if (!unattended.options.any) schedule.runForever();
 
   run.postStart();

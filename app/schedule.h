@@ -26,8 +26,10 @@ constexpr unsigned kWriteSpeedSeed = 45435243;
 template <class Tester>
 class Schedule {
  public:
-  Schedule(Tester& tester, Clock now)
-      : tester_(tester), now_(now), progress_(tester.errorCount, now) {}
+  // `watch`, when given, shows the bad-memory summary with the progress
+  // line's summaries and when a held-back one is due.
+  Schedule(Tester& tester, Clock now, BadMemoryWatch* watch = nullptr)
+      : tester_(tester), now_(now), progress_(tester.errorCount, now, watch) {}
 
   // The opening sequence, once: a random bank test (bank B equal to bank A
   // after the pre-test gave each its own data), the write-speed tests, the
@@ -77,13 +79,19 @@ void Schedule<Tester>::runOpening() {
   tester_.seedRand(kWriteSpeedSeed);
   cprintf("\n\r Running fast write tests...");
   // Lags 0, 255, 254, ..., 1, forty times over.
-  for (uint64_t n = 10240; n >= 1; --n) tester_.testWriteSpeed(n % 256);
+  for (uint64_t n = 10240; n >= 1; --n) {
+    tester_.testWriteSpeed(n % 256);
+    // The opening has no progress lines; a bad-memory summary held back
+    // for its minute gets its chance between tests here and below.
+    if (n % 256 == 0) progress_.pollBadMemory();
+  }
 
   cprintf("\n\r Running quick serial tests 0..9:\n");
   const uint32_t startTime = static_cast<uint32_t>(now_());
   for (int i = 0; i < 10; ++i) {
     tester_.runTestBanksAllRand();
     cprintf("\r Finished quick test %i.", i);
+    progress_.pollBadMemory();
   }
   cprintf("\n\r Running copy tests 0..19:\n\r\n\r");
   for (int j = 0; j < 20; ++j) {
@@ -93,6 +101,7 @@ void Schedule<Tester>::runOpening() {
     // The copy tests leave the banks equal only at a displacement; a
     // random bank test after each group of five makes them equal again.
     if (j % 5 == 4) tester_.runTestBanksAllRand();
+    progress_.pollBadMemory();
   }
   cprintf("\n\r Cleaning up...");
   tester_.runTestBanksAllRand();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/early_check_line.h"
 #include "base/cprintf.h"
 #include "sysmem/memory_probe.h"
 
@@ -34,10 +35,15 @@ void printStopped() {
 // the measurement. A ratio of 0 allows no commitment at all (not even the
 // child's fork); a lower ratio would leave RAM untested. A free reserve
 // of 4 KiB, next to nothing, leaves the most memory to the test.
+// The test area is locked in RAM, but the kernel may still move locked pages
+// to compact memory, and move pages to the NUMA node that uses them; either
+// would make the physical address of an error wrong. Both are switched off.
 void tuneKernel(Kernel& kernel) {
   procSet(kernel.path(ProcFile::kOvercommit), "2");
   procSet(kernel.path(ProcFile::kOvercommitRatio), "100");
   procSet(kernel.path(ProcFile::kMinFree), "4");
+  procSet(kernel.path(ProcFile::kCompactUnevictable), "0");
+  procSet(kernel.path(ProcFile::kNumaBalancing), "0");
 }
 
 // Takes the test area: `size` bytes, or less when the kernel will not give
@@ -92,7 +98,7 @@ void printRamAmount(u64 installedKiB, u64 physPages, u64 pageSize) {
   cprintf("Amount of RAM mapped by BIOS: %1.2f GB\n", shown);
 }
 
-StartupResult startUp(Kernel& kernel, Cellchecker& tester,
+StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
                       Unattended* unattended) {
   // Run by mistake from a shell, the program must not touch the tunables or
   // take the workstation's memory.
@@ -130,6 +136,9 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester,
       "common on motherboards with built-in video). Other plug-in hardware "
       "can also reserve system memory, \nthough typically only a few MB. Your "
       "BIOS may allow you to adjust these options.\n");
+  // Read before the measurement: it allocates, and once the area is taken
+  // the kernel gives no more memory.
+  reportEarlyCheck(kernel, record);
   // Drivers are loaded and the DHCP client started here: both fork, which
   // the first process can no longer do once it holds the test area.
   if (unattended != nullptr) {
@@ -166,8 +175,19 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester,
   // of the machine's RAM this run covers.
   cprintf("Test area: %llu MiB of the %llu MiB obtainable\n", inMiB(size),
           inMiB(available));
+  // Locked, the area stays where it is in physical memory, so the address
+  // shown for an error is where the error is.
+  if (!kernel.lockArea(area, size)) {
+    cprintf(
+        "The kernel would not lock the test area in RAM; testing goes on, "
+        "but the physical addresses shown for errors may be out of date.\n");
+  }
   if (unattended != nullptr) unattended->areaBytes = size;
   tester.initNoAlloc(size, area);
+  // Only now: the pre-test has brought in the whole area on huge pages
+  // where it could, and those stay; the kernel must not gather the rest
+  // into huge pages later, which would move them.
+  kernel.stopHugePageCollapse();
   cprintf("\x1b[?25l");
   return StartupResult::kReady;
 }

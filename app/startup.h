@@ -1,12 +1,14 @@
 // Start-up: from the first line of main until the test area is in the
 // tester's hands and the cursor is hidden. Clears the screen, shows the
-// banner and the RAM the kernel has mapped, tunes the kernel's memory
-// accounting, measures how much memory can really be used, takes almost all
-// of it in one block and has the tester pre-test it.
+// banner, the RAM the kernel has mapped and the outcome of the kernel's
+// early memory check, tunes the kernel's memory accounting, measures how
+// much memory can really be used, takes almost all of it in one block,
+// locks it where it is in physical memory and has the tester pre-test it.
 #ifndef CELLCHECK_APP_STARTUP_H_
 #define CELLCHECK_APP_STARTUP_H_
 
 #include "app/unattended.h"
+#include "badmem/bad_memory.h"
 #include "sysmem/kernel.h"
 #include "tester/cellchecker.h"
 
@@ -21,10 +23,11 @@ enum class StartupResult {
   kStopped,
 };
 
-// With `unattended`, start-up also reads the cellcheck.* options (after
-// /proc is mounted), and prepares drivers and network (before the memory is
+// `record` receives the bad memory the kernel's early check found. With
+// `unattended`, start-up also reads the cellcheck.* options (after /proc is
+// mounted), and prepares drivers and network (before the memory is
 // measured); it prints nothing more when there are no options.
-StartupResult startUp(Kernel& kernel, Cellchecker& tester,
+StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
                       Unattended* unattended = nullptr);
 
 // Kept back from the measured memory for the kernel and this program, on

@@ -153,9 +153,8 @@ void UnattendedRun::postErrors() {
     SyslogEvent event;
     event.severity = kSeverityError;
     event.msgid = "error";
-    event.params = {{"error", std::to_string(errorsPosted_ + detailed + 1)}};
-    for (const auto& param : error) event.params.push_back(param);
-    event.text = "Memory error " + std::to_string(errorsPosted_ + detailed + 1);
+    event.params = error;
+    event.text = "Memory error " + (error.empty() ? "" : error[0].second);
     events_.post(event);
     ++detailed;
   }

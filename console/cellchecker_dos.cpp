@@ -15,6 +15,7 @@ void CellcheckerDos::report(u64 index) {
       "\n\rError found with word pair# %llu, values %u, %u do not match\n\r",
       static_cast<unsigned long long>(index), bankA[index], bankB[index]);
   notifyError();
+  printDetails(index, index);
 }
 
 void CellcheckerDos::report(u64 indexA, u64 indexB) {
@@ -24,6 +25,22 @@ void CellcheckerDos::report(u64 indexA, u64 indexB) {
       static_cast<unsigned long long>(indexA),
       static_cast<unsigned long long>(indexB));
   notifyError();
+  printDetails(indexA, indexB);
+}
+
+void CellcheckerDos::report(u32*, u32*) {
+  if (watch_ != nullptr) watch_->pretestMismatch();
+}
+
+void CellcheckerDos::printDetails(u64 indexA, u64 indexB) {
+  if (watch_ != nullptr) {
+    watch_->wordPair(indexA, &bankA[indexA], indexB, &bankB[indexB]);
+    return;
+  }
+  char line[160];
+  formatErrorDetails(line, sizeof line, kUnknownAddress, kUnknownAddress,
+                     bankA[indexA] ^ bankB[indexB]);
+  cprintf("%s\n\r", line);
 }
 
 void CellcheckerDos::notifyError() {

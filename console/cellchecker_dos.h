@@ -1,10 +1,13 @@
 // The console front-end of the tester: prints the errors reported by word
-// index, counts them, and shows status lines. Mismatches reported by address
-// (the repeating-pattern test, the pre-test included) are neither printed nor
-// counted.
+// index, counts them, and shows status lines. After an error's two lines a
+// third gives the words' physical addresses and the bits that differ (see
+// BadMemoryWatch). Mismatches reported by address (the repeating-pattern
+// test, the pre-test included) are neither printed nor counted as errors;
+// the bad-memory record counts them.
 #ifndef CELLCHECK_CONSOLE_CELLCHECKER_DOS_H_
 #define CELLCHECK_CONSOLE_CELLCHECKER_DOS_H_
 
+#include "console/bad_memory_watch.h"
 #include "tester/cellchecker.h"
 
 class CellcheckerDos : public Cellchecker {
@@ -14,11 +17,22 @@ class CellcheckerDos : public Cellchecker {
 
   void report(u64 index) override;
   void report(u64 indexA, u64 indexB) override;
+  void report(u32* a, u32* b) override;
   ~CellcheckerDos() override;
   void statusMessage(const char* text) override;
   // Counts one error and prints its number with the coverage so far.
   virtual void notifyError();
   virtual void logOut(char* text);
+
+  // Where errors are located and recorded from now on. Without a watch the
+  // third line of an error says the physical addresses are unknown, and
+  // nothing is recorded.
+  void watchBadMemory(BadMemoryWatch* watch) { watch_ = watch; }
+
+ private:
+  void printDetails(u64 indexA, u64 indexB);
+
+  BadMemoryWatch* watch_ = nullptr;
 };
 
 #endif  // CELLCHECK_CONSOLE_CELLCHECKER_DOS_H_

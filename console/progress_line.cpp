@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/cprintf.h"
+#include "console/bad_memory_watch.h"
 
 namespace {
 
@@ -12,8 +13,9 @@ constexpr char kSpinner[] = "\\/";
 
 }  // namespace
 
-ProgressLine::ProgressLine(const uint32_t& summaryErrors, Clock now)
-    : summaryErrors_(summaryErrors), now_(std::move(now)) {}
+ProgressLine::ProgressLine(const uint32_t& summaryErrors, Clock now,
+                           BadMemoryWatch* watch)
+    : summaryErrors_(summaryErrors), now_(std::move(now)), watch_(watch) {}
 
 void ProgressLine::printStats(float coverage, int errors, char fill) {
   const int pct = static_cast<int>(coverage) % 100;
@@ -26,6 +28,7 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
           3600.0;
       cprintf("\n\rSummary: tested for %.1f hours, with %i errors found.\n\r",
               hours, static_cast<int>(summaryErrors_));
+      if (watch_ != nullptr) watch_->printSummary();
     } else {
       // The old line's spinner gives way to a blank and the line stays.
       cprintf("\b \n");
@@ -48,4 +51,10 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
   line[length++] = kSpinner[toggler_];
   fwrite(line, 1, static_cast<size_t>(length), stdout);
   fflush(stdout);
+  // Below the progress line; the next one is written on the line after.
+  pollBadMemory();
+}
+
+void ProgressLine::pollBadMemory() {
+  if (watch_ != nullptr) watch_->poll();
 }

@@ -3,7 +3,8 @@
 // rewritten in place before every test. Each time the coverage passes a
 // whole hundred percent the old line stays on the screen and a new one
 // begins; every tenth such turn (the first at 500 %) prints a summary with
-// the hours tested first.
+// the hours tested first, and the bad-memory summary after it. Each call
+// also gives a bad-memory summary held back for its minute its chance.
 #ifndef CELLCHECK_CONSOLE_PROGRESS_LINE_H_
 #define CELLCHECK_CONSOLE_PROGRESS_LINE_H_
 
@@ -11,24 +12,32 @@
 #include <ctime>
 #include <functional>
 
+class BadMemoryWatch;
+
 // Seconds since the epoch: time(nullptr) in the program, a fake in tests.
 using Clock = std::function<time_t()>;
 
 class ProgressLine {
  public:
   // `summaryErrors` is the tester's own error count, which the summary line
-  // reports; `now` is the clock it reads the hours from.
-  ProgressLine(const uint32_t& summaryErrors, Clock now);
+  // reports; `now` is the clock it reads the hours from; `watch`, when
+  // given, shows the bad-memory summary.
+  ProgressLine(const uint32_t& summaryErrors, Clock now,
+               BadMemoryWatch* watch = nullptr);
 
   // When endless testing began, in seconds since the epoch (low 32 bits).
   void setStartTime(uint32_t startTime) { startTime_ = startTime; }
 
   // Shows `coverage` percent and `errors`, the bar filled with `fill`.
   void printStats(float coverage, int errors, char fill);
+  // Gives a held-back bad-memory summary its chance where tests run
+  // without progress lines (the opening sequence).
+  void pollBadMemory();
 
  private:
   const uint32_t& summaryErrors_;
   Clock now_;
+  BadMemoryWatch* watch_;
   uint32_t startTime_ = 0;
   // Coverage percent modulo 100 shown last; above any real value at first,
   // so the first line counts as a turn.

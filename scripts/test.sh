@@ -15,7 +15,8 @@ file build/app/cellcheck | grep -q 'statically linked' ||
 # No test may change the host's memory tunables: the program writes these
 # when it boots, and the tests must only ever reach a fake of them.
 tunables() { cat /proc/sys/vm/overcommit_memory /proc/sys/vm/overcommit_ratio \
-  /proc/sys/vm/min_free_kbytes; }
+  /proc/sys/vm/min_free_kbytes /proc/sys/vm/compact_unevictable_allowed \
+  /proc/sys/kernel/numa_balancing; }
 before=$(tunables)
 status=0
 ctest --test-dir build --output-on-failure -j "$(nproc)" || status=$?

@@ -18,6 +18,10 @@ enum class ProcFile {
   kOvercommit,       // written: the commit accounting mode
   kOvercommitRatio,  // written: the share of RAM that may be committed
   kMinFree,          // written: the free memory the kernel keeps back
+  // Written to keep the test area where it is in physical memory, so that
+  // the addresses of errors stay true:
+  kCompactUnevictable,  // compaction may move locked pages
+  kNumaBalancing,       // pages move to the node that uses them
 };
 
 class Kernel {
@@ -82,6 +86,22 @@ class Kernel {
   virtual char* allocateProbe(u64 bytes) = 0;
   // The test area: `bytes` of committed memory or null. Never freed.
   virtual char* allocateArea(u64 bytes) = 0;
+
+  // Keeps the `bytes` at `area` in RAM (mlock), bringing them in now.
+  // False when the kernel refuses: a memory-lock limit, as in a user
+  // namespace, or no right to lock.
+  virtual bool lockArea(char* area, u64 bytes) = 0;
+  // From now on the kernel gathers no more of this process's small pages
+  // into huge pages (which moves them); huge pages already there stay.
+  virtual void stopHugePageCollapse() = 0;
+  // The physical page frame that holds the byte at `address` of this
+  // process right now (its physical address is frame * pageSize() + the
+  // offset in the page), from the kernel's pagemap; 0 when it cannot be
+  // known: the page is not in RAM, the pagemap cannot be read, or the
+  // process has no right to frame numbers (the kernel then shows them as 0,
+  // as it does inside a user namespace). Never a guess. Asked on the error
+  // path: it allocates no memory (the pagemap is opened once and kept).
+  virtual u64 pageFrame(const void* address) = 0;
 };
 
 #endif  // CELLCHECK_SYSMEM_KERNEL_H_

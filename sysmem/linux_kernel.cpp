@@ -4,6 +4,7 @@
 #include <sys/klog.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -64,6 +65,10 @@ const char* LinuxKernel::path(ProcFile file) {
       return "/proc/sys/vm/overcommit_ratio";
     case ProcFile::kMinFree:
       return "/proc/sys/vm/min_free_kbytes";
+    case ProcFile::kCompactUnevictable:
+      return "/proc/sys/vm/compact_unevictable_allowed";
+    case ProcFile::kNumaBalancing:
+      return "/proc/sys/kernel/numa_balancing";
   }
   return "";
 }
@@ -129,6 +134,21 @@ char* LinuxKernel::allocateArea(u64 bytes) {
     madvise(reinterpret_cast<void*>(huge.begin), huge.length, MADV_HUGEPAGE);
   }
   return static_cast<char*>(area);
+}
+
+bool LinuxKernel::lockArea(char* area, u64 bytes) {
+  return mlock(area, bytes) == 0;
+}
+
+void LinuxKernel::stopHugePageCollapse() {
+  prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+}
+
+u64 LinuxKernel::pageFrame(const void* address) {
+  // The literal path, not file(): a std::string of it would allocate, and
+  // this is asked on the error path.
+  pagemap_.open("/proc/self/pagemap");
+  return pagemap_.frameOf(address, pageSize());
 }
 
 void LinuxKernel::haltForever() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "sysmem/kernel.h"
+#include "sysmem/pagemap.h"
 
 class LinuxKernel : public Kernel {
  public:
@@ -30,10 +31,16 @@ class LinuxKernel : public Kernel {
   // whole 2 MiB pages fit: the random-access tests run far faster with fewer
   // TLB misses.
   char* allocateArea(u64 bytes) override;
+  bool lockArea(char* area, u64 bytes) override;
+  void stopHugePageCollapse() override;
+  u64 pageFrame(const void* address) override;
 
   // What the first process does when it cannot go on: it waits for ever. It
   // must not return from main or crash, since either makes the kernel panic.
   [[noreturn]] static void haltForever();
+
+ private:
+  Pagemap pagemap_;
 };
 
 // The part of [start, start + bytes) made of whole 2 MiB pages: begin is

@@ -12,7 +12,29 @@ from labkit.runs import LabFailure, clean_run, finish, wait_until_testing
 from labkit.sandbox import SandboxRun
 
 TUNABLES = ("/proc/sys/vm/overcommit_memory", "/proc/sys/vm/overcommit_ratio",
-            "/proc/sys/vm/min_free_kbytes")
+            "/proc/sys/vm/min_free_kbytes", "/proc/sys/vm/compact_unevictable_allowed",
+            "/proc/sys/kernel/numa_balancing")
+
+# After each error's two lines, where the words are. Inside the sandbox's user
+# namespace the kernel shows every frame number as 0, so the program cannot
+# know a physical address and must say so.
+_ADDRESS_UNKNOWN = "Bank A and bank B: physical address unknown; bits 0x"
+_ADDRESS_NAMED = re.compile(r"Physical addresses: bank [AB] 0x")
+
+
+def address_problems(text, reports):
+    """What is wrong with the error lines' physical addresses: one "unknown"
+    line per report, and never an address."""
+    problems = []
+    unknown = text.count(_ADDRESS_UNKNOWN)
+    if unknown != len(reports):
+        problems.append("%d lines say the physical address is unknown for %d "
+                        "reports" % (unknown, len(reports)))
+    named = _ADDRESS_NAMED.findall(text)
+    if named:
+        problems.append("%d physical addresses named where none can be known" %
+                        len(named))
+    return problems
 
 
 def check_clean(result, memory_bytes):
@@ -142,6 +164,7 @@ def faults_run(build, subject, memory_bytes, seed, logs=None):
     numbers = cellcheck_error_numbers(result.log)
     if numbers != list(range(1, len(result.reports) + 1)):
         problems.append("error numbers %s for %d reports" % (numbers, len(result.reports)))
+    problems += address_problems(result.output, result.reports)
     wanted = {e["id"] for e in flips + stuck}
     for outcome in result.outcomes:
         if outcome.fault_id not in wanted:

@@ -6,6 +6,8 @@ WATCHED = (
     "/proc/sys/vm/overcommit_memory",
     "/proc/sys/vm/overcommit_ratio",
     "/proc/sys/vm/min_free_kbytes",
+    "/proc/sys/vm/compact_unevictable_allowed",
+    "/proc/sys/kernel/numa_balancing",
     "/proc/sys/kernel/printk",
 )
 

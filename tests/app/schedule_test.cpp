@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "console/bad_memory_watch.h"
 #include "tester/cellchecker.h"
 #include "tests/support/console_capture.h"
+#include "tests/support/fixed_addresses.h"
 
 namespace {
 
@@ -244,6 +246,33 @@ TEST_F(ScheduleTest, AControlEndsTheRunBetweenTestsOnly) {
     EXPECT_EQ(trace(console.take()), untimed.substr(0, 2 * (stopAt - 1)));
     EXPECT_EQ(control.questions, stopAt);
   }
+}
+
+// The opening has no progress lines: a bad-memory summary held back for its
+// minute is shown between its tests once the minute has ended.
+TEST(ScheduleSummaryTest, AHeldBackSummaryIsShownDuringTheOpening) {
+  BadMemory record;
+  FixedAddresses addresses;
+  time_t now = 0;
+  BadMemoryWatch watch(record, addresses, [&now] { return now; });
+  ScheduleRecorder tester;
+  Schedule<ScheduleRecorder> schedule(
+      tester, [&now] { return now; }, &watch);
+  ConsoleCapture console;
+  record.recordPair(ReportedPair{1, 1, 1, 0, 0x5000, 0x9000});
+  watch.poll();  // shown at once
+  now = 30;
+  record.recordPair(ReportedPair{2, 2, 1, 0, 0x6000, 0xa000});  // held back
+  watch.poll();
+  console.take();
+  now = 60;
+  schedule.runOpening();
+  const std::string shown = console.take();
+  const size_t summary = shown.find("\n\rBad memory: 2 errors");
+  ASSERT_NE(summary, std::string::npos) << shown.substr(0, 200);
+  EXPECT_EQ(shown.find("\n\rBad memory:", summary + 1), std::string::npos);
+  // Right after the first write-speed test, long before the quick tests.
+  EXPECT_EQ(shown.rfind("<W>", summary), shown.find("<W>"));
 }
 
 }  // namespace

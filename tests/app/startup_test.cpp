@@ -68,12 +68,17 @@ const std::string kMeminfo16GiB =
     "MemTotal: 16000000 kB\nDirectMap4k: 10240 kB\n"
     "DirectMap2M: 2086912 kB\nDirectMap1G: 14680064 kB\n";
 
+const std::string kEarlyCheckOff =
+    "Early check of all free memory: off (no memtest= on the kernel command "
+    "line, or memtest=0)\n";
+
 // Everything start-up prints up to "Init", given the amount line.
-std::string opening(const std::string& amountLine) {
+std::string opening(const std::string& amountLine,
+                    const std::string& earlyCheckLine = kEarlyCheckOff) {
   return std::string(55, '\n') +
          "Cellcheck RAM tester\n"
          "Made by the Cellcheck developers. It tests until you switch off.\n" +
-         amountLine + kNote + "Init";
+         amountLine + kNote + earlyCheckLine + "Init";
 }
 
 // The fake lets the child find 64 MiB: after the reserve (1 MiB) and the
@@ -85,16 +90,19 @@ class StartUpTest : public ::testing::Test {
     kernel.write(ProcFile::kOvercommit, "0\n");
     kernel.write(ProcFile::kOvercommitRatio, "50\n");
     kernel.write(ProcFile::kMinFree, "67584\n");
+    kernel.write(ProcFile::kCompactUnevictable, "1\n");
+    kernel.write(ProcFile::kNumaBalancing, "1\n");
     kernel.physPageCount = 15000 * 256;  // 15000 MiB mapped
   }
 
   FakeKernel kernel;
   CellcheckerDos tester;
+  BadMemory record;
 };
 
 TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
   EXPECT_EQ(console.take(),
             opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 "
                     "GB\n") +
@@ -107,8 +115,18 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   EXPECT_EQ(kernel.read(ProcFile::kOvercommit), "2");
   EXPECT_EQ(kernel.read(ProcFile::kOvercommitRatio), "100");
   EXPECT_EQ(kernel.read(ProcFile::kMinFree), "4");
+  EXPECT_EQ(kernel.read(ProcFile::kCompactUnevictable), "0");
+  EXPECT_EQ(kernel.read(ProcFile::kNumaBalancing), "0");
   EXPECT_EQ(kernel.consoleLogLevel, 3);
   ASSERT_EQ(kernel.areaRequests, std::vector<u64>{35 * kMiB});
+  // The whole area is locked where it is, and the kernel stops gathering
+  // pages into huge ones only once the pre-test has filled it.
+  ASSERT_EQ(kernel.locks.size(), 1u);
+  EXPECT_EQ(kernel.locks[0].first, reinterpret_cast<char*>(tester.bankA));
+  EXPECT_EQ(kernel.locks[0].second, 35 * kMiB);
+  EXPECT_TRUE(kernel.hugePageCollapseStopped);
+  EXPECT_TRUE(kernel.areaFilledWhenCollapseStopped);
+  EXPECT_FALSE(record.totals().anyBad());
   EXPECT_EQ(tester.wordsPerBank, 35 * kMiB / 8);
   EXPECT_EQ(reinterpret_cast<char*>(tester.bankB) -
                 reinterpret_cast<char*>(tester.bankA),
@@ -117,29 +135,80 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   EXPECT_EQ(tester.errorCount, 0u);
 }
 
-TEST_F(StartUpTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {
-  kernel.makeUnopenable(ProcFile::kOvercommitRatio);
-  ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
-  const std::string transcript = console.take();
-  const std::string init =
-      "InitERROR " + std::string(kernel.path(ProcFile::kOvercommitRatio)) +
-      "ializing....\n";
-  EXPECT_NE(transcript.find(init), std::string::npos) << transcript;
-  EXPECT_EQ(kernel.read(ProcFile::kOvercommit), "2");
-  EXPECT_EQ(kernel.read(ProcFile::kMinFree), "4");
+TEST(StartUpTunablesTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {
+  const ProcFile tunables[] = {
+      ProcFile::kOvercommit, ProcFile::kOvercommitRatio, ProcFile::kMinFree,
+      ProcFile::kCompactUnevictable, ProcFile::kNumaBalancing};
+  const char* const values[] = {"2", "100", "4", "0", "0"};
+  for (ProcFile missing : tunables) {
+    FakeKernel kernel;
+    kernel.write(ProcFile::kMeminfo, kMeminfo16GiB);
+    kernel.makeUnopenable(missing);
+    CellcheckerDos tester;
+    BadMemory record;
+    ConsoleCapture console;
+    ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+    const std::string transcript = console.take();
+    const std::string error = "ERROR " + std::string(kernel.path(missing));
+    // Named where it is written, with no line break, once.
+    const size_t at = transcript.find(error);
+    ASSERT_NE(at, std::string::npos) << transcript;
+    EXPECT_EQ(transcript.find(error, at + 1), std::string::npos);
+    EXPECT_LT(transcript.find("Init"), at);
+    EXPECT_GT(transcript.find("ializing...."), at);
+    for (int i = 0; i < 5; ++i) {
+      if (tunables[i] != missing) {
+        EXPECT_EQ(kernel.read(tunables[i]), values[i]);
+      }
+    }
+  }
 }
 
 TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
   kernel.makeUnopenable(ProcFile::kMeminfo);
   kernel.physPageCount = 457 * 256;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
   EXPECT_EQ(console.take(), opening("Amount of RAM mapped by BIOS: 0.45 GB\n") +
                                 "ializing....\n"
                                 "Test area: 35 MiB of the 64 MiB obtainable\n"
                                 "\n\rPreparing and pre-testing memory...\n\r"
                                 "\x1b[?25l");
+}
+
+TEST_F(StartUpTest, ALockTheKernelRefusesIsSaidAndTestingGoesOn) {
+  kernel.lockRefused = true;
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  EXPECT_NE(console.take().find(
+                "Test area: 35 MiB of the 64 MiB obtainable\n"
+                "The kernel would not lock the test area in RAM; testing goes "
+                "on, but the physical addresses shown for errors may be out "
+                "of date.\n\n\rPreparing and pre-testing memory..."),
+            std::string::npos);
+  EXPECT_EQ(tester.passCount, 1u);
+  EXPECT_TRUE(kernel.hugePageCollapseStopped);
+}
+
+TEST_F(StartUpTest, TheEarlyCheckIsShownBeforeTheTuningAndJoinsTheRecord) {
+  kernel.putFile("/proc/cmdline", "quiet memtest=2\n");
+  kernel.log =
+      "<6>[    0.000000] early_memtest: # of tests: 2\n"
+      "<6>[    0.000000]   0x0000000000100000 - 0x0000000031000000 pattern "
+      "ffffffffffffffff\n"
+      "<6>[    0.000000]   ffffffffffffffff bad mem addr 0x0000000000200000 - "
+      "0x0000000000200008 reserved\n"
+      "<6>[    0.000000]   0x0000000000100000 - 0x0000000031000000 pattern "
+      "0000000000000000\n";
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  const std::string expected =
+      opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 GB\n",
+              "Early check of all free memory: 2 patterns, bad memory at "
+              "0x200000-0x200007 (the kernel keeps off it)\n");
+  EXPECT_EQ(console.take().substr(0, expected.size()), expected);
+  EXPECT_TRUE(record.totals().anyBad());
+  EXPECT_EQ(record.totals().externalRanges, 1u);
 }
 
 void expectNoArea(const Cellchecker& tester) {
@@ -162,7 +231,7 @@ TEST_F(StartUpTest, TooLittleMemoryStopsWithWhatWasFoundAndWhatIsNeeded) {
     small.freePageCount = c.freeMiB * 256;
     small.forkFails = c.forkFails;
     ConsoleCapture console;
-    ASSERT_EQ(startUp(small, tester), StartupResult::kStopped);
+    ASSERT_EQ(startUp(small, tester, record), StartupResult::kStopped);
     const std::string transcript = console.take();
     const std::string tail =
         std::string("Not enough memory to test: ") + c.found +
@@ -179,7 +248,7 @@ TEST_F(StartUpTest, TooLittleMemoryStopsWithWhatWasFoundAndWhatIsNeeded) {
 TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
   kernel.areaLimit = 30 * kMiB;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester), StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
   // 35 MiB less a sixteenth each time until granted.
   std::vector<u64> sizes{35 * kMiB};
   while (sizes.back() > kernel.areaLimit) {
@@ -197,7 +266,7 @@ TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
 TEST_F(StartUpTest, AnAreaRefusedDownToTheFloorStops) {
   kernel.areaLimit = 16 * kMiB - 1;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester), StartupResult::kStopped);
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kStopped);
   ASSERT_GE(kernel.areaRequests.size(), 2u);
   EXPECT_EQ(kernel.areaRequests.front(), 35 * kMiB);
   EXPECT_EQ(kernel.areaRequests.back(), 16 * kMiB);
@@ -216,7 +285,7 @@ TEST_F(StartUpTest, AnAreaRefusedDownToTheFloorStops) {
 TEST_F(StartUpTest, NoSharedWordMeansNoMeasurementAndAStop) {
   kernel.sharedWordFails = true;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester), StartupResult::kStopped);
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kStopped);
   const std::string transcript = console.take();
   EXPECT_NE(transcript.find("Initializing.\nNo shared page for the memory "
                             "measurement: nothing measured.\nNot enough "
@@ -255,7 +324,7 @@ TEST_F(StartUpTest, NotTheFirstProcessChangesNothing) {
   kernel.init = false;
   ConsoleCapture console;
   ErrorCapture errors;
-  ASSERT_EQ(startUp(kernel, tester), StartupResult::kNotInit);
+  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kNotInit);
   EXPECT_EQ(errors.take(),
             "cellcheck: not started: it runs as the first process (PID 1) of "
             "its own boot image, so boot that image to test RAM.\n");

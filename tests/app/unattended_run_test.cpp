@@ -43,7 +43,9 @@ class ListedFindings : public Findings {
   std::vector<Details> errorsFrom(u64 first) override {
     std::vector<Details> all;
     for (u64 i = first; i < tester_.errorCount && i < details.size(); ++i) {
-      all.push_back(details[i]);
+      Details numbered{{"error", std::to_string(i + 1)}};
+      numbered.insert(numbered.end(), details[i].begin(), details[i].end());
+      all.push_back(numbered);
     }
     return all;
   }

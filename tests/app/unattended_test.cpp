@@ -73,7 +73,8 @@ class UnattendedTest : public ::testing::Test {
   std::string startUpWith(const std::string& cmdline) {
     kernel.putFile("/proc/cmdline", cmdline + "\n");
     ConsoleCapture console;
-    EXPECT_EQ(startUp(kernel, tester, unattended.get()), StartupResult::kReady);
+    EXPECT_EQ(startUp(kernel, tester, record, unattended.get()),
+              StartupResult::kReady);
     return console.take();
   }
 
@@ -82,6 +83,7 @@ class UnattendedTest : public ::testing::Test {
   std::string image;
   std::unique_ptr<Unattended> unattended;
   CellcheckerDos tester;
+  BadMemory record;
 };
 
 TEST_F(UnattendedTest, WithoutOptionsStartUpIsAsBeforeAndTheImageFilesGo) {
@@ -94,7 +96,8 @@ TEST_F(UnattendedTest, WithoutOptionsStartUpIsAsBeforeAndTheImageFilesGo) {
   {
     CellcheckerDos other;
     ConsoleCapture console;
-    ASSERT_EQ(startUp(plain, other), StartupResult::kReady);
+    BadMemory otherRecord;
+    ASSERT_EQ(startUp(plain, other, otherRecord), StartupResult::kReady);
     before = console.take();
   }
   EXPECT_EQ(startUpWith("quiet console=ttyS0,115200"), before);
@@ -137,7 +140,7 @@ TEST_F(UnattendedTest, TheFilesGoOnceTheReserveIsSmallBeforeTheMeasurement) {
   watching.modules = image + "/lib/modules";
   Unattended run(watching, dhcp, watching.modules, image + "/bin/busybox");
   ConsoleCapture console;
-  ASSERT_EQ(startUp(watching, tester, &run), StartupResult::kReady);
+  ASSERT_EQ(startUp(watching, tester, record, &run), StartupResult::kReady);
   EXPECT_TRUE(watching.modulesAtReserve);
   EXPECT_FALSE(watching.modulesAtFork);
   EXPECT_EQ(watching.read(ProcFile::kMinFree), "4");
@@ -158,7 +161,7 @@ TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
       "Amount of RAM mapped by BIOS: 1.00 GB\n";
   ASSERT_NE(shown.find(expected), std::string::npos) << shown;
   const std::string network =
-      "BIOS may allow you to adjust these options.\n"
+      "(no memtest= on the kernel command line, or memtest=0)\n"
       "Drivers loaded: e1000.\n"
       "The image has Debian's own drivers but no firmware from its "
       "non-free-firmware\nsection: a network card that needs such firmware "

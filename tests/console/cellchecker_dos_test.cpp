@@ -7,6 +7,7 @@
 
 #include "base/cprintf.h"
 #include "tests/support/console_capture.h"
+#include "tests/support/fixed_addresses.h"
 #include "tests/support/stuck_bits.h"
 
 namespace {
@@ -45,24 +46,30 @@ TEST_F(ConsoleReporterTest, WordPairErrorShowsTheWordsAsTheyAreNow) {
   tester.report(u64{7});
   EXPECT_EQ(console.take(),
             "\n\rError found with word pair# 7, values 5, 4 do not match\n\r"
-            "Error 1, after  2 % coverage\n\r");
+            "Error 1, after  2 % coverage\n\r"
+            "Bank A and bank B: physical address unknown; bits 0x00000001 "
+            "differ\n\r");
   EXPECT_EQ(tester.errorCount, 1u);
 
   a[7] = 4294967295u;
   tester.report(u64{7});
   EXPECT_EQ(console.take(),
             "\n\rError found with word pair# 7, values 4294967295, 4 do not "
-            "match\n\rError 2, after  2 % coverage\n\r");
+            "match\n\rError 2, after  2 % coverage\n\r"
+            "Bank A and bank B: physical address unknown; bits 0xfffffffb "
+            "differ\n\r");
 }
 
 TEST_F(ConsoleReporterTest, CrossPairErrorNamesBothIndices) {
   tester.passCount = 2001;
   tester.errorCount = 41;
-  tester.report(u64{12345678901}, u64{12345678000});
+  a[15] = 0x80;
+  tester.report(u64{15}, u64{3});
   EXPECT_EQ(console.take(),
-            "\n\rError found with word pair# 12345678901 or 12345678000 "
-            "(either could be the source)\n\rError 42, after 100 % "
-            "coverage\n\r");
+            "\n\rError found with word pair# 15 or 3 (either could be the "
+            "source)\n\rError 42, after 100 % coverage\n\r"
+            "Bank A and bank B: physical address unknown; bits 0x00000080 "
+            "differ\n\r");
   EXPECT_EQ(tester.errorCount, 42u);
 }
 
@@ -100,12 +107,16 @@ TEST(ConsoleReporterDerivedTest, ReportsCallTheOverriddenNotifyError) {
   EXPECT_EQ(tester.errorCount, 0u);
   EXPECT_EQ(console.take(),
             "\n\rError found with word pair# 1, values 1, 2 do not match\n\r"
+            "Bank A and bank B: physical address unknown; bits 0x00000003 "
+            "differ\n\r"
             "\n\rError found with word pair# 1 or 0 (either could be the "
-            "source)\n\r");
+            "source)\n\r"
+            "Bank A and bank B: physical address unknown; bits 0x00000003 "
+            "differ\n\r");
 }
 
 TEST(ConsoleReporterPreTestTest,
-     RepeatingPatternMismatchesAreNotShownOrCounted) {
+     RepeatingPatternMismatchesAreNotShownOrCountedAsErrors) {
   if (!StuckBit::available()) GTEST_SKIP() << "no hardware watchpoints";
   std::vector<u32> area(2 * 4096);
   CellcheckerDos tester;
@@ -117,6 +128,11 @@ TEST(ConsoleReporterPreTestTest,
       kInitOk);
   StuckBit fault(&area[3000], 3, (area[3000] >> 3 & 1) == 0);
   tester.seedRand(1);
+  // The bad-memory record counts them for its summary.
+  BadMemory record;
+  FixedAddresses addresses;
+  BadMemoryWatch watch(record, addresses, [] { return time_t{0}; });
+  tester.watchBadMemory(&watch);
 
   ConsoleCapture console;
   ASSERT_EQ(
@@ -125,6 +141,8 @@ TEST(ConsoleReporterPreTestTest,
   EXPECT_NE(area[3000], area[3000 - 1023]);
   EXPECT_EQ(console.take(), "\n\rPreparing and pre-testing memory...\n\r");
   EXPECT_EQ(tester.errorCount, 0u);
+  EXPECT_GE(record.totals().pretestMismatches, 1u);
+  EXPECT_EQ(record.totals().errors, 0u);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from screen import find_in_order, render  # noqa: E402
 from vm import Vm, VmFailure  # noqa: E402
+import bad_memory  # noqa: E402
 import fleet  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -349,7 +350,7 @@ CASES = [
     netboot_case("bios"),
     test_too_small_vm,
     test_image_is_reproducible,
-]
+] + bad_memory.CASES
 
 
 def run(test, image, logs):

@@ -13,8 +13,10 @@
 
 namespace {
 
-const char* const kNames[] = {"meminfo", "overcommit_memory",
-                              "overcommit_ratio", "min_free_kbytes"};
+const char* const kNames[] = {
+    "meminfo",         "overcommit_memory",           "overcommit_ratio",
+    "min_free_kbytes", "compact_unevictable_allowed", "numa_balancing"};
+constexpr int kFiles = sizeof kNames / sizeof kNames[0];
 
 int indexOf(ProcFile file) { return static_cast<int>(file); }
 
@@ -28,7 +30,7 @@ FakeKernel::FakeKernel() {
   char folder[] = "/tmp/cellcheck-fake-kernel-XXXXXX";
   if (mkdtemp(folder) == nullptr) abort();
   folder_ = folder;
-  for (int i = 0; i < 4; ++i) paths_[i] = folder_ + "/" + kNames[i];
+  for (int i = 0; i < kFiles; ++i) paths_[i] = folder_ + "/" + kNames[i];
 }
 
 FakeKernel::~FakeKernel() {
@@ -145,4 +147,30 @@ char* FakeKernel::allocateArea(u64 bytes) {
   if (area == MAP_FAILED) abort();
   mappings_.emplace_back(area, bytes);
   return static_cast<char*>(area);
+}
+
+bool FakeKernel::lockArea(char* area, u64 bytes) {
+  locks.emplace_back(area, bytes);
+  return !lockRefused;
+}
+
+void FakeKernel::stopHugePageCollapse() {
+  hugePageCollapseStopped = true;
+  if (!areaRequests.empty() && !mappings_.empty()) {
+    const auto& area = mappings_.back();
+    const char* bytes = static_cast<const char*>(area.first);
+    for (u64 i = 0; i < area.second && !areaFilledWhenCollapseStopped; ++i) {
+      areaFilledWhenCollapseStopped = bytes[i] != 0;
+    }
+  }
+}
+
+u64 FakeKernel::pageFrame(const void* address) {
+  const auto found =
+      frames.find(reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1));
+  return found == frames.end() ? 0 : found->second;
+}
+
+void FakeKernel::setFrame(const void* address, u64 frame) {
+  frames[reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1)] = frame;
 }

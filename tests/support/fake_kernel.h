@@ -34,6 +34,11 @@ class FakeKernel : public Kernel {
   u64 probeUsableBytes = 0;
   // Test area requests above this many bytes are refused.
   u64 areaLimit = ~u64{0};
+  // lockArea refuses, as under a memory-lock limit.
+  bool lockRefused = false;
+  // The fake pagemap: the frame of each page (by the page's address) that
+  // has one; every other page's frame is unknown (0).
+  std::map<u64, u64> frames;
 
   // Module files whose loading fails, with the error number loadModule
   // returns for them; and kernel files that appear once a module has loaded
@@ -50,6 +55,11 @@ class FakeKernel : public Kernel {
   int consoleLogLevel = -1;  // -1: never set
   int sharedWords = 0;
   std::vector<u64> areaRequests;
+  std::vector<std::pair<char*, u64>> locks;
+  bool hugePageCollapseStopped = false;
+  // Whether the last test area held anything but zeros when huge-page
+  // collapse was stopped: the pre-test fills it with its patterns.
+  bool areaFilledWhenCollapseStopped = false;
 
   // The /proc files: their contents (empty when missing), new contents, and
   // a file that cannot be opened at all (its folder does not exist).
@@ -82,10 +92,16 @@ class FakeKernel : public Kernel {
   [[noreturn]] void endChild() override;
   char* allocateProbe(u64 bytes) override;
   char* allocateArea(u64 bytes) override;
+  bool lockArea(char* area, u64 bytes) override;
+  void stopHugePageCollapse() override;
+  u64 pageFrame(const void* address) override;
+
+  // Gives the page holding `address` the frame `frame` in the fake pagemap.
+  void setFrame(const void* address, u64 frame);
 
  private:
   std::string folder_;
-  std::string paths_[4];
+  std::string paths_[6];
   std::vector<std::pair<void*, u64>> mappings_;
 };
 

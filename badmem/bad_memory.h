@@ -1,0 +1,131 @@
+// The run's record of bad memory: every suspect page with how often an error
+// named it, the bits that differed, the merged physical ranges to keep an
+// operating system off, and the pre-test's mismatches. Everything lives in
+// fixed tables inside the object, made before the test area is taken: once
+// the area is taken the kernel refuses new memory, and a dead data line
+// yields millions of errors, so recording never allocates and counts what no
+// longer fits.
+//
+// Readers: totals() holds what a verdict needs (anyBad() says whether
+// anything at all was found); summary_text.h renders the summary lines and
+// the two ready lines; growth() tells a printer that there is news.
+#ifndef CELLCHECK_BADMEM_BAD_MEMORY_H_
+#define CELLCHECK_BADMEM_BAD_MEMORY_H_
+
+#include "badmem/physical_addresses.h"
+#include "base/types.h"
+
+// Physical bytes [begin, end).
+struct PhysicalRange {
+  u64 begin;
+  u64 end;
+};
+
+// One error report: two words that should hold the same value, word indexA
+// of bank A and word indexB of bank B, with what they held and where they
+// are (kUnknownAddress when that could not be learnt). Either may be the bad
+// one.
+struct ReportedPair {
+  u64 indexA;
+  u64 indexB;
+  u32 valueA;
+  u32 valueB;
+  u64 addressA;
+  u64 addressB;
+};
+
+// A page some error named, by its physical address.
+struct SuspectPage {
+  u64 address;
+  u64 timesNamed;
+};
+
+struct BadMemoryTotals {
+  u64 errors;             // reported pairs
+  u64 suspectPages;       // distinct pages in the page table
+  u64 pageNamesNotKept;   // namings of pages that found the table full
+  u64 unknownAddresses;   // words whose physical address was not known
+  u64 pretestMismatches;  // the pre-test's mismatches (never shown one by one)
+  u64 externalRanges;     // ranges the kernel's early check found bad
+  u64 rangesWidened;      // merges forced by a full range table
+  u32 bitsDiffered;       // OR of the differing bits of all pairs
+
+  // Anything at all points at bad memory.
+  bool anyBad() const {
+    return errors != 0 || pretestMismatches != 0 || externalRanges != 0;
+  }
+};
+
+class BadMemory {
+ public:
+  // Suspects are whole 4 KiB pages: what memmap= and Windows' page list
+  // take, and the page size every x86-64 kernel maps RAM in.
+  static constexpr u64 kPageBytes = 4096;
+  // 64 KiB of pages: far more than one weak cell or row, and a part of a
+  // dead data line large enough to see it as one.
+  static constexpr int kMaxPages = 4096;
+  static constexpr int kMaxRanges = 256;
+
+  BadMemory() = default;
+  BadMemory(const BadMemory&) = delete;
+  BadMemory& operator=(const BadMemory&) = delete;
+
+  // Both words' pages become suspects (named once more each), their
+  // differing bits are counted, and their pages join the ranges.
+  void recordPair(const ReportedPair& pair);
+  // Bad memory found outside the tests (the kernel's early check): joins the
+  // ranges, widened to whole pages.
+  void recordExternalRange(PhysicalRange range);
+  void countPretestMismatch();
+
+  BadMemoryTotals totals() const;
+  // Rises each time the suspect memory grows: the first error, a new page,
+  // more of the ranges covered, a bit that never differed before, the first
+  // pre-test mismatch. A printer compares it with the value it last showed.
+  u64 growth() const { return growth_; }
+
+  // The run's error number `n` (0 for the first), while it is among the
+  // last kKeptPairs; null when it is older or not yet found. Reports read
+  // the pairs between tests, never on the error path.
+  const ReportedPair* pairNumber(u64 n) const;
+  static constexpr int kKeptPairs = 32;
+
+  // Suspect pages in ascending address order.
+  int pageCount() const { return pageCount_; }
+  const SuspectPage& page(int i) const { return pages_[i]; }
+  // Merged ranges in ascending order, never touching each other, each whole
+  // pages.
+  int rangeCount() const { return rangeCount_; }
+  const PhysicalRange& range(int i) const { return ranges_[i]; }
+  // How many pairs differed in `bit` (0 = least significant).
+  u64 bitCount(int bit) const { return bitCounts_[bit]; }
+
+ private:
+  // True when the word's page is news: a new suspect or more ranges.
+  bool nameWord(u64 address);
+  // True when the range covered memory that was not covered before.
+  bool addRange(PhysicalRange range);
+
+  u64 errors_ = 0;
+  u64 pageNamesNotKept_ = 0;
+  u64 unknownAddresses_ = 0;
+  u64 pretestMismatches_ = 0;
+  u64 externalRanges_ = 0;
+  u64 rangesWidened_ = 0;
+  u32 bitsDiffered_ = 0;
+  u64 growth_ = 0;
+
+  // Sorted by address, no two alike.
+  SuspectPage pages_[kMaxPages] = {};
+  int pageCount_ = 0;
+  // Sorted, disjoint and not adjacent. One slot more than kept: a range is
+  // inserted first, then the two nearest ranges are merged when that made
+  // one too many, so that no suspect memory is ever left out.
+  PhysicalRange ranges_[kMaxRanges + 1] = {};
+  int rangeCount_ = 0;
+  u64 bitCounts_[32] = {};
+  // The last kKeptPairs pairs, error n in slot n % kKeptPairs.
+  ReportedPair keptPairs_[kKeptPairs] = {};
+};
+
+#endif  // CELLCHECK_BADMEM_BAD_MEMORY_H_

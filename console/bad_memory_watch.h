@@ -1,0 +1,53 @@
+// What the console front-end adds to each error: one line with the two
+// words' physical addresses and the bits that differ, the pair recorded in
+// the run's bad-memory record, and the record's summary on the console: at
+// each of the program's summary lines, and whenever the suspect memory has
+// grown, at most once a minute (a change held back is shown at the first
+// chance after its minute ends: the next error, progress line or summary).
+#ifndef CELLCHECK_CONSOLE_BAD_MEMORY_WATCH_H_
+#define CELLCHECK_CONSOLE_BAD_MEMORY_WATCH_H_
+
+#include <cstddef>
+
+#include "badmem/bad_memory.h"
+#include "badmem/physical_addresses.h"
+#include "console/progress_line.h"
+
+// The line after an error's two lines, for words at physical addresses
+// addressA (bank A) and addressB (bank B), either kUnknownAddress, whose
+// values differ in the bits of `differing`. No line break.
+void formatErrorDetails(char* out, size_t size, u64 addressA, u64 addressB,
+                        u32 differing);
+
+class BadMemoryWatch {
+ public:
+  // The summary is shown again for a change no sooner than this after the
+  // last time.
+  static constexpr time_t kSecondsBetweenSummaries = 60;
+
+  BadMemoryWatch(BadMemory& record, PhysicalAddresses& addresses, Clock now);
+
+  // An error named word indexA of bank A (at wordA) and word indexB of bank
+  // B (at wordB): prints the details line, records the pair, and shows the
+  // summary when it is due.
+  void wordPair(u64 indexA, const u32* wordA, u64 indexB, const u32* wordB);
+  // A pre-test mismatch: counted, not shown.
+  void pretestMismatch() { record_.countPretestMismatch(); }
+  // Shows the summary if the suspect memory grew since it was last shown
+  // and the last showing is a minute old.
+  void poll();
+  // Shows the summary now.
+  void printSummary();
+
+  const BadMemory& record() const { return record_; }
+
+ private:
+  BadMemory& record_;
+  PhysicalAddresses& addresses_;
+  Clock now_;
+  bool shown_ = false;
+  time_t shownAt_ = 0;
+  u64 shownGrowth_ = 0;
+};
+
+#endif  // CELLCHECK_CONSOLE_BAD_MEMORY_WATCH_H_

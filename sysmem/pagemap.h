@@ -1,0 +1,31 @@
+// Reads page frame numbers from a pagemap file (/proc/self/pagemap): one
+// little-endian 64-bit entry per virtual page of the process, bit 63 set
+// when the page is in RAM, bits 0 to 54 then its frame number, which the
+// kernel shows as 0 to a reader without the right to see it.
+#ifndef CELLCHECK_SYSMEM_PAGEMAP_H_
+#define CELLCHECK_SYSMEM_PAGEMAP_H_
+
+#include "base/types.h"
+
+// The frame number an entry gives, 0 when it gives none.
+u64 frameOfPagemapEntry(u64 entry);
+
+class Pagemap {
+ public:
+  Pagemap() = default;
+  ~Pagemap();
+  Pagemap(const Pagemap&) = delete;
+  Pagemap& operator=(const Pagemap&) = delete;
+
+  // Opens the pagemap at `path` unless one is open already; false when it
+  // cannot be read.
+  bool open(const char* path);
+  // The frame of the page holding `address` (pages of `pageBytes`), 0 when
+  // unknown or when no pagemap is open. One read, no allocation.
+  u64 frameOf(const void* address, u64 pageBytes) const;
+
+ private:
+  int fd_ = -1;
+};
+
+#endif  // CELLCHECK_SYSMEM_PAGEMAP_H_

@@ -1,0 +1,234 @@
+#include "badmem/summary_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr u64 kPage = BadMemory::kPageBytes;
+constexpr u64 kGiB = u64{1} << 30;
+
+class Lines : public LineSink {
+ public:
+  void line(const char* text) override { lines.push_back(text); }
+  std::vector<std::string> lines;
+};
+
+std::string linux(const BadMemory& record) {
+  char text[kReadyLineBytes];
+  linuxReadyLine(record, text, sizeof text);
+  return text;
+}
+
+std::string windows(const BadMemory& record, u64* pages = nullptr) {
+  char text[kReadyLineBytes];
+  const u64 n = windowsReadyLine(record, text, sizeof text);
+  if (pages != nullptr) *pages = n;
+  return text;
+}
+
+TEST(ReadyLinesTest, ReserveExactlyTheRangesInTheLargestWholeUnit) {
+  struct Case {
+    const char* name;
+    std::vector<PhysicalRange> ranges;
+    const char* memmap;
+    const char* pageList;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"nothing known", {}, "", ""},
+           {"one page",
+            {{0x1234'5000, 0x1234'6000}},
+            "memmap=4K$0x12345000",
+            "bcdedit /set {badmemory} badmemorylist 0x12345"},
+           {"two pages apart",
+            {{0x1234'5000, 0x1234'6000}, {0x9'2345'6000, 0x9'2345'7000}},
+            "memmap=4K$0x12345000 memmap=4K$0x923456000",
+            "bcdedit /set {badmemory} badmemorylist 0x12345 0x923456"},
+           {"neighbours as one range",
+            {{0x7000, 0x8000}, {0x8000, 0x9000}},
+            "memmap=8K$0x7000",
+            "bcdedit /set {badmemory} badmemorylist 0x7 0x8"},
+           {"whole MiB and GiB",
+            {{0x4000'0000, 0x4020'0000}, {4 * kGiB, 5 * kGiB + 0}},
+            "memmap=2M$0x40000000 memmap=1G$0x100000000",
+            nullptr},
+           {"a MiB and a page",
+            {{0x10'0000, 0x20'1000}},
+            "memmap=1028K$0x100000",
+            nullptr},
+       }) {
+    BadMemory record;
+    for (PhysicalRange range : c.ranges) record.recordExternalRange(range);
+    EXPECT_EQ(linux(record), c.memmap) << c.name;
+    if (c.pageList != nullptr) {
+      EXPECT_EQ(windows(record), c.pageList) << c.name;
+    }
+  }
+}
+
+TEST(ReadyLinesTest, PastFourRangesTheSmallestGapsAreBridged) {
+  struct Case {
+    const char* name;
+    std::vector<u64> pages;
+    const char* memmap;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"four stay four",
+            {0x10000, 0x20000, 0x30000, 0x40000},
+            "memmap=4K$0x10000 memmap=4K$0x20000 memmap=4K$0x30000 "
+            "memmap=4K$0x40000"},
+           // Gaps 60K, 4K, 60K, 60K: the 4K gap goes.
+           {"five: the nearest two merge",
+            {0x10000, 0x20000, 0x22000, 0x32000, 0x42000},
+            "memmap=4K$0x10000 memmap=12K$0x20000 memmap=4K$0x32000 "
+            "memmap=4K$0x42000"},
+           // The nearest pair comes last.
+           {"five: the last two merge",
+            {0x100000, 0x200000, 0x300000, 0x400000, 0x402000},
+            "memmap=4K$0x100000 memmap=4K$0x200000 memmap=4K$0x300000 "
+            "memmap=12K$0x400000"},
+           // Six ranges: the two smallest gaps go, wherever they are.
+           {"six",
+            {0x1000, 0x3000, 0x100000, 0x200000, 0x300000, 0x302000},
+            "memmap=12K$0x1000 memmap=4K$0x100000 memmap=4K$0x200000 "
+            "memmap=12K$0x300000"},
+       }) {
+    BadMemory record;
+    for (u64 page : c.pages) record.recordExternalRange({page, page + kPage});
+    EXPECT_EQ(linux(record), c.memmap) << c.name;
+    // The merged ranges still hold every page.
+    PhysicalRange merged[kMaxMemmapRanges];
+    const int count = memmapRanges(record, merged);
+    ASSERT_LE(count, kMaxMemmapRanges) << c.name;
+    for (u64 page : c.pages) {
+      bool held = false;
+      for (int i = 0; i < count; ++i) {
+        held |= merged[i].begin <= page && page + kPage <= merged[i].end;
+      }
+      EXPECT_TRUE(held) << c.name << " " << page;
+    }
+  }
+}
+
+TEST(ReadyLinesTest, TheWindowsListStopsAtItsCap) {
+  BadMemory record;
+  record.recordExternalRange({0x100000, 0x100000 + 200 * kPage});
+  u64 pages = 0;
+  const std::string list = windows(record, &pages);
+  EXPECT_EQ(pages, 200u);
+  EXPECT_EQ(list.find("0x100 0x101 0x102"), 39u) << list;
+  EXPECT_NE(list.find(" 0x17f"), std::string::npos);  // the 128th
+  EXPECT_EQ(list.find(" 0x180"), std::string::npos);
+}
+
+// A summary for these pairs, with the pages at fixed addresses.
+std::vector<std::string> summaryOf(const std::vector<ReportedPair>& pairs) {
+  BadMemory record;
+  for (const ReportedPair& pair : pairs) record.recordPair(pair);
+  Lines out;
+  renderSummary(record, out);
+  return out.lines;
+}
+
+ReportedPair pair(u64 a, u64 b, u32 diff) {
+  return ReportedPair{0, 0, diff, 0, a, b};
+}
+
+TEST(SummaryTest, NothingBadIsOneLine) {
+  EXPECT_EQ(summaryOf({}),
+            std::vector<std::string>{"Bad memory: none found so far."});
+}
+
+TEST(SummaryTest, AWeakCellNamedThreeTimes) {
+  const u64 cell = 0x1'2345'6788;
+  const std::vector<std::string> lines = summaryOf(
+      {pair(cell, 0x2'0000'0788, 0x400), pair(cell, 0x2'0000'1788, 0x400),
+       pair(cell, 0x2'0000'0788, 0x400)});
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "Bad memory: 3 errors named 3 suspect pages; 0 pre-test "
+                       "mismatches; 0 ranges from the kernel's early check",
+                       "Suspect pages, most named first: 0x123456000 (3 "
+                       "times), 0x200000000 (2 times), 0x200001000 (1 time)",
+                       "Suspect ranges: 0x123456000-0x123456fff, "
+                       "0x200000000-0x200001fff",
+                       "Bits that differed: 0x00000400 = bit 10 (3 times); one "
+                       "bit in one page: likely a single weak cell",
+                       "Keep Linux off them, on its kernel command line (in "
+                       "GRUB's config write each $ as \\$): "
+                       "memmap=4K$0x123456000 memmap=8K$0x200000000",
+                       "Keep Windows off them, as administrator: bcdedit /set "
+                       "{badmemory} badmemorylist 0x123456 0x200000 0x200001",
+                   }));
+}
+
+TEST(SummaryTest, TheBitsAndPagesSuggestACause) {
+  struct Case {
+    const char* name;
+    std::vector<ReportedPair> pairs;
+    const char* bitLine;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"several bits in one page",
+            {pair(0x5000, 0x9000, 0x3), pair(0x5008, 0xa000, 0x4)},
+            "Bits that differed: 0x00000007 = bit 2 (1 time), bit 1 (1 time), "
+            "bit 0 (1 time); several bits in one page: likely a row or a chip"},
+           {"one bit in many pages",
+            {pair(0x5000, 0x9000, 0x10), pair(0x7000, 0xa000, 0x10)},
+            "Bits that differed: 0x00000010 = bit 4 (2 times); the same bit in "
+            "many pages: likely a data line"},
+           {"spread out",
+            {pair(0x5000, 0x9000, 0x10), pair(0x7000, 0xa000, 0x1)},
+            "Bits that differed: 0x00000011 = bit 4 (1 time), bit 0 (1 time); "
+            "several bits in several pages: likely a module, its seating or "
+            "its "
+            "settings"},
+           {"no address known",
+            {pair(kUnknownAddress, kUnknownAddress, 0x80000000)},
+            "Bits that differed: 0x80000000 = bit 31 (1 time); always the same "
+            "bit"},
+       }) {
+    const std::vector<std::string> lines = summaryOf(c.pairs);
+    bool found = false;
+    for (const std::string& line : lines) found |= line == c.bitLine;
+    EXPECT_TRUE(found) << c.name << ": " << ::testing::PrintToString(lines);
+  }
+}
+
+TEST(SummaryTest, CountsWhatHasNoAddressOrNoRoomAndSaysRangesWereMerged) {
+  BadMemory record;
+  record.countPretestMismatch();
+  record.recordPair(pair(kUnknownAddress, kUnknownAddress, 1));
+  for (int i = 0; i < 6; ++i) {
+    record.recordExternalRange({u64(i) * 0x100000, u64(i) * 0x100000 + kPage});
+  }
+  Lines out;
+  renderSummary(record, out);
+  ASSERT_EQ(out.lines.size(), 5u) << ::testing::PrintToString(out.lines);
+  EXPECT_EQ(out.lines[0],
+            "Bad memory: 1 error named 0 suspect pages; 1 pre-test mismatch; 6 "
+            "ranges from the kernel's early check; 2 words without a physical "
+            "address");
+  EXPECT_EQ(out.lines[1].find("Suspect ranges: 0x0-0xfff, 0x100000-0x100fff"),
+            0u);
+  EXPECT_NE(out.lines[3].find(
+                "(6 ranges merged into 4: the kernel places itself around at "
+                "most 4)"),
+            std::string::npos)
+      << out.lines[3];
+}
+
+TEST(SummaryTest, OnlyPreTestMismatchesShowNoReadyLines) {
+  BadMemory record;
+  record.countPretestMismatch();
+  Lines out;
+  renderSummary(record, out);
+  EXPECT_EQ(out.lines,
+            std::vector<std::string>{
+                "Bad memory: 0 errors named 0 suspect pages; 1 "
+                "pre-test mismatch; 0 ranges from the kernel's early "
+                "check"});
+}
+
+}  // namespace

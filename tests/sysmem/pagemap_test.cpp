@@ -1,0 +1,100 @@
+#include "sysmem/pagemap.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sysmem/linux_kernel.h"
+
+namespace {
+
+constexpr u64 kPage = 4096;
+constexpr u64 kPresent = u64{1} << 63;
+constexpr u64 kSwapped = u64{1} << 62;
+// Flags the kernel keeps above the frame: soft-dirty, exclusive, file.
+constexpr u64 kOtherFlags = (u64{1} << 55) | (u64{1} << 56) | (u64{1} << 61);
+
+// A pagemap file with these entries for pages 0, 1, 2, ...
+class PagemapFile {
+ public:
+  explicit PagemapFile(const std::vector<u64>& entries) {
+    char name[] = "/tmp/cellcheck-pagemap-XXXXXX";
+    const int fd = mkstemp(name);
+    path_ = name;
+    EXPECT_EQ(write(fd, entries.data(), entries.size() * 8),
+              static_cast<ssize_t>(entries.size() * 8));
+    close(fd);
+  }
+  ~PagemapFile() { unlink(path_.c_str()); }
+  const char* path() const { return path_.c_str(); }
+
+ private:
+  std::string path_;
+};
+
+const void* at(u64 page, u64 offset) {
+  return reinterpret_cast<const void*>(page * kPage + offset);
+}
+
+TEST(PagemapTest, GivesTheFrameOfPagesInRamAndNothingElse) {
+  PagemapFile file({
+      kPresent | 0x12345,                // page 0: in RAM
+      kPresent | kOtherFlags | 0x7abcd,  // page 1: flags beside the frame
+      kPresent,                          // page 2: frame hidden (no right)
+      kSwapped | 0x4242,                 // page 3: a swap entry, no frame
+      0,                                 // page 4: never touched
+      kPresent | ((u64{1} << 55) - 1),   // page 5: the largest frame
+  });
+  Pagemap pagemap;
+  ASSERT_TRUE(pagemap.open(file.path()));
+  struct Case {
+    u64 page;
+    u64 offset;
+    u64 frame;
+  };
+  for (Case c : {Case{0, 0, 0x12345}, Case{0, 4095, 0x12345},
+                 Case{1, 8, 0x7abcd}, Case{2, 0, 0}, Case{3, 0, 0},
+                 Case{4, 0, 0}, Case{5, 0, (u64{1} << 55) - 1},
+                 Case{6, 0, 0} /* past the end of the file */}) {
+    EXPECT_EQ(pagemap.frameOf(at(c.page, c.offset), kPage), c.frame)
+        << "page " << c.page;
+  }
+}
+
+TEST(PagemapTest, AnUnreadablePagemapKnowsNoFrame) {
+  Pagemap pagemap;
+  EXPECT_FALSE(pagemap.open("/nonexistent/pagemap"));
+  EXPECT_EQ(pagemap.frameOf(at(0, 0), kPage), 0u);
+}
+
+// Reading this process's own pagemap changes nothing in the kernel.
+TEST(LinuxPageFrameTest, FramesOfThisProcessAreConsistent) {
+  LinuxKernel kernel;
+  const u64 page = kernel.pageSize();
+  char* block =
+      static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(block, MAP_FAILED);
+  block[0] = 1;
+  block[page] = 1;
+  // The third page is never touched: not in RAM, no frame.
+  const u64 first = kernel.pageFrame(block);
+  if (first == 0) {
+    munmap(block, 3 * page);
+    GTEST_SKIP() << "the kernel hides frame numbers from this process (no "
+                    "CAP_SYS_ADMIN)";
+  }
+  EXPECT_EQ(kernel.pageFrame(block + page - 1), first);
+  const u64 second = kernel.pageFrame(block + page);
+  EXPECT_NE(second, 0u);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(kernel.pageFrame(block + 2 * page), 0u);
+  munmap(block, 3 * page);
+}
+
+}  // namespace
