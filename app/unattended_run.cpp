@@ -22,6 +22,11 @@ std::string limitText(const RunOptions& options) {
   return text.empty() ? "none" : text;
 }
 
+// "1 error", "2 errors".
+std::string errorsText(u64 count) {
+  return std::to_string(count) + (count == 1 ? " error" : " errors");
+}
+
 constexpr char kRule[] =
     "==============================================================="
     "=======";
@@ -186,8 +191,8 @@ void UnattendedRun::postProgress() {
   event.params = {{"coverage", coverage},
                   {"errors", std::to_string(errors)},
                   {"hours", hours}};
-  event.text = coverage + " % coverage, " + std::to_string(errors) +
-               " errors, " + hours + " hours of full testing";
+  event.text = coverage + " % coverage, " + errorsText(errors) + ", " + hours +
+               " hours of full testing";
   events_.post(event);
   // The summary again when it has changed since it last went out.
   if (errors != errorsInLastSummary_) {
@@ -244,7 +249,7 @@ bool UnattendedRun::finish() {
   for (auto& param : identityParams()) event.params.push_back(param);
   event.text = verdict + ": " + std::to_string(mib) + " MiB tested for " +
                hours + " hours, " + coverage + " % coverage, " +
-               std::to_string(errors) + " errors";
+               errorsText(errors);
   events_.post(event);
   return pass;
 }

@@ -6,7 +6,9 @@ namespace the test makes and removes: nothing leaves it.
 One run boots two guests at once, each on a tap device of a bridge: one
 straight from the kernel with a virtio network card, one netbooted by
 iPXE with an e1000 card, both with a one-minute time limit and their own
-SMBIOS serial numbers."""
+SMBIOS serial numbers. A bit flipped from outside in the first one's test
+area (as bad_memory.py does) makes it fail: its error and summary events
+and its FAIL verdict reach the collector beside the other's PASS."""
 import calendar
 import os
 import re
@@ -16,6 +18,7 @@ import tempfile
 import time
 import unittest
 
+import bad_memory
 from vm import Vm
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -201,11 +204,32 @@ def ipxe_script_with(options, path):
         f.write(script)
 
 
+def plant_fault(vm):
+    """Flips one bit of a word in bank A of the running test until the
+    program reports it. Returns its guest-physical address and the bit."""
+    area_mib = int(re.search(rb"Test area: (\d+) MiB", bytes(vm.output)).group(1))
+    start, end = bad_memory.test_area(vm)
+    planted = bad_memory.guest_physical(vm, start + area_mib * (1 << 20) // 4 + 0x7ac)
+    bit = 13
+    searched_from = len(vm.output)
+    deadline = time.monotonic() + 60
+    while not bad_memory.PAIR.search(bytes(vm.output), searched_from):
+        assert time.monotonic() < deadline, "the planted fault was never reported"
+        flipped = bad_memory.flip(vm, planted, bit)
+        # Until the program rewrites the word, the flip may still be seen.
+        while (bad_memory.word_at(vm, planted) == flipped
+               and not bad_memory.PAIR.search(bytes(vm.output), searched_from)
+               and time.monotonic() < deadline):
+            time.sleep(0.5)
+    return planted, bit
+
+
 def test_fleet_two_guests(case):
     """Two machines test for a minute at once against one collector: each
     names itself by its serial number, loads the driver for its own card,
     gets its lease and log server from DHCP, sends start, progress and
-    verdict events, shows the verdict and powers off."""
+    verdict events, shows the verdict and powers off. The first one has a
+    bad bit and fails; the second passes."""
     lacking = missing_host_parts()
     if lacking:
         raise unittest.SkipTest(lacking)
@@ -243,10 +267,17 @@ def test_fleet_two_guests(case):
             vm.expect(rb"Drivers loaded: [^\r\n]*\.", 300, "the drivers loaded")
             vm.expect(rb"Network: eth0 has [0-9.]+; events go to "
                       + re.escape(SERVER.encode()) + rb":514\.", 120, "the lease")
+        faulty = vm = vms["FLEET-VIRTIO-1"]
+        vm.expect(rb"Full testing of RAM begins now", 600, "full testing")
+        planted, bit = plant_fault(vm)
         for serial, vm in vms.items():
-            vm.expect(rb"VERDICT: PASS", 900, "the verdict")
-            vm.expect(rb"Tested \d+ MiB for [0-9.]+ hours, [0-9.]+ % coverage, 0 errors\.",
+            verdict = "FAIL" if vm is faulty else "PASS"
+            vm.expect(rb"VERDICT: " + verdict.encode(), 900, "the verdict " + verdict)
+            vm.expect(rb"Tested \d+ MiB for [0-9.]+ hours, [0-9.]+ % coverage, "
+                      + (rb"[1-9]\d* errors?\." if vm is faulty else rb"0 errors\."),
                       10, "the verdict's figures")
+            if vm is faulty:
+                vm.expect(rb"Keep Linux off them", 10, "the summary in the verdict")
             vm.expect(rb"Events that could not be sent to the collector: 0\.", 10,
                       "no lost events")
         for serial, vm in vms.items():
@@ -263,6 +294,7 @@ def test_fleet_two_guests(case):
                   for serial, vm in vms.items()}
         check_drivers(output)
         check_collector(case, network, guests, started)
+        check_fault_events(case, network, planted, bit)
         check_renewal(network, guests)
         for serial in guests:
             area = re.search(r"Test area: (\d+) MiB", output[serial]).group(1)
@@ -308,8 +340,10 @@ def check_collector(case, network, guests, started):
         assert msgids.count("progress") >= 4, msgids
         start, verdict = lines[0].group(0), lines[-1].group(0)
         assert f'serial="{serial}"' in start and 'area="' in start, start
-        assert 'result="PASS"' in verdict and 'errors="0"' in verdict, verdict
         assert 'unsent="0"' in verdict, verdict
+        if serial == "FLEET-E1000-2":
+            assert 'result="PASS"' in verdict and 'errors="0"' in verdict, verdict
+            assert "error" not in msgids, msgids
         seqs = [int(re.search(r'seq="(\d+)"', m.group(7)).group(1)) for m in lines]
         assert seqs == list(range(1, len(seqs) + 1)), f"{serial}: lost events {seqs}"
         # The guest's clock is the host's, to the second.
@@ -320,6 +354,23 @@ def check_collector(case, network, guests, started):
         sizes = [len(line.rstrip(b"\n")) for line in f if line.strip()]
     assert sizes and max(sizes) <= MAX_DATAGRAM, f"datagram sizes {sizes}"
     case.note(f"{len(sizes)} datagrams of {min(sizes)} to {max(sizes)} bytes")
+
+
+def check_fault_events(case, network, planted, bit):
+    """The faulty guest's error events name the planted word's address and
+    bit; its summary and a FAIL verdict follow."""
+    lines = network.messages()["FLEET-VIRTIO-1.log"]
+    errors = [m.group(0) for m in lines if m.group(6) == "error"]
+    assert errors, "no error event"
+    first = errors[0]
+    assert f'addressA="{planted:#x}"' in first and f'bits="{1 << bit:#x}"' in first, first
+    assert 'error="1"' in first and 'indexA="' in first and 'valueA="' in first, first
+    summaries = [m.group(0) for m in lines if m.group(6) == "summary"]
+    assert any("memmap=" in line for line in summaries), summaries
+    verdict = lines[-1].group(0)
+    assert 'result="FAIL"' in verdict and 'errors="0"' not in verdict, verdict
+    case.note(f"planted bit {bit} at {planted:#x}: {len(errors)} error event(s), "
+              f"{len(summaries)} summary part(s), FAIL at the collector")
 
 
 def check_renewal(network, guests):
