@@ -8,6 +8,7 @@
 // shell for a script).
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 #include <memory>
 
@@ -36,6 +37,16 @@ constexpr char kLeaseFolder[] = "/run/cellcheck";
 // Time for the last datagrams to leave the network card before it goes
 // dark with the power.
 constexpr unsigned kSecondsBeforePowerOff = 3;
+
+// True when this binary is the image's /init, not a copy run elsewhere.
+// Needs /proc.
+bool runsAsImageInit() {
+  char exe[64];
+  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (length < 0) return false;
+  exe[length] = '\0';
+  return strcmp(exe, kImageInit) == 0;
+}
 
 [[noreturn]] void endUnattended(LinuxKernel& kernel, EndAction end) {
   if (end == EndAction::kPowerOff) {
@@ -70,6 +81,7 @@ int main(int argc, char** argv) {
   UdhcpcClient dhcp(kBusybox, kImageInit, kLeaseFolder);
   Unattended unattended(kernel, dhcp, kModuleRoot, kBusybox);
   unattended.pause = [] { usleep(100000); };
+  unattended.ownsImageFiles = runsAsImageInit;
   const StartupResult started =
       startUp(kernel, cellchecker, badMemory, &unattended);
   if (started == StartupResult::kNotInit) return 1;

@@ -61,6 +61,7 @@ void Unattended::prepare() {
 }
 
 void Unattended::dropImageFiles() {
+  if (!ownsImageFiles || !ownsImageFiles()) return;
   // Once the drivers are in the kernel (or not wanted), their files are
   // only in the test area's way.
   bytesFreed = removeFolder(moduleRoot_);

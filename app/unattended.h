@@ -39,6 +39,12 @@ class Unattended {
   // the kernel's per-CPU lists. Silent.
   void dropImageFiles();
 
+  // Whether the module files and the DHCP client are the image's own, to
+  // be dropped: only when this binary is the image's /init. Run as the
+  // first process elsewhere (the fault lab's sandbox), the program must
+  // never delete a host's /lib/modules or /bin/busybox. Asked once /proc is
+  // mounted; unset means no.
+  std::function<bool()> ownsImageFiles;
   // How long start-up waits for the first lease; the run goes on without
   // one, and events wait for it.
   int leaseWaitSeconds = 60;

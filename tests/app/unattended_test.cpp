@@ -52,6 +52,7 @@ class UnattendedTest : public ::testing::Test {
     unattended.reset(new Unattended(kernel, dhcp, image + "/lib/modules",
                                     image + "/bin/busybox"));
     unattended->leaseWaitSeconds = 1;
+    unattended->ownsImageFiles = [] { return true; };
     dhcp.given.interface = "eth0";
     dhcp.given.address = "10.99.0.50";
     dhcp.given.logServer = "10.99.0.1";
@@ -139,11 +140,20 @@ TEST_F(UnattendedTest, TheFilesGoOnceTheReserveIsSmallBeforeTheMeasurement) {
   watching.putFile("/proc/cmdline", "quiet\n");
   watching.modules = image + "/lib/modules";
   Unattended run(watching, dhcp, watching.modules, image + "/bin/busybox");
+  run.ownsImageFiles = [] { return true; };
   ConsoleCapture console;
   ASSERT_EQ(startUp(watching, tester, record, &run), StartupResult::kReady);
   EXPECT_TRUE(watching.modulesAtReserve);
   EXPECT_FALSE(watching.modulesAtFork);
   EXPECT_EQ(watching.read(ProcFile::kMinFree), "4");
+}
+
+TEST_F(UnattendedTest, FilesThatAreNotTheImagesOwnStay) {
+  unattended->ownsImageFiles = [] { return false; };
+  startUpWith("quiet");
+  EXPECT_TRUE(exists("/lib/modules"));
+  EXPECT_TRUE(exists("/bin/busybox"));
+  EXPECT_EQ(unattended->bytesFreed, 0u);
 }
 
 TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
