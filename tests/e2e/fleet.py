@@ -302,8 +302,9 @@ def test_fleet_two_guests(case):
                               output[serial]).group(1)
             case.note(f"{serial}: test area {area} MiB, {freed} MiB of module "
                       "files freed for it")
-        shutil.copy(os.path.join(network.collector, "FLEET-VIRTIO-1.log"),
-                    os.path.join(case.logs, "fleet-collector-FLEET-VIRTIO-1.log"))
+        for name in os.listdir(network.collector):
+            shutil.copy(os.path.join(network.collector, name),
+                        os.path.join(case.logs, "fleet-collector-" + name))
     finally:
         for vm in vms.values():
             vm.close()
