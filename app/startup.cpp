@@ -6,6 +6,7 @@
 #include "app/early_check_line.h"
 #include "base/cprintf.h"
 #include "sysmem/memory_probe.h"
+#include "sysmem/secure_boot.h"
 
 namespace {
 
@@ -153,6 +154,10 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   const u64 available =
       shared == nullptr ? 0 : calcAvailableRam(kernel, shared);
   cprintf(".\n");
+  // Users ask whether the machine really booted with Secure Boot on.
+  const SecureBoot secureBoot = secureBootFromLog(kernel.kernelLog());
+  cprintf("%s\n", secureBootLine(secureBoot));
+  if (unattended != nullptr) unattended->secureBoot = secureBoot;
 
   if (shared == nullptr) {
     cprintf("No shared page for the memory measurement: nothing measured.\n");

@@ -16,6 +16,7 @@
 #include "net/dhcp_client.h"
 #include "options/run_options.h"
 #include "sysmem/kernel.h"
+#include "sysmem/secure_boot.h"
 
 class Unattended {
  public:
@@ -58,6 +59,7 @@ class Unattended {
   bool haveLease = false;
   Lease lease;
   // Filled in by start-up for the start event.
+  SecureBoot secureBoot = SecureBoot::kLogUnreadable;
   u64 installedKiB = 0;
   u64 areaBytes = 0;
 

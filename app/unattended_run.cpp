@@ -27,6 +27,20 @@ std::string errorsText(u64 count) {
   return std::to_string(count) + (count == 1 ? " error" : " errors");
 }
 
+// The start event's word for the Secure Boot state; empty when not known.
+const char* secureBootWord(SecureBoot state) {
+  switch (state) {
+    case SecureBoot::kOn:
+      return "on";
+    case SecureBoot::kOff:
+      return "off";
+    case SecureBoot::kBiosBoot:
+      return "bios";
+    default:
+      return "";
+  }
+}
+
 constexpr char kRule[] =
     "==============================================================="
     "=======";
@@ -81,6 +95,8 @@ void UnattendedRun::postStart() {
       {"area", std::to_string(areaMiB)},
       {"limit", limitText(start_.options)},
       {"end", start_.options.end == EndAction::kHalt ? "halt" : "poweroff"}};
+  const std::string secureBoot = secureBootWord(start_.secureBoot);
+  if (!secureBoot.empty()) event.params.emplace_back("secureboot", secureBoot);
   for (auto& param : identityParams()) event.params.push_back(param);
   event.text = "Cellcheck started: testing " + std::to_string(areaMiB) +
                " MiB of " + std::to_string(ramMiB) + " MiB RAM";

@@ -1,69 +1,51 @@
 #!/usr/bin/env bash
-# Prints a folder holding Debian package NAME unpacked (dpkg-deb -x), fetched
-# into CACHE on first use: the version locked in image/packages.lock
-# ("NAME VERSION SHA256" a line), checked against its SHA256, while the
-# archive still has it; else the current version, with a one-line warning on
-# stderr. What was used is recorded in CACHE/used.txt. NAME
-# linux-image-amd64 stands for the locked kernel package (linux-image-*-amd64).
-# Packages are downloaded and unpacked, never installed on the build machine.
+# Prints a folder that holds Debian package NAME unpacked (dpkg-deb -x), at
+# the version image/packages.lock gives, fetched into CACHE on first use.
+# Packages are downloaded and unpacked, never installed: the boot loaders and
+# the kernel of the build machine stay as they are.
+#
+# The archive keeps only the newest version of a package. When the locked one
+# is gone, the current one is taken instead, with a one-line warning on
+# stderr, so that a build never fails because the archive moved on. Either
+# way CACHE/used.txt records what was taken (NAME VERSION SHA256, as in the
+# lock file); image/update-lock.sh moves the lock forward.
+#
+# NAME linux-image-amd64 stands for the kernel package it depends on (such
+# as linux-image-6.1.0-57-amd64), whose version is locked.
 # Usage: image/fetch.sh CACHE NAME
+# PACKAGES_LOCK names another lock file (for tests of this script).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/packages.sh"
 cache=$1
 name=$2
+lock=${PACKAGES_LOCK:-$here/packages.lock}
+
+warn() { echo "fetch.sh: $*" >&2; }
+
+read -r pkg version sha256 < <(locked_line "$lock" "$name") ||
+  { warn "$name is not in $lock: add it with image/update-lock.sh $name"; exit 1; }
+
 mkdir -p "$cache"
-
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-
-locked() {
-  if [ "$name" = linux-image-amd64 ]; then
-    awk '$1 ~ /^linux-image-[0-9].*-amd64$/ { print; exit }' "$here/packages.lock"
-  else
-    awk -v n="$name" '$1 == n { print; exit }' "$here/packages.lock"
-  fi
-}
-read -r pkg version sha <<<"$(locked)" || true
-
-# apt-get download into a folder of our own; a stale package list is
-# refreshed once.
-download() {
-  local into=$1 what=$2
-  (cd "$into" && apt-get download -qq "$what" 2>/dev/null) ||
-    { $sudo apt-get update -qq && (cd "$into" && apt-get download -qq "$what" 2>/dev/null); }
-}
-
-current_kernel() {
-  apt-cache depends linux-image-amd64 2>/dev/null |
-    awk '$1 == "Depends:" && $2 ~ /^linux-image-/ { print $2; exit }'
-}
-
-if [ -n "${pkg:-}" ] && [ -d "$cache/$pkg/$version" ]; then
-  echo "$cache/$pkg/$version"
-  exit 0
+if [ ! -f "$(unpacked "$cache" "$pkg" "$version").sha256" ] &&
+  ! archive_has "$cache" "$pkg" "$version"; then
+  current_pkg=$(current_package "$cache" "$name")
+  current_version=$(candidate_version "$current_pkg")
+  [ -n "$current_version" ] ||
+    { warn "the archive has no $current_pkg: cannot fetch $name"; exit 1; }
+  warn "warning: $pkg $version (locked) is gone from the archive;" \
+    "using $current_pkg $current_version (image/update-lock.sh locks it)"
+  pkg=$current_pkg
+  version=$current_version
+  sha256=""  # whatever the archive's signed index says
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-if [ -n "${pkg:-}" ] && download "$work" "$pkg=$version"; then
-  deb=$(ls "$work"/*.deb)
-  echo "$sha  $deb" | sha256sum -c --quiet - >&2 ||
-    { echo "fetch.sh: $pkg $version does not match its locked SHA256" >&2; exit 1; }
-  used="$pkg $version"
-else
-  [ -n "${pkg:-}" ] || pkg=$name
-  if [ "$name" = linux-image-amd64 ]; then pkg=$(current_kernel); fi
-  [ -n "$pkg" ] || { echo "fetch.sh: no package for $name" >&2; exit 1; }
-  download "$work" "$pkg" || { echo "fetch.sh: cannot download $pkg" >&2; exit 1; }
-  deb=$(ls "$work"/*.deb)
-  version=$(dpkg-deb -f "$deb" Version)
-  echo "fetch.sh: $name: locked version not available, using $pkg $version" >&2
-  used="$pkg $version (not the locked version)"
+folder=$(unpacked "$cache" "$pkg" "$version")
+[ -f "$folder.sha256" ] || download_unpacked "$cache" "$pkg" "$version" "$sha256"
+if [ -n "$sha256" ] && [ "$(cat "$folder.sha256")" != "$sha256" ]; then
+  warn "$folder holds $pkg $version with SHA256 $(cat "$folder.sha256")," \
+    "the lock says $sha256: remove it or mend the lock"
+  exit 1
 fi
-mkdir -p "$cache/$pkg"
-dpkg-deb -x "$deb" "$work/unpacked"
-mv "$work/unpacked" "$cache/$pkg/$version"
-grep -vx "$used" "$cache/used.txt" 2>/dev/null >"$work/used" || true
-echo "$used" >>"$work/used"
-sort "$work/used" >"$cache/used.txt"
-echo "$cache/$pkg/$version"
+record_used "$cache" "$name" "$pkg $version $(cat "$folder.sha256")"
+echo "$folder"

@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/need-packages.sh g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev file \
-  python3 qemu-system-x86 ovmf iproute2 dnsmasq-base rsyslog
+  python3 qemu-system-x86 ovmf tesseract-ocr iproute2 dnsmasq-base rsyslog
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j "$(nproc)"

@@ -69,6 +69,7 @@ class UnattendedRunTest : public ::testing::Test {
     start.identity.vendor = "QEMU";
     start.identity.serial = "CC-0042";
     start.installedKiB = 1024 * 1024;
+    start.secureBoot = SecureBoot::kOn;
     start.areaBytes = 1002 * kMiB;
     tester.wordsPerBank = 1002 * kMiB / 8;
     tester.passCount = 57;
@@ -146,7 +147,7 @@ TEST_F(UnattendedRunTest,
   EXPECT_EQ(starts[0].substr(0, 44),
             "<13>1 2026-12-10T13:55:00Z CC-0042 cellcheck");
   EXPECT_NE(starts[0].find("ram=\"1024\" area=\"1002\" limit=\"60s\" "
-                           "end=\"halt\" vendor=\"QEMU\""),
+                           "end=\"halt\" secureboot=\"on\" vendor=\"QEMU\""),
             std::string::npos)
       << starts[0];
   // Progress when full testing begins, then every 10 s (a tenth of a minute

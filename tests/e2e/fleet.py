@@ -341,6 +341,8 @@ def check_collector(case, network, guests, started):
         assert msgids.count("progress") >= 4, msgids
         start, verdict = lines[0].group(0), lines[-1].group(0)
         assert f'serial="{serial}"' in start and 'area="' in start, start
+        # Both boot through the BIOS: no Secure Boot, as the kernel's log says.
+        assert 'secureboot="bios"' in start, start
         assert 'unsent="0"' in verdict, verdict
         if serial == "FLEET-E1000-2":
             assert 'result="PASS"' in verdict and 'errors="0"' in verdict, verdict
