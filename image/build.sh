@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Builds the boot image around the static cellcheck binary, into OUT:
-#   vmlinuz, initramfs.img   kernel and initramfs (for QEMU's direct boot)
+#   vmlinuz, initramfs.img   kernel and initramfs (for QEMU's direct boot);
+#                            the initramfs also holds the network drivers
+#                            (Debian's signed modules of the same kernel
+#                            package, listed in modules.list) and
+#                            busybox-static's DHCP client, for unattended
+#                            runs that send events
 #   grub.cfg                 the ISO's boot menu
 #   cellcheck.iso            hybrid ISO: BIOS, UEFI and UEFI with Secure Boot,
 #                            CD and USB stick
@@ -17,15 +22,15 @@ binary=$1
 out=$2
 
 "$here/../scripts/need-packages.sh" python3 grub-common grub-pc-bin xorriso \
-  mtools faketime
+  mtools faketime kmod
 
 mkdir -p "$out"
 fetch() { "$here/fetch.sh" "$out/cache" "$1"; }
 kernel=$(fetch linux-image-amd64)
 shim=$(fetch shim-signed)/usr/lib/shim/shimx64.efi.signed
 signed_grub=$(fetch grub-efi-amd64-signed)/usr/lib/grub/x86_64-efi-signed
+busybox=$(fetch busybox-static)/bin/busybox
 cp "$kernel"/boot/vmlinuz-* "$out/vmlinuz"
-python3 "$here/initramfs.py" "$binary" "$out/initramfs.img"
 
 # One list of kernel options for every boot entry.
 options=$(sed -e 's/#.*//' "$here/kernel.options" | xargs)
@@ -34,6 +39,13 @@ fill() { sed -e "s|@KERNEL_OPTIONS@|$options|g" -e "s|@BOOT@|$3|g" "$1" >"$2"; }
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage" "$stage.log"' EXIT
+
+# The initramfs: /init, the network modules with their index, busybox.
+tree="$stage/tree"
+mkdir -p "$tree/bin"
+python3 "$here/modules.py" "$kernel" "$tree" "$here/modules.list" >/dev/null
+cp "$busybox" "$tree/bin/busybox"
+python3 "$here/initramfs.py" "$binary" "$out/initramfs.img" "$tree"
 # Everything in the stage gets one date: with faketime the FAT image, the
 # GRUB images' search UUID and the volume, and xorriso gives every file one
 # date and derives the GPT GUIDs from the volume date instead of drawing them

@@ -197,6 +197,50 @@ TEST_F(ScheduleTest, ExtraRandomBankTestsFollowTheCopyPairsOfFourModEight) {
                           "PR");
 }
 
+// Ends the run before its `stopAt`-th question, and keeps what it saw.
+struct StoppingControl : RunControl {
+  int stopAt = 0;
+  int questions = 0;
+  int begins = 0;
+  std::string* transcript = nullptr;
+  ConsoleCapture* console = nullptr;
+  void fullTestingBegins() override {
+    ++begins;
+    // Told right after the notice, before the first progress line.
+    *transcript = console->take();
+  }
+  bool betweenTests() override { return ++questions < stopAt; }
+};
+
+TEST_F(ScheduleTest, AControlEndsTheRunBetweenTestsOnly) {
+  for (int stopAt : {1, 2, 11, 25, 40}) {
+    SCOPED_TRACE(stopAt);
+    ScheduleRecorder recorder;
+    std::deque<time_t> clock{1000, 1100, 5000};
+    Schedule<ScheduleRecorder> timed(recorder, [&clock] {
+      const time_t t = clock.front();
+      if (clock.size() > 1) clock.pop_front();
+      return t;
+    });
+    std::string opening;
+    StoppingControl control;
+    control.stopAt = stopAt;
+    control.transcript = &opening;
+    control.console = &console;
+    timed.runUntil(control);
+    EXPECT_EQ(control.begins, 1);
+    const std::string noticeEnd = "reported immediately.\n\r<S>";
+    ASSERT_GE(opening.size(), noticeEnd.size());
+    EXPECT_EQ(opening.substr(opening.size() - noticeEnd.size()), noticeEnd);
+    // Each test whole, as the untimed schedule runs them, then nothing.
+    const std::string untimed = repeat("PD", 10) + repeat("PAPB", 6) +
+                                "PAPBPR" + repeat("PAPB", 3) + "PR" +
+                                repeat("PD", 14);
+    EXPECT_EQ(trace(console.take()), untimed.substr(0, 2 * (stopAt - 1)));
+    EXPECT_EQ(control.questions, stopAt);
+  }
+}
+
 // The opening has no progress lines: a bad-memory summary held back for its
 // minute is shown between its tests once the minute has ended.
 TEST(ScheduleSummaryTest, AHeldBackSummaryIsShownDuringTheOpening) {

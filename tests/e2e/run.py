@@ -30,6 +30,7 @@ import secure_boot  # noqa: E402
 from screen import find_in_order, render  # noqa: E402
 from vm import Vm, VmFailure  # noqa: E402
 import bad_memory  # noqa: E402
+import fleet  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SERIAL_PRODUCT = "cellcheck-serial"
@@ -368,6 +369,7 @@ def test_image_is_reproducible(case):
 
 # Longest first, so that two at a time finish together.
 CASES = [
+    fleet.test_fleet_two_guests,
     test_direct_boot_full_flow,
     test_direct_boot_3g,
     *secure_boot.CASES,

@@ -82,6 +82,22 @@ void FakeKernel::putFile(const std::string& kernelPath,
   fclose(f);
 }
 
+int FakeKernel::loadModule(const char* modulePath) {
+  const auto failure = moduleErrors.find(modulePath);
+  if (failure != moduleErrors.end()) return failure->second;
+  struct stat info;
+  if (stat(modulePath, &info) != 0) return ENOENT;
+  for (const std::string& loaded : loadedModules) {
+    if (loaded == modulePath) return EEXIST;
+  }
+  loadedModules.push_back(modulePath);
+  const auto appearing = filesOnLoad.equal_range(modulePath);
+  for (auto it = appearing.first; it != appearing.second; ++it) {
+    putFile(it->second.first, it->second.second);
+  }
+  return 0;
+}
+
 volatile u64* FakeKernel::mapSharedWord() {
   ++sharedWords;
   if (sharedWordFails) return nullptr;
