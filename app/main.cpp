@@ -1,15 +1,67 @@
 // Cellcheck boots as the first process of its image: start-up prepares the
 // kernel and takes the test area, then the schedule tests it until the
-// machine is switched off. main never returns once testing has begun.
-#include <ctime>
+// machine is switched off. With cellcheck.* options on the kernel command
+// line the run is unattended: it may end with a verdict and send its events
+// to a syslog collector. main never returns once testing has begun.
+//
+// The same binary answers the DHCP client's lease events (the image has no
+// shell for a script).
+#include <unistd.h>
 
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "app/bad_memory_findings.h"
 #include "app/kernel_addresses.h"
 #include "app/schedule.h"
 #include "app/startup.h"
+#include "app/unattended.h"
+#include "app/unattended_run.h"
 #include "badmem/bad_memory.h"
 #include "console/bad_memory_watch.h"
 #include "console/cellchecker_dos.h"
+#include "net/lease_script.h"
+#include "net/udhcpc_client.h"
+#include "report/datagram_sink.h"
 #include "sysmem/linux_kernel.h"
+
+namespace {
+
+// Where the image keeps what an unattended run needs.
+constexpr char kImageInit[] = "/init";
+constexpr char kModuleRoot[] = "/lib/modules";
+constexpr char kBusybox[] = "/bin/busybox";
+constexpr char kLeaseFolder[] = "/run/cellcheck";
+
+// Time for the last datagrams to leave the network card before it goes
+// dark with the power.
+constexpr unsigned kSecondsBeforePowerOff = 3;
+
+// True when this binary is the image's /init, not a copy run elsewhere.
+// Needs /proc.
+bool runsAsImageInit() {
+  char exe[64];
+  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (length < 0) return false;
+  exe[length] = '\0';
+  return strcmp(exe, kImageInit) == 0;
+}
+
+[[noreturn]] void endUnattended(LinuxKernel& kernel, EndAction end) {
+  if (end == EndAction::kPowerOff) {
+    sleep(kSecondsBeforePowerOff);
+    kernel.powerOff();
+  }
+  // Halted: the verdict stays on the screen; the DHCP client keeps the
+  // lease, and whatever child ends is collected.
+  for (;;) {
+    sleep(60);
+    kernel.reapChildren();
+  }
+}
+
+}  // namespace
 
 // Built by static initialisation, before main: its constructor seeds the
 // pattern generator from the clock.
@@ -18,22 +70,41 @@ CellcheckerDos cellchecker;
 // memory is measured and taken.
 BadMemory badMemory;
 
-int main() {
+int main(int argc, char** argv) {
+  if (startedAsLeaseScript(argc, argv)) return runLeaseScript(argv[1]);
+
   LinuxKernel kernel;
   KernelAddresses addresses(kernel);
   const Clock clock = [] { return time(nullptr); };
   BadMemoryWatch watch(badMemory, addresses, clock);
   cellchecker.watchBadMemory(&watch);
-  switch (startUp(kernel, cellchecker, badMemory)) {
-    case StartupResult::kNotInit:
-      return 1;
-    case StartupResult::kStopped:
-      LinuxKernel::haltForever();
-    case StartupResult::kReady:
-      break;
+  UdhcpcClient dhcp(kBusybox, kImageInit, kLeaseFolder);
+  Unattended unattended(kernel, dhcp, kModuleRoot, kBusybox);
+  unattended.pause = [] { usleep(100000); };
+  unattended.ownsImageFiles = runsAsImageInit;
+  const StartupResult started =
+      startUp(kernel, cellchecker, badMemory, &unattended);
+  if (started == StartupResult::kNotInit) return 1;
+
+  BadMemoryFindings findings(badMemory, watch);
+  UnattendedRun run(
+      unattended, kernel, dhcp, cellchecker, findings, clock,
+      [](const std::string& host, uint16_t port) {
+        return std::unique_ptr<DatagramSink>(new UdpSink(host, port));
+      });
+  if (started == StartupResult::kStopped) {
+    // The reason stays on the screen: the machine never switches itself
+    // off here.
+    run.postStopped();
+    LinuxKernel::haltForever();
   }
   // What the early check and the pre-test found, at once.
   watch.poll();
   Schedule<CellcheckerDos> schedule(cellchecker, clock, &watch);
-  schedule.runForever();
+  if (!unattended.options.any) schedule.runForever();
+
+  run.postStart();
+  schedule.runUntil(run);
+  run.finish();
+  endUnattended(kernel, unattended.options.end);
 }

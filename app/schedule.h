@@ -1,6 +1,8 @@
 // The test schedule: a fixed opening sequence that ends in a speed score,
 // then batches of decay, copy and random bank tests that grow by a factor of
-// 1.4, for ever, with the progress line before every test. Written for any
+// 1.4, for ever, with the progress line before every test. An unattended
+// run adds a control that is asked between tests (never inside one) whether
+// to go on; it sends the run's events and ends it. Written for any
 // tester type with the members it calls, so tests can run it against a
 // recording tester and a fake clock; the program runs it on its global
 // console tester with the real clock.
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "app/run_control.h"
 #include "base/cprintf.h"
 #include "console/progress_line.h"
 
@@ -17,6 +20,12 @@
 constexpr uint64_t kFirstBatchSize = 10;
 // A batch runs at most this many decay tests, however large it grows.
 constexpr uint64_t kMaxDecayTestsPerBatch = 100;
+// The notice that endless testing begins. Its text is
+// app/full_testing_notice.inc (C string literals, one a line), which the
+// end-to-end tests and the fault lab read as well.
+constexpr char kFullTestingNotice[] =
+#include "app/full_testing_notice.inc"
+    ;
 // The fixed seed of the write-speed tests.
 constexpr unsigned kWriteSpeedSeed = 45435243;
 
@@ -34,8 +43,9 @@ class Schedule {
   // testing begins; the generator is then reseeded from the clock.
   void runOpening();
 
-  // One batch of `size`; returns the next batch's size.
-  uint64_t runBatch(uint64_t size);
+  // One batch of `size`; returns the next batch's size, or 0 when `control`
+  // ended the run before one of its tests.
+  uint64_t runBatch(uint64_t size, RunControl* control = nullptr);
 
   // Never returns: the machine is switched off to end testing.
   [[noreturn]] void runForever() {
@@ -43,7 +53,21 @@ class Schedule {
     for (uint64_t size = kFirstBatchSize;;) size = runBatch(size);
   }
 
+  // The same schedule, `control` asked before every test of the endless
+  // part; returns once it says to stop (the test before has finished).
+  void runUntil(RunControl& control) {
+    runOpening();
+    control.fullTestingBegins();
+    for (uint64_t size = kFirstBatchSize; size != 0;) {
+      size = runBatch(size, &control);
+    }
+  }
+
  private:
+  // Before each test of a batch: false when the control ends the run.
+  static bool goOn(RunControl* control) {
+    return control == nullptr || control->betweenTests();
+  }
   void showProgress() {
     progress_.printStats(tester_.percentCoverage(),
                          static_cast<int>(tester_.errorCount), '#');
@@ -94,17 +118,7 @@ void Schedule<Tester>::runOpening() {
       "your machine is\n\rtwice as fast). Use this to see if overclocking "
       "has sped up this computer, OR \n\rhow much faster it is than a "
       "typical 2009 system.");
-  cprintf(
-      "\n\nFull testing of RAM begins now - turn off machine or reboot to "
-      "end.\n\r\nRun to 100%% coverage for a complete test that checks all "
-      "possible \ndependencies between pairs of memory locations. On "
-      "machines with >32GB\nthis may take prohibitively long, in which case "
-      "we recommend running\novernight, which is sufficient to detect all "
-      "but the most unlikely\nof errors. Running overnight is recommended in "
-      "any case, in order to\ncatch intermittent errors, even if it means "
-      "going above 100%% coverage.\nWe strongly recommend running overnight "
-      "for an extremely thorough test. \n\nNote: Any errors found will be "
-      "reported immediately.\n\r");
+  cprintf("%s", kFullTestingNotice);
   tester_.seedRand(static_cast<unsigned>(now_()));
   progress_.setStartTime(static_cast<uint32_t>(now_()));
 }
@@ -123,26 +137,31 @@ void Schedule<Tester>::printSpeedScore(uint32_t startTime) {
 }
 
 template <class Tester>
-uint64_t Schedule<Tester>::runBatch(uint64_t size) {
+uint64_t Schedule<Tester>::runBatch(uint64_t size, RunControl* control) {
   const uint64_t decayTests =
       size < kMaxDecayTestsPerBatch ? size : kMaxDecayTestsPerBatch;
   for (uint64_t k = 0; k < decayTests; ++k) {
+    if (!goOn(control)) return 0;
     showProgress();
     tester_.runDecayTest();
   }
   // The decay tests count no pass of their own; the batch counts one.
   ++tester_.passCount;
   for (uint64_t r = size; r >= 1; --r) {
+    if (!goOn(control)) return 0;
     showProgress();
     tester_.runCopyTest();
+    if (!goOn(control)) return 0;
     showProgress();
     tester_.runCopyTestB();
     if (r % 8 == 4) {
+      if (!goOn(control)) return 0;
       showProgress();
       tester_.runTestBanksAllRand();
     }
   }
   // The next batch's decay tests need bank B equal to bank A again.
+  if (!goOn(control)) return 0;
   showProgress();
   tester_.runTestBanksAllRand();
   return static_cast<uint64_t>(static_cast<double>(size) * 1.4);

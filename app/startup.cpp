@@ -7,6 +7,7 @@
 #include "app/huge_page_line.h"
 #include "base/cprintf.h"
 #include "sysmem/memory_probe.h"
+#include "sysmem/secure_boot.h"
 
 namespace {
 
@@ -99,7 +100,8 @@ void printRamAmount(u64 installedKiB, u64 physPages, u64 pageSize) {
   cprintf("Amount of RAM mapped by BIOS: %1.2f GB\n", shown);
 }
 
-StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record) {
+StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
+                      Unattended* unattended) {
   // Run by mistake from a shell, the program must not touch the tunables or
   // take the workstation's memory.
   if (!kernel.isInit()) {
@@ -120,6 +122,7 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record) {
   cprintf("Cellcheck RAM tester\n");
   cprintf("Made by the Cellcheck developers. It tests until you switch off.\n");
   kernel.mountProc();
+  if (unattended != nullptr) unattended->readOptions();
 
   u64 installedKiB = kMemInstalled(kernel);
   const u64 physPages = kernel.physPages();
@@ -138,13 +141,24 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record) {
   // Read before the measurement: it allocates, and once the area is taken
   // the kernel gives no more memory.
   reportEarlyCheck(kernel, record);
+  // Drivers are loaded and the DHCP client started here: both fork, which
+  // the first process can no longer do once it holds the test area.
+  if (unattended != nullptr) {
+    unattended->prepare();
+    unattended->installedKiB = installedKiB;
+  }
 
   cprintf("Init");
   tuneKernel(kernel);
+  if (unattended != nullptr) unattended->dropImageFiles();
   cprintf("ializing");
   const u64 available =
       shared == nullptr ? 0 : calcAvailableRam(kernel, shared);
   cprintf(".\n");
+  // Users ask whether the machine really booted with Secure Boot on.
+  const SecureBoot secureBoot = secureBootFromLog(kernel.kernelLog());
+  cprintf("%s\n", secureBootLine(secureBoot));
+  if (unattended != nullptr) unattended->secureBoot = secureBoot;
 
   if (shared == nullptr) {
     cprintf("No shared page for the memory measurement: nothing measured.\n");
@@ -174,6 +188,7 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record) {
         "The kernel would not lock the test area in RAM; testing goes on, "
         "but the physical addresses shown for errors may be out of date.\n");
   }
+  if (unattended != nullptr) unattended->areaBytes = size;
   tester.initNoAlloc(size, area);
   // Only now: the pre-test has brought in the whole area on huge pages
   // where it could, and those stay; the kernel must not gather the rest

@@ -7,6 +7,7 @@
 #ifndef CELLCHECK_APP_STARTUP_H_
 #define CELLCHECK_APP_STARTUP_H_
 
+#include "app/unattended.h"
 #include "badmem/bad_memory.h"
 #include "sysmem/kernel.h"
 #include "tester/cellchecker.h"
@@ -22,8 +23,12 @@ enum class StartupResult {
   kStopped,
 };
 
-// `record` receives the bad memory the kernel's early check found.
-StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record);
+// `record` receives the bad memory the kernel's early check found. With
+// `unattended`, start-up also reads the cellcheck.* options (after /proc is
+// mounted), and prepares drivers and network (before the memory is
+// measured); it prints nothing more when there are no options.
+StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
+                      Unattended* unattended = nullptr);
 
 // Kept back from the measured memory for the kernel and this program, on
 // top of a reserve of 0.03 % of it.

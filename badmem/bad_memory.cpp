@@ -13,6 +13,7 @@ u64 pageEndOf(u64 address) {
 }  // namespace
 
 void BadMemory::recordPair(const ReportedPair& pair) {
+  keptPairs_[errors_ % kKeptPairs] = pair;
   // The first error, and a bit that never differed before, are news even
   // where no address is known.
   bool grew = errors_++ == 0;
@@ -30,6 +31,13 @@ void BadMemory::recordPair(const ReportedPair& pair) {
     if (nameWord(pair.addressB)) grew = true;
   }
   if (grew) ++growth_;
+}
+
+const ReportedPair* BadMemory::pairNumber(u64 n) const {
+  if (n >= errors_ || errors_ - n > static_cast<u64>(kKeptPairs)) {
+    return nullptr;
+  }
+  return &keptPairs_[n % kKeptPairs];
 }
 
 bool BadMemory::nameWord(u64 address) {

@@ -84,6 +84,12 @@ class BadMemory {
   // pre-test mismatch. A printer compares it with the value it last showed.
   u64 growth() const { return growth_; }
 
+  // The run's error number `n` (0 for the first), while it is among the
+  // last kKeptPairs; null when it is older or not yet found. Reports read
+  // the pairs between tests, never on the error path.
+  const ReportedPair* pairNumber(u64 n) const;
+  static constexpr int kKeptPairs = 32;
+
   // Suspect pages in ascending address order.
   int pageCount() const { return pageCount_; }
   const SuspectPage& page(int i) const { return pages_[i]; }
@@ -118,6 +124,8 @@ class BadMemory {
   PhysicalRange ranges_[kMaxRanges + 1] = {};
   int rangeCount_ = 0;
   u64 bitCounts_[32] = {};
+  // The last kKeptPairs pairs, error n in slot n % kKeptPairs.
+  ReportedPair keptPairs_[kKeptPairs] = {};
 };
 
 #endif  // CELLCHECK_BADMEM_BAD_MEMORY_H_

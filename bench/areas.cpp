@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/bank_split.h"
 #include "sysmem/linux_kernel.h"
 #include "sysmem/smaps.h"
 
@@ -31,10 +32,10 @@ BenchArea makeArea(const char* label, u64 bytes, bool hugePages) {
     fprintf(stderr, "cannot take %s area of %" PRIu64 " bytes\n", label, bytes);
     exit(1);
   }
-  u64 words = bytes / 8;
-  if (words % 2 != 0) --words;
+  const BankSplit split = bankSplitOf(bytes);
   BenchArea area{reinterpret_cast<u32*>(base),
-                 reinterpret_cast<u32*>(base + (bytes / 2 & ~u64{3})), words};
+                 reinterpret_cast<u32*>(base + split.bankBOffset),
+                 split.wordsPerBank};
   if (!hugePages) {
     const uintptr_t page = 4096;
     const uintptr_t first =

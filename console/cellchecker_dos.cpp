@@ -49,4 +49,4 @@ void CellcheckerDos::notifyError() {
           static_cast<double>(percentCoverage()));
 }
 
-void CellcheckerDos::logOut(char*) {}
+void CellcheckerDos::logOut(const char*) {}

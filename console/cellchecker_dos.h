@@ -12,7 +12,6 @@
 
 class CellcheckerDos : public Cellchecker {
  public:
-  using Cellchecker::logOut;
   using Cellchecker::report;
 
   void report(u64 index) override;
@@ -22,7 +21,8 @@ class CellcheckerDos : public Cellchecker {
   void statusMessage(const char* text) override;
   // Counts one error and prints its number with the coverage so far.
   virtual void notifyError();
-  virtual void logOut(char* text);
+  // The engine's log hook: the console shows no log (a char* binds here too).
+  void logOut(const char* text) override;
 
   // Where errors are located and recorded from now on. Without a watch the
   // third line of an error says the physical addresses are unknown, and

@@ -25,19 +25,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from labkit import ci, runs, subjects, table  # noqa: E402
 from labkit.faults import PlanShape, plan  # noqa: E402
 from labkit.host import HostChanged  # noqa: E402
-from labkit.sandbox import CANNOT_SANDBOX, SandboxError  # noqa: E402
+from labkit.sandbox import CANNOT_SANDBOX, SandboxError, unavailable  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MIB = 1 << 20
-
-
-def can_sandbox():
-    if os.geteuid() != 0:
-        return "the lab needs root"
-    with open("/proc/self/cgroup") as f:
-        if not any(line.split(":")[1] == "memory" for line in f):
-            return "the lab needs the cgroup v1 memory controller"
-    return None
 
 
 def probe(args):
@@ -149,9 +140,9 @@ def main():
     if args.logs is None:
         args.logs = os.path.join(args.build, "faultlab")
 
-    reason = can_sandbox()
-    if reason:
-        print("faultlab: skipped: " + reason)
+    lacking = unavailable()
+    if lacking:
+        print("faultlab: skipped: the lab needs " + lacking)
         return CANNOT_SANDBOX
     try:
         {"probe": probe, "ci": run_ci, "compare": compare}[args.command](args)

@@ -17,24 +17,28 @@
 //   stick ID BANK WORD BIT LEVEL   the bit held at LEVEL after every store
 //   unstick ID                     the bit free again
 //   quit
-// Log lines: "NANOSECONDS EVENT key=value...", CLOCK_MONOTONIC.
+// Log lines: "NANOSECONDS EVENT key=value...", CLOCK_MONOTONIC. A stuck bit
+// logs "stick" once a probe store has proven it held, "force" for each store
+// whose bit it changed, and "unstick ... stores=N forced=M" when freed (or
+// when the injector ends): N stores wrote its word while it was held.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/bank_split.h"
 #include "lab/remote_memory.h"
-#include "lab/remote_watchpoints.h"
+#include "lab/remote_stuck_bits.h"
 
 namespace {
 
@@ -55,9 +59,10 @@ bool cellcheckBanks(const Mapping& mapping, const char* statedMiB, Banks* banks,
            " bytes) is not the test area";
     return false;
   }
+  const BankSplit split = bankSplitOf(size);
   banks->start[0] = mapping.start;
-  banks->start[1] = mapping.start + (size / 2 & ~uint64_t{3});
-  banks->words = (size / 8) & ~uint64_t{1};
+  banks->start[1] = mapping.start + split.bankBOffset;
+  banks->words = split.wordsPerBank;
   return true;
 }
 
@@ -78,40 +83,31 @@ std::string hex(uint64_t value) {
   return text;
 }
 
-struct StuckBit {
-  std::string id;
-  uint64_t address = 0;
-  uint32_t setMask = 0;
-  uint32_t keepMask = ~0u;
-  int slot = -1;
-  uint64_t traps = 0;
-  uint64_t forced = 0;  // stores whose bit the fault changed
-};
-
 class Injector {
  public:
   Injector(pid_t pid, const Banks& banks)
-      : memory_(pid),
-        banks_(banks),
-        watchpoints_(pid, [this](unsigned slots) { onStore(slots); }) {}
+      : memory_(pid), banks_(banks), stuck_(pid, logLine) {}
+  // Every bit still held is freed, and its counts logged.
+  ~Injector();
 
   // False on "quit".
   bool execute(const std::string& line);
-  bool handleStops() { return watchpoints_.handleStops(); }
+  bool handleStops() { return stuck_.handleStops(); }
 
  private:
   bool address(const std::string& bank, uint64_t word, uint64_t* out) const;
   void flip(std::istringstream& args, bool burst);
   void stick(std::istringstream& args);
-  void unstick(std::istringstream& args);
-  void force(StuckBit& bit, bool fromStore);
-  void onStore(unsigned slots);
+  void unstick(const std::string& id);
 
   RemoteMemory memory_;
   Banks banks_;
-  RemoteWatchpoints watchpoints_;
-  std::map<std::string, StuckBit> stuck_;
+  RemoteStuckBits stuck_;
 };
+
+Injector::~Injector() {
+  for (const std::string& id : stuck_.ids()) unstick(id);
+}
 
 bool Injector::address(const std::string& bank, uint64_t word,
                        uint64_t* out) const {
@@ -151,8 +147,9 @@ void Injector::flip(std::istringstream& args, bool burst) {
   }
   changed = old;
   for (size_t i = 0; i < changed.size(); ++i) changed[i] ^= 1u << bits[i];
-  if (!memory_.writeWords(addresses, changed)) {
-    logLine("error id=" + id + " cannot write");
+  std::string why;
+  if (!stuck_.write(addresses, changed, &why)) {
+    logLine("error id=" + id + " cannot write: " + why);
     return;
   }
   for (size_t i = 0; i < words.size(); ++i) {
@@ -163,73 +160,41 @@ void Injector::flip(std::istringstream& args, bool burst) {
   }
 }
 
-void Injector::force(StuckBit& bit, bool fromStore) {
-  std::vector<uint32_t> value;
-  if (!memory_.readWords({bit.address}, &value)) return;
-  const uint32_t forced = (value[0] | bit.setMask) & bit.keepMask;
-  if (forced == value[0]) return;
-  memory_.writeWords({bit.address}, {forced});
-  if (fromStore) {
-    ++bit.forced;
-    logLine("force id=" + bit.id + " stored=" + hex(value[0]) +
-            " now=" + hex(forced));
-  }
-}
-
-// One wide store may touch two watched words and name only one slot, so
-// every stuck bit is forced again; forcing a bit that holds its stuck value
-// already changes nothing.
-void Injector::onStore(unsigned slots) {
-  for (auto& entry : stuck_) {
-    StuckBit& bit = entry.second;
-    if (bit.slot >= 0 && (slots >> bit.slot & 1)) ++bit.traps;
-    force(bit, true);
-  }
-}
-
 void Injector::stick(std::istringstream& args) {
   std::string id, bank;
   uint64_t word = 0;
   int bit = -1, level = -1;
   args >> id >> bank >> word >> bit >> level;
-  StuckBit stuck;
+  uint64_t at = 0;
+  const std::vector<std::string> held = stuck_.ids();
   if (bit < 0 || bit > 31 || (level != 0 && level != 1) ||
-      !address(bank, word, &stuck.address) || stuck_.count(id) != 0) {
+      !address(bank, word, &at) ||
+      std::find(held.begin(), held.end(), id) != held.end()) {
     logLine("error id=" + id + " bad stuck bit");
     return;
   }
-  stuck.id = id;
-  stuck.setMask = level == 1 ? 1u << bit : 0;
-  stuck.keepMask = level == 1 ? ~0u : ~(1u << bit);
-  std::vector<uint32_t> before;
-  memory_.readWords({stuck.address}, &before);
-  StuckBit& entry = stuck_[id] = stuck;
-  entry.slot = watchpoints_.add(entry.address, [&] { force(entry, false); });
-  if (entry.slot < 0) {
-    stuck_.erase(id);
-    logLine("error id=" + id + " no watchpoint (all in use, or no ptrace)");
+  std::vector<uint32_t> before, after;
+  memory_.readWords({at}, &before);
+  std::string why;
+  if (!stuck_.add(id, at, bit, level, &why)) {
+    logLine("error id=" + id + " cannot hold the bit: " + why);
     return;
   }
-  std::vector<uint32_t> after;
-  memory_.readWords({entry.address}, &after);
+  memory_.readWords({at}, &after);
   logLine("stick id=" + id + " bank=" + bank + " word=" + std::to_string(word) +
           " bit=" + std::to_string(bit) + " level=" + std::to_string(level) +
-          " addr=" + hex(entry.address) + " old=" + hex(before.at(0)) +
-          " new=" + hex(after.at(0)));
+          " addr=" + hex(at) + " old=" + hex(before.at(0)) +
+          " new=" + hex(after.at(0)) + " probe=forced");
 }
 
-void Injector::unstick(std::istringstream& args) {
-  std::string id;
-  args >> id;
-  auto found = stuck_.find(id);
-  if (found == stuck_.end()) {
+void Injector::unstick(const std::string& id) {
+  RemoteStuckBits::Counts counts;
+  if (!stuck_.remove(id, &counts)) {
     logLine("error id=" + id + " not stuck");
     return;
   }
-  watchpoints_.remove(found->second.slot);
-  logLine("unstick id=" + id + " traps=" + std::to_string(found->second.traps) +
-          " forced=" + std::to_string(found->second.forced));
-  stuck_.erase(found);
+  logLine("unstick id=" + id + " stores=" + std::to_string(counts.stores) +
+          " forced=" + std::to_string(counts.forced));
 }
 
 bool Injector::execute(const std::string& line) {
@@ -243,7 +208,9 @@ bool Injector::execute(const std::string& line) {
   } else if (command == "stick") {
     stick(args);
   } else if (command == "unstick") {
-    unstick(args);
+    std::string id;
+    args >> id;
+    unstick(id);
   } else if (command == "quit") {
     return false;
   } else if (!command.empty()) {
@@ -296,7 +263,7 @@ int main(int argc, char** argv) {
   if (!locate(pid, argc, argv, &banks)) return 1;
 
   // Stops of the traced tester arrive as SIGCHLD. A request to end must let
-  // the injector clear its watchpoints first, so it comes the same way.
+  // the injector free its pages first, so it comes the same way.
   sigset_t signals;
   sigemptyset(&signals);
   for (int sig : {SIGCHLD, SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, sig);

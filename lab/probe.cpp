@@ -22,14 +22,14 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "sysmem/tunables.h"
+
 namespace {
 
 const char* outcome(int result) { return result == 0 ? "ok" : strerror(errno); }
 
 void probeTunables() {
-  for (const char* path :
-       {"/proc/sys/vm/overcommit_memory", "/proc/sys/vm/overcommit_ratio",
-        "/proc/sys/vm/min_free_kbytes"}) {
+  for (const char* path : kTunablePaths) {
     const int fd = open(path, O_WRONLY);  // no O_TRUNC: nothing is written
     printf("probe: tunable %s=%s\n", path, outcome(fd < 0 ? -1 : 0));
     if (fd >= 0) close(fd);

@@ -7,10 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/need-packages.sh g++ cmake make libbenchmark-dev
+scripts/need-packages.sh g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$(nproc)" --target cellcheck_bench
+cmake --preset ci >/dev/null
+cmake --build --preset ci -j "$(nproc)" --target cellcheck_bench stuck_bit_bench
 
 json=${BENCH_JSON:-build/bench.json}
 build/bench/cellcheck_bench \
@@ -20,3 +20,7 @@ build/bench/cellcheck_bench \
   --benchmark_out="$json" --benchmark_out_format=json \
   "$@"
 echo "All measurements: $json"
+
+# What a stuck bit of the unit tests costs, in stores per second.
+build/bench/stuck_bit_bench --benchmark_repetitions=5 \
+  --benchmark_display_aggregates_only=true

@@ -1,34 +1,73 @@
 #!/usr/bin/env bash
-# Builds Cellcheck and runs every test. Installs what is missing first.
+# Builds Cellcheck and runs every test, as CI does (.ci/run): installs what is
+# missing, then
+#   1. the CI build (preset ci: everything, warnings are errors),
+#   2. its tests: unit, lab (the fault lab, as root) and e2e (the boot image
+#      built and booted in QEMU), all through ctest,
+#   3. the unit tests again under AddressSanitizer and UBSan (preset sanitize),
+# and ends with every skipped test and its reason, the time of each step and
+# one line of counts. No test may change the host's kernel settings (all of
+# /proc/sys/vm, and the others the program writes): they are compared before
+# and after.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/need-packages.sh g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev file \
-  python3 qemu-system-x86 ovmf
+  python3 qemu-system-x86 ovmf tesseract-ocr iproute2 dnsmasq-base rsyslog
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$(nproc)"
+# Every readable setting of /proc/sys/vm (not the triggers that act when read
+# or written: dropping caches, compacting, refreshing counters), and the other
+# kernel settings the program writes when it boots: the tunables of
+# sysmem/tunables.inc and the console log level.
+host_settings() {
+  { grep -r --exclude=drop_caches --exclude=compact_memory --exclude=stat_refresh \
+      . /proc/sys/vm /proc/sys/kernel/printk \
+      $(sed -n 's/^"\(.*\)",$/\1/p' sysmem/tunables.inc) 2>/dev/null || true; } | sort -u
+}
+before=$(host_settings)
+check_host_settings() {
+  local after
+  after=$(host_settings)
+  if [ "$after" != "$before" ]; then
+    echo "THE TESTS CHANGED the host's kernel settings:" >&2
+    diff <(echo "$before") <(echo "$after") >&2 || true
+    return 1
+  fi
+}
+trap 'check_host_settings || exit 1' EXIT
 
+durations=()
+timed() {  # timed LABEL COMMAND...: runs it, notes how long it took
+  local label=$1 start=$SECONDS status=0
+  shift
+  "$@" || status=$?
+  durations+=("$label $((SECONDS - start)) s")
+  return "$status"
+}
+
+timed "CI build" sh -c 'cmake --preset ci >/dev/null && cmake --build --preset ci -j "$(nproc)"'
 file build/app/cellcheck | grep -q 'statically linked' ||
   { echo "build/app/cellcheck is not statically linked" >&2; exit 1; }
 
-# No test may change the host's memory tunables: the program writes these
-# when it boots, and the tests must only ever reach a fake of them.
-tunables() { cat /proc/sys/vm/overcommit_memory /proc/sys/vm/overcommit_ratio \
-  /proc/sys/vm/min_free_kbytes /proc/sys/vm/compact_unevictable_allowed \
-  /proc/sys/kernel/numa_balancing; }
-before=$(tunables)
 status=0
-ctest --test-dir build --output-on-failure -j "$(nproc)" || status=$?
-if [ "$(tunables)" != "$before" ]; then
-  echo "the tests changed the host's /proc/sys/vm tunables:" >&2
-  echo "before: $before" >&2
-  echo "after:  $(tunables)" >&2
-  exit 1
-fi
-[ "$status" -eq 0 ] || exit "$status"
+junit=()
+timed "CI tests (unit, lab, e2e)" \
+  ctest --preset ci --output-junit "$PWD/build/junit.xml" || status=1
+junit+=("ci=build/junit.xml")
 
-# The boot image, and the end-to-end tests that boot it in QEMU and read its
-# console (a few minutes; logs in build/e2e/).
-image/build.sh build/app/cellcheck build/image
-tests/e2e/run.py build/image
+if timed "sanitizer build" \
+    sh -c 'cmake --preset sanitize >/dev/null && cmake --build --preset sanitize -j "$(nproc)"'; then
+  timed "sanitizer unit tests" \
+    ctest --preset sanitize --output-junit "$PWD/build-sanitize/junit.xml" || status=1
+  junit+=("sanitize=build-sanitize/junit.xml")
+else
+  status=1
+fi
+
+check_host_settings || status=1
+echo
+printf 'Durations: '
+printf '%s; ' "${durations[@]}"
+echo "in all $SECONDS s"
+scripts/skip_summary.py "${junit[@]}" || status=1
+exit "$status"

@@ -12,7 +12,8 @@
 
 #include "base/types.h"
 
-// The /proc files that start-up reads and writes.
+// The /proc files that start-up reads and writes. The tunables follow
+// kMeminfo in the order of sysmem/tunables.inc, where their paths are.
 enum class ProcFile {
   kMeminfo,          // read: the RAM the kernel has mapped
   kOvercommit,       // written: the commit accounting mode
@@ -34,6 +35,8 @@ class Kernel {
   // Mounts the proc file system on /proc. A failure (already mounted, no
   // right to) is silent: whoever reads /proc notices.
   virtual void mountProc() = 0;
+  // Mounts the sysfs file system on /sys, the same way.
+  virtual void mountSys() = 0;
   // Only kernel messages more urgent than `level` reach the console from now
   // on, and kernel logging to the console is switched on. Silent on failure.
   virtual void setConsoleLogLevel(int level) = 0;
@@ -67,6 +70,16 @@ class Kernel {
   virtual pid_t forkChild() = 0;
   virtual void waitChild(pid_t child) = 0;
   [[noreturn]] virtual void endChild() = 0;
+
+  // Loads the kernel module in the file `modulePath` (finit_module, no
+  // parameters). 0 when it loaded, else the error number: EEXIST when it was
+  // loaded already, ENOENT when the file is missing.
+  virtual int loadModule(const char* modulePath) = 0;
+  // Collects every child that has ended (the first process inherits all
+  // orphans), without waiting for the others.
+  virtual void reapChildren() = 0;
+  // Switches the machine off; returns only when the kernel refused.
+  virtual void powerOff() = 0;
 
   // The measuring child's block of `bytes`: committed memory, not yet
   // touched, or null when the kernel will not commit that much. Never freed

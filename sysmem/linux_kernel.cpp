@@ -1,15 +1,20 @@
 #include "sysmem/linux_kernel.h"
 
+#include <fcntl.h>
 #include <sys/klog.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/reboot.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+
+#include "sysmem/tunables.h"
 
 namespace {
 
@@ -32,6 +37,11 @@ void LinuxKernel::mountProc() {
   mount("/proc", "/proc", "proc", 0, "");
 }
 
+void LinuxKernel::mountSys() {
+  mkdir("/sys", 0555);
+  mount("sysfs", "/sys", "sysfs", 0, "");
+}
+
 void LinuxKernel::setConsoleLogLevel(int level) {
   klogctl(kSyslogConsoleLevel, nullptr, level);
   klogctl(kSyslogConsoleOn, nullptr, 0);
@@ -48,21 +58,9 @@ u64 LinuxKernel::freePages() {
 }
 
 const char* LinuxKernel::path(ProcFile file) {
-  switch (file) {
-    case ProcFile::kMeminfo:
-      return "/proc/meminfo";
-    case ProcFile::kOvercommit:
-      return "/proc/sys/vm/overcommit_memory";
-    case ProcFile::kOvercommitRatio:
-      return "/proc/sys/vm/overcommit_ratio";
-    case ProcFile::kMinFree:
-      return "/proc/sys/vm/min_free_kbytes";
-    case ProcFile::kCompactUnevictable:
-      return "/proc/sys/vm/compact_unevictable_allowed";
-    case ProcFile::kNumaBalancing:
-      return "/proc/sys/kernel/numa_balancing";
-  }
-  return "";
+  if (file == ProcFile::kMeminfo) return "/proc/meminfo";
+  const int tunable = static_cast<int>(file) - 1;
+  return tunable < kTunableCount ? kTunablePaths[tunable] : "";
 }
 
 std::string LinuxKernel::file(const char* kernelPath) { return kernelPath; }
@@ -80,6 +78,26 @@ volatile u64* LinuxKernel::mapSharedWord() {
   void* word = mmap(nullptr, sizeof(u64), PROT_READ | PROT_WRITE,
                     MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   return word == MAP_FAILED ? nullptr : static_cast<volatile u64*>(word);
+}
+
+int LinuxKernel::loadModule(const char* modulePath) {
+  const int fd = open(modulePath, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  // The C library has no wrapper for finit_module.
+  const long loaded = syscall(SYS_finit_module, fd, "", 0);
+  const int error = loaded == 0 ? 0 : errno;
+  close(fd);
+  return error;
+}
+
+void LinuxKernel::reapChildren() {
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+}
+
+void LinuxKernel::powerOff() {
+  sync();
+  reboot(RB_POWER_OFF);
 }
 
 pid_t LinuxKernel::forkChild() { return fork(); }

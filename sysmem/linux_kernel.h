@@ -11,6 +11,7 @@ class LinuxKernel : public Kernel {
  public:
   bool isInit() override;
   void mountProc() override;
+  void mountSys() override;
   void setConsoleLogLevel(int level) override;
   u64 physPages() override;
   u64 pageSize() override;
@@ -19,6 +20,9 @@ class LinuxKernel : public Kernel {
   std::string file(const char* kernelPath) override;
   std::string kernelLog() override;
   volatile u64* mapSharedWord() override;
+  int loadModule(const char* modulePath) override;
+  void reapChildren() override;
+  void powerOff() override;
   pid_t forkChild() override;
   void waitChild(pid_t child) override;
   [[noreturn]] void endChild() override;

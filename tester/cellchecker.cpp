@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "base/bank_split.h"
 #include "tester/pattern_generator.h"
 
 Cellchecker::Cellchecker()
@@ -28,16 +29,13 @@ void Cellchecker::report(u32*, u32*) {}
 void Cellchecker::logOut(const char*) {}
 
 int Cellchecker::initNoAlloc(u64 sizeBytes, char* area) {
-  u64 words = sizeBytes / 8;
-  if (words % 2 != 0) --words;
-  if (words < kMinWordsPerBank) return kInitAreaTooSmall;
+  const BankSplit split = bankSplitOf(sizeBytes);
+  if (split.wordsPerBank < kMinWordsPerBank) return kInitAreaTooSmall;
 
-  wordsPerBank = words;
+  wordsPerBank = split.wordsPerBank;
   bankA = reinterpret_cast<u32*>(area);
   errorCount = 0;
-  // Bank B starts at the middle, rounded down to a whole word so that every
-  // word of it is aligned; bank A still fits below it.
-  bankB = reinterpret_cast<u32*>(area + (sizeBytes / 2 & ~u64{3}));
+  bankB = reinterpret_cast<u32*>(area + split.bankBOffset);
   preTest();
   return kInitOk;
 }

@@ -5,15 +5,14 @@ import random
 import re
 import time
 
+from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
 from labkit.reports import cellcheck_error_numbers
 from labkit.runs import LabFailure, clean_run, finish, wait_until_testing
 from labkit.sandbox import SandboxRun
 
-TUNABLES = ("/proc/sys/vm/overcommit_memory", "/proc/sys/vm/overcommit_ratio",
-            "/proc/sys/vm/min_free_kbytes", "/proc/sys/vm/compact_unevictable_allowed",
-            "/proc/sys/kernel/numa_balancing")
+TUNABLES = sources.tunables()
 
 # After each error's two lines, where the words are. Inside the sandbox's user
 # namespace the kernel shows every frame number as 0, so the program cannot
@@ -169,6 +168,14 @@ def faults_run(build, subject, memory_bytes, seed, logs=None):
     for outcome in result.outcomes:
         if outcome.fault_id not in wanted:
             continue
+        if outcome.model == "stuck" and outcome.stores is None:
+            problems.append("%s: the injector logged no counts" % outcome.fault_id)
+            continue
+        if not outcome.exercised:
+            problems.append("%s: not exercised (%d stores to its word while held, "
+                            "%d forced)" % (outcome.fault_id, outcome.stores,
+                                            outcome.forced))
+            continue
         if not outcome.detected:
             problems.append("%s was not reported" % outcome.fault_id)
             continue
@@ -186,9 +193,13 @@ def run(build, subject, memory_bytes, clean_seconds, seed, logs=None, say=print)
     say("clean run: %d s of testing, 0 errors, host unchanged, %s" % (
         clean_seconds, speed_score(result.output)))
     result, missed = faults_run(build, subject, memory_bytes, seed, logs)
-    for outcome in result.outcomes:
+    for outcome in sorted(result.outcomes, key=lambda o: o.injected_ns):
         if outcome.detected:
-            say("%s: %s" % (outcome.fault_id, outcome.reports[0].text))
+            held = ""
+            if outcome.model == "stuck":
+                held = "; %d stores to its word while held, %d of them forced" % (
+                    outcome.stores, outcome.forced)
+            say("%s: %s%s" % (outcome.fault_id, outcome.reports[0].text, held))
     if missed:
         say("%d flip(s) missed the quick test's window and were tried again" %
             len(missed))

@@ -89,12 +89,7 @@ def plan(seed, bank_words, shape=PlanShape()):
     for i, at in enumerate(times(shape.flips, end - 30)):
         faults.append(Fault("f%d" % i, "flip", "AB"[i % 2], at, fresh_word(),
                             rng.randrange(32)))
-    # Never more stuck bits at once than the CPU has watchpoints (four): the
-    # fifth of five consecutive ones starts more than three slots after the
-    # first, so three slots must outlast a hold.
     stuck_last = end - shape.stuck_hold - 30
-    if shape.stuck and 3 * (stuck_last - shape.lead) / shape.stuck < shape.stuck_hold:
-        raise ValueError("too many stuck bits for the run: more than four at once")
     for i, at in enumerate(times(shape.stuck, stuck_last)):
         faults.append(Fault("s%d" % i, "stuck", "AB"[i % 2], at, fresh_word(),
                             rng.randrange(32), level=rng.randrange(2),

@@ -1,15 +1,10 @@
 """What a sandboxed run must leave as it was on the host, and the check."""
 
+from labkit import sources
+
 # The memory tunables and the console log level that the tester's start-up
 # writes on a machine of its own.
-WATCHED = (
-    "/proc/sys/vm/overcommit_memory",
-    "/proc/sys/vm/overcommit_ratio",
-    "/proc/sys/vm/min_free_kbytes",
-    "/proc/sys/vm/compact_unevictable_allowed",
-    "/proc/sys/kernel/numa_balancing",
-    "/proc/sys/kernel/printk",
-)
+WATCHED = sources.tunables() + ("/proc/sys/kernel/printk",)
 
 
 class HostChanged(Exception):
@@ -38,8 +33,11 @@ class HostGuard:
     def snapshot(self):
         values = {}
         for path in self.paths:
-            with open(path) as f:
-                values[path] = f.read()
+            try:
+                with open(path) as f:
+                    values[path] = f.read()
+            except FileNotFoundError:  # a kernel without it (numa_balancing)
+                values[path] = None
         values["mounts on /proc"] = _proc_mounts(self.mountinfo)
         return values
 
@@ -57,7 +55,7 @@ class HostGuard:
         if not changed:
             return
         for key in changed:
-            if key in self.paths:
+            if key in self.paths and self.before[key] is not None:
                 with open(key, "w") as f:
                     f.write(self.before[key])
         details = "; ".join("%s: %r -> %r" % (key, self.before[key], after[key])

@@ -61,14 +61,23 @@ class Injector:
                     return None
                 self._changed.wait(left)
 
-    def command(self, command, timeout=10):
-        """Sends one command and waits for its first log line (or error)."""
+    def command(self, command, timeout=30):
+        """Sends one command and waits for its own log line: the line of its
+        verb for its fault id (a stuck bit's comes once its probe store has
+        proven it held), or an error about it."""
         start = len(self.events)
         self.send(command)
-        fault_id = command.split()[1] if len(command.split()) > 1 else None
+        words = command.split()
+        verb, fault_id = words[0], words[1] if len(words) > 1 else None
         return self.wait_for(
-            lambda e: e.get("id") == fault_id or e["event"] == "error",
+            lambda e: e.get("id") == fault_id and e["event"] in (verb, "error")
+            or e["event"] == "error" and "id" not in e,
             timeout, start)
+
+    def counts(self):
+        """Every stuck bit's log: made, forced stores, freed with counts."""
+        return [e for e in self.events
+                if e["event"] in ("stick", "unstick", "force", "error")]
 
     def errors(self):
         return [e for e in self.events if e["event"] == "error"]

@@ -14,6 +14,21 @@ class Outcome:
     touched: frozenset      # (bank, word) pairs the fault changed
     injections: list        # the injector's log lines for it
     reports: list
+    stores: int = None      # a stuck bit: stores to its word while held
+    forced: int = None      # of those, the ones whose bit it changed
+
+    @property
+    def exercised(self):
+        """False for a stuck bit that had nothing to show: the tester never
+        stored to its word while it was held, or every store left the bit
+        where the fault held it and making the fault did not change the word
+        either. (Not known: counted as exercised, so that a miss is never
+        hidden.)"""
+        if self.stores is None:
+            return True
+        changed_when_made = any(e["event"] == "stick" and e["old"] != e["new"]
+                                for e in self.injections)
+        return self.stores > 0 and (self.forced > 0 or changed_when_made)
 
     @property
     def detected(self):
@@ -36,6 +51,9 @@ def match(models, events, reports):
     """
     outcomes = {}
     for event in events:
+        if event["event"] == "unstick" and event["id"] in outcomes:
+            outcome = outcomes[event["id"]]
+            outcome.stores, outcome.forced = int(event["stores"]), int(event["forced"])
         if event["event"] not in INJECTIONS:
             continue
         outcome = outcomes.get(event["id"])
@@ -60,9 +78,10 @@ def match(models, events, reports):
 
 @dataclasses.dataclass
 class Summary:
-    injected: int
+    injected: int          # exercised faults: found or missed
     detected: int
     median_latency: float  # seconds, over the detected ones; None if none
+    not_exercised: int = 0  # neither found nor missed
 
     @property
     def rate(self):
@@ -76,7 +95,9 @@ def summarize(outcomes):
         by_model.setdefault(outcome.model, []).append(outcome)
     result = {}
     for model, group in by_model.items():
-        latencies = [o.latency for o in group if o.detected]
-        result[model] = Summary(len(group), len(latencies),
-                                statistics.median(latencies) if latencies else None)
+        exercised = [o for o in group if o.exercised]
+        latencies = [o.latency for o in exercised if o.detected]
+        result[model] = Summary(len(exercised), len(latencies),
+                                statistics.median(latencies) if latencies else None,
+                                len(group) - len(exercised))
     return result

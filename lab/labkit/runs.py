@@ -5,6 +5,7 @@ import os
 import re
 import time
 
+from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
 from labkit.matcher import match
@@ -53,7 +54,8 @@ def probe(build, memory_bytes):
     problems = [key for key, ok in PROBE_EXPECTED.items()
                 if key not in found or not ok(found[key])]
     tunables = [line for line in lines if line.startswith("probe: tunable")]
-    if len(tunables) != 3 or any(line.endswith("=ok") for line in tunables):
+    if len(tunables) != len(sources.tunables()) or any(
+            line.endswith("=ok") for line in tunables):
         problems.append("a memory tunable is writable")
     stop = re.search(r"memory-stop-mib=(\d+) killed=(\S+)", run.output.text())
     if not stop or int(stop.group(1)) > limit_mib or stop.group(2) != "Killed":
@@ -103,11 +105,14 @@ def finish(run, subject, injector, models, started_ns, logs):
     save(logs, subject.name + "-injections.txt",
          "\n".join(str(e) for e in events) + "\n")
     save(logs, subject.name + "-outcomes.txt", "".join(
-        "%s %s at %.1f s: %s\n" % (
+        "%s %s at %.1f s: %s%s\n" % (
             o.fault_id, o.model, (o.injected_ns - started_ns) / 1e9,
             "reported after %.3f s, %d reports, first: %s" % (
                 o.latency, len(o.reports), o.reports[0].text)
-            if o.detected else "not reported")
+            if o.detected else "not reported",
+            "" if o.stores is None else
+            "; %d stores to its word while held, %d forced%s" % (
+                o.stores, o.forced, "" if o.exercised else ": not exercised"))
         for o in sorted(outcomes, key=lambda o: o.injected_ns)))
     _, kills = run.cgroup_summary()
     return RunResult(subject.name, run.output.text(), run.output, reports,

@@ -9,7 +9,22 @@ import time
 
 from labkit.output import Output
 
-CANNOT_SANDBOX = 77
+CANNOT_SANDBOX = 77  # the exit status of a lab run this host cannot make
+
+
+def unavailable():
+    """What this host lacks for the sandbox and the injector, or None."""
+    if os.geteuid() != 0:
+        return "root (namespaces, a memory cgroup, ptrace)"
+    with open("/proc/self/cgroup") as f:
+        if not any(line.split(":")[1] == "memory" for line in f):
+            return "the cgroup v1 memory controller"
+    scope = "/proc/sys/kernel/yama/ptrace_scope"
+    if os.path.exists(scope):
+        with open(scope) as f:
+            if f.read().strip() == "3":
+                return "ptrace (kernel.yama.ptrace_scope is 3: nothing may be traced)"
+    return None
 
 
 class SandboxError(Exception):
@@ -28,12 +43,15 @@ class SandboxRun:
     """One program as PID 1 of the sandbox, its stdout timed as it arrives.
 
     Use as a context manager: leaving it kills the sandbox and waits for it.
+    With `stdin`, the program reads what send() writes; otherwise its input
+    is empty.
     """
 
-    def __init__(self, build, argv, memory_bytes):
+    def __init__(self, build, argv, memory_bytes, stdin=False):
         self.build = build
         self.argv = argv
         self.memory_bytes = memory_bytes
+        self.stdin = stdin
         self.output = Output()
         self.pid = None
         self.exit_status = None
@@ -54,8 +72,9 @@ class SandboxRun:
         pidfile = os.path.join(piddir, "pid")
         command = [os.path.join(self.build, "lab", "lab_sandbox"), "--memory",
                    str(self.memory_bytes), "--pidfile", pidfile, "--"] + self.argv
-        self._process = subprocess.Popen(command, stdout=subprocess.PIPE,
-                                         stderr=subprocess.PIPE)
+        self._process = subprocess.Popen(
+            command, stdin=subprocess.PIPE if self.stdin else subprocess.DEVNULL,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self._threads = [
             threading.Thread(target=self._read_stdout, daemon=True),
             threading.Thread(target=self._read_stderr, daemon=True),
@@ -83,6 +102,11 @@ class SandboxRun:
             self.stderr += data
         _pump(self._process.stderr, keep)
 
+    def send(self, line):
+        """One line to the program's input."""
+        self._process.stdin.write(line.encode() + b"\n")
+        self._process.stdin.flush()
+
     def running(self):
         return self._process is not None and self._process.poll() is None
 
@@ -94,6 +118,11 @@ class SandboxRun:
         self.exit_status = self._process.wait()
         for thread in self._threads:
             thread.join()
+        if self._process.stdin:
+            try:
+                self._process.stdin.close()
+            except BrokenPipeError:
+                pass
         self._process.stdout.close()
         self._process.stderr.close()
 

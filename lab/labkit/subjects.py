@@ -5,7 +5,7 @@ import dataclasses
 import os
 import re
 
-from labkit import reports
+from labkit import reports, sources
 
 # memtester 400M, measured from outside: its buffer starts at the first page
 # boundary of its mapping (one page in, after malloc's header) and compares
@@ -36,7 +36,8 @@ def _cellcheck_layout(output):
 def cellcheck(build):
     return Subject(
         "Cellcheck", [os.path.join(build, "app", "cellcheck")],
-        r"Full testing of RAM begins now", _cellcheck_layout,
+        re.escape(sources.full_testing_notice().strip().splitlines()[0]),
+        _cellcheck_layout,
         reports.cellcheck_reports)
 
 

@@ -26,6 +26,8 @@ def _cell(summary):
         return "–", "–"
     rate = "%d/%d (%d %%)" % (summary.detected, summary.injected,
                               round(100 * summary.rate))
+    if summary.not_exercised:
+        rate += ", %d not exercised" % summary.not_exercised
     latency = _duration(summary.median_latency)
     return rate, latency
 

@@ -86,21 +86,14 @@ class ScheduleTest : public ::testing::Test {
   ConsoleCapture console;
 };
 
-const char kNotice[] =
-    "\n\rBaseline = 100 (Phenom 9750 2.4GHz, DDR2 5300; 200 would mean your "
-    "machine is\n\rtwice as fast). Use this to see if overclocking has sped "
-    "up this computer, OR \n\rhow much faster it is than a typical 2009 "
-    "system."
-    "\n\nFull testing of RAM begins now - turn off machine or reboot to "
-    "end.\n\r\nRun to 100% coverage for a complete test that checks all "
-    "possible \ndependencies between pairs of memory locations. On machines "
-    "with >32GB\nthis may take prohibitively long, in which case we "
-    "recommend running\novernight, which is sufficient to detect all but the "
-    "most unlikely\nof errors. Running overnight is recommended in any case, "
-    "in order to\ncatch intermittent errors, even if it means going above "
-    "100% coverage.\nWe strongly recommend running overnight for an "
-    "extremely thorough test. \n\nNote: Any errors found will be reported "
-    "immediately.\n\r";
+// The speed score's baseline note, then the notice that testing begins.
+const std::string kNotice =
+    std::string(
+        "\n\rBaseline = 100 (Phenom 9750 2.4GHz, DDR2 5300; 200 would mean "
+        "your machine is\n\rtwice as fast). Use this to see if overclocking "
+        "has sped up this computer, OR \n\rhow much faster it is than a "
+        "typical 2009 system.") +
+    kFullTestingNotice;
 
 TEST_F(ScheduleTest, OpeningSequenceRunsInOrderAndScoresTheTimedStretch) {
   schedule.runOpening();
@@ -202,6 +195,50 @@ TEST_F(ScheduleTest, ExtraRandomBankTestsFollowTheCopyPairsOfFourModEight) {
   EXPECT_EQ(copyPart, "PAPBPR" + repeat("PAPB", 7) + "PAPBPR" +
                           repeat("PAPB", 7) + "PAPBPR" + repeat("PAPB", 3) +
                           "PR");
+}
+
+// Ends the run before its `stopAt`-th question, and keeps what it saw.
+struct StoppingControl : RunControl {
+  int stopAt = 0;
+  int questions = 0;
+  int begins = 0;
+  std::string* transcript = nullptr;
+  ConsoleCapture* console = nullptr;
+  void fullTestingBegins() override {
+    ++begins;
+    // Told right after the notice, before the first progress line.
+    *transcript = console->take();
+  }
+  bool betweenTests() override { return ++questions < stopAt; }
+};
+
+TEST_F(ScheduleTest, AControlEndsTheRunBetweenTestsOnly) {
+  for (int stopAt : {1, 2, 11, 25, 40}) {
+    SCOPED_TRACE(stopAt);
+    ScheduleRecorder recorder;
+    std::deque<time_t> clock{1000, 1100, 5000};
+    Schedule<ScheduleRecorder> timed(recorder, [&clock] {
+      const time_t t = clock.front();
+      if (clock.size() > 1) clock.pop_front();
+      return t;
+    });
+    std::string opening;
+    StoppingControl control;
+    control.stopAt = stopAt;
+    control.transcript = &opening;
+    control.console = &console;
+    timed.runUntil(control);
+    EXPECT_EQ(control.begins, 1);
+    const std::string noticeEnd = "reported immediately.\n\r<S>";
+    ASSERT_GE(opening.size(), noticeEnd.size());
+    EXPECT_EQ(opening.substr(opening.size() - noticeEnd.size()), noticeEnd);
+    // Each test whole, as the untimed schedule runs them, then nothing.
+    const std::string untimed = repeat("PD", 10) + repeat("PAPB", 6) +
+                                "PAPBPR" + repeat("PAPB", 3) + "PR" +
+                                repeat("PD", 14);
+    EXPECT_EQ(trace(console.take()), untimed.substr(0, 2 * (stopAt - 1)));
+    EXPECT_EQ(control.questions, stopAt);
+  }
 }
 
 // The opening has no progress lines: a bad-memory summary held back for its

@@ -94,6 +94,9 @@ class StartUpTest : public ::testing::Test {
     kernel.write(ProcFile::kCompactUnevictable, "1\n");
     kernel.write(ProcFile::kNumaBalancing, "1\n");
     kernel.physPageCount = 15000 * 256;  // 15000 MiB mapped
+    kernel.log =
+        "<5>[    0.000000] Linux version 6.1.0-57-amd64\n"
+        "<6>[    0.000000] secureboot: Secure boot enabled\n";
   }
 
   FakeKernel kernel;
@@ -107,7 +110,7 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   EXPECT_EQ(console.take(),
             opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 "
                     "GB\n") +
-                "ializing....\n"
+                "ializing....\nSecure Boot: on\n"
                 "Test area: 35 MiB of the 64 MiB obtainable\n"
                 "\n\rPreparing and pre-testing memory...\n\r"
                 "\x1b[?25l");
@@ -207,7 +210,7 @@ TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
   ConsoleCapture console;
   ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
   EXPECT_EQ(console.take(), opening("Amount of RAM mapped by BIOS: 0.45 GB\n") +
-                                "ializing....\n"
+                                "ializing....\nSecure Boot: on\n"
                                 "Test area: 35 MiB of the 64 MiB obtainable\n"
                                 "\n\rPreparing and pre-testing memory...\n\r"
                                 "\x1b[?25l");
@@ -294,7 +297,7 @@ TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
   ASSERT_EQ(kernel.areaRequests, sizes);
   EXPECT_EQ(tester.wordsPerBank, sizes.back() / 8 & ~u64{1});
   EXPECT_NE(console.take().find(
-                "ializing....\nThe kernel would not give 35 "
+                "ializing....\nSecure Boot: on\nThe kernel would not give 35 "
                 "MiB; testing 28 MiB.\nTest area: 28 MiB of the 64 MiB "
                 "obtainable\n\n\rPreparing"),
             std::string::npos);
@@ -311,10 +314,12 @@ TEST_F(StartUpTest, AnAreaRefusedDownToTheFloorStops) {
     EXPECT_LT(kernel.areaRequests[i], kernel.areaRequests[i - 1]);
   }
   const std::string transcript = console.take();
-  EXPECT_NE(transcript.find("ializing....\nThe kernel would not give even 16 "
-                            "MiB for the test area (35 MiB were wanted).\n"
-                            "Cellcheck has stopped; switch the machine off.\n"),
-            std::string::npos)
+  EXPECT_NE(
+      transcript.find(
+          "ializing....\nSecure Boot: on\nThe kernel would not give even 16 "
+          "MiB for the test area (35 MiB were wanted).\n"
+          "Cellcheck has stopped; switch the machine off.\n"),
+      std::string::npos)
       << transcript;
   expectNoArea(tester);
 }
@@ -324,9 +329,10 @@ TEST_F(StartUpTest, NoSharedWordMeansNoMeasurementAndAStop) {
   ConsoleCapture console;
   ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kStopped);
   const std::string transcript = console.take();
-  EXPECT_NE(transcript.find("Initializing.\nNo shared page for the memory "
-                            "measurement: nothing measured.\nNot enough "
-                            "memory to test: 0 MiB"),
+  EXPECT_NE(transcript.find(
+                "Initializing.\nSecure Boot: on\nNo shared page for the memory "
+                "measurement: nothing measured.\nNot enough "
+                "memory to test: 0 MiB"),
             std::string::npos)
       << transcript;
   expectNoArea(tester);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/cprintf.h"
+#include "tests/support/bank_pair.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fixed_addresses.h"
 #include "tests/support/stuck_bits.h"
@@ -117,15 +118,15 @@ TEST(ConsoleReporterDerivedTest, ReportsCallTheOverriddenNotifyError) {
 
 TEST(ConsoleReporterPreTestTest,
      RepeatingPatternMismatchesAreNotShownOrCountedAsErrors) {
-  if (!StuckBit::available()) GTEST_SKIP() << "no hardware watchpoints";
-  std::vector<u32> area(2 * 4096);
+  constexpr u64 kAreaWords = 2 * 4096;
+  BankPair pages(kAreaWords);  // the area on pages of its own
+  u32* area = pages.a();
+  char* bytes = reinterpret_cast<char*>(area);
   CellcheckerDos tester;
   // A stuck bit in the repetitions of bank A, against what is written there
   // after the same seed: the pre-test sees a mismatch.
   tester.seedRand(1);
-  ASSERT_EQ(
-      tester.initNoAlloc(area.size() * 4, reinterpret_cast<char*>(area.data())),
-      kInitOk);
+  ASSERT_EQ(tester.initNoAlloc(kAreaWords * 4, bytes), kInitOk);
   StuckBit fault(&area[3000], 3, (area[3000] >> 3 & 1) == 0);
   tester.seedRand(1);
   // The bad-memory record counts them for its summary.
@@ -135,9 +136,7 @@ TEST(ConsoleReporterPreTestTest,
   tester.watchBadMemory(&watch);
 
   ConsoleCapture console;
-  ASSERT_EQ(
-      tester.initNoAlloc(area.size() * 4, reinterpret_cast<char*>(area.data())),
-      kInitOk);
+  ASSERT_EQ(tester.initNoAlloc(kAreaWords * 4, bytes), kInitOk);
   EXPECT_NE(area[3000], area[3000 - 1023]);
   EXPECT_EQ(console.take(), "\n\rPreparing and pre-testing memory...\n\r");
   EXPECT_EQ(tester.errorCount, 0u);

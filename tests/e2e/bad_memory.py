@@ -33,9 +33,10 @@ UNITS = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
 AREA_AT_4G_BEFORE_MIB = 3829
 
 
-def kernel_args(entry="serial"):
-    """The kernel command line of one boot menu entry."""
-    with open(os.path.join(ROOT, "image", "grub.cfg")) as f:
+def kernel_args(image, entry="serial"):
+    """The kernel command line of one boot menu entry, as the build wrote it
+    into the ISO's menu."""
+    with open(os.path.join(image, "grub.cfg")) as f:
         cfg = f.read()
     line = re.search(r"--id %s \{[^}]*?\n\s*linux /boot/vmlinuz ([^\n]*)" % entry, cfg)
     return line.group(1).strip()
@@ -45,7 +46,7 @@ def direct_boot(case, name, memory_mib, extra=""):
     return case.vm(name, [
         "-kernel", os.path.join(case.image, "vmlinuz"),
         "-initrd", os.path.join(case.image, "initramfs.img"),
-        "-append", f"{kernel_args()} {extra} panic=-1".replace("  ", " "),
+        "-append", f"{kernel_args(case.image)} {extra} panic=-1".replace("  ", " "),
     ], memory_mib)
 
 

@@ -24,7 +24,8 @@ class Vm:
     expect() searches the output from where the last match ended, so a series
     of expect() calls checks that texts come in that order."""
 
-    def __init__(self, name, args, memory_mib, log_path, firmware="bios"):
+    def __init__(self, name, args, memory_mib, log_path, firmware="bios",
+                 launcher=()):
         self.name = name
         self.memory_mib = memory_mib
         self.output = bytearray()
@@ -33,7 +34,8 @@ class Vm:
         self._changed = threading.Condition()
         self._monitor_dir = tempfile.mkdtemp(prefix="cellcheck-vm-")
         self.monitor_path = os.path.join(self._monitor_dir, "monitor")
-        command = [
+        # launcher: what QEMU runs under, e.g. ip netns exec NAME.
+        command = list(launcher) + [
             QEMU, "-accel", "tcg", "-m", str(memory_mib),
             "-display", "none", "-no-reboot",
             "-chardev", "stdio,id=serial,signal=off",

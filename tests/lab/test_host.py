@@ -38,6 +38,12 @@ class HostGuardTest(unittest.TestCase):
         with open(self.tunable) as f:
             self.assertEqual(f.read(), "0\n")
 
+    def test_a_tunable_the_kernel_lacks_is_no_failure(self):
+        guard = HostGuard(paths=(self.tunable, self.tunable + "-missing"),
+                          mountinfo=self.mountinfo)
+        with guard:
+            pass
+
     def test_a_proc_mounted_over_the_hosts_fails(self):
         with self.assertRaisesRegex(HostChanged, "mounts on /proc"):
             with self.guard():

@@ -1,89 +1,159 @@
+#!/usr/bin/python3
 """The injector against a stand-in tester in the sandbox: each fault model
 lands on the word the tester calls bank A or B word k, with the values the
-injector logged, and leaves nothing behind when the injector goes."""
+injector logged; a stuck bit counts exactly the stores to its word; and
+nothing is left behind when the injector goes.
+
+The stand-in runs in lock-step: it fills its banks and checks them only when
+told to, so every fault is in place, and the injector has logged it, before
+the round that must show it. Run as a program: exits 77 (skipped) with a line
+that names what this host lacks where there is no sandbox to be had."""
 
 import os
+import re
+import sys
 import unittest
 
-from labkit.host import HostGuard
-from labkit.injector import Injector
-from labkit.matcher import match
-from labkit.reports import cellcheck_reports
-from labkit.sandbox import SandboxRun
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                "..", "..", "lab"))
+
+from labkit.host import HostGuard  # noqa: E402
+from labkit.injector import Injector  # noqa: E402
+from labkit.matcher import match  # noqa: E402
+from labkit.reports import cellcheck_reports  # noqa: E402
+from labkit.sandbox import SandboxRun, unavailable  # noqa: E402
 
 BUILD = os.environ.get("LAB_BUILD", "")
-TARGET = os.path.join(BUILD, "tests", "lab_area_target")
+TARGET = os.path.join(BUILD, "tests", "lab", "lab_area_target")
+AREA_MIB = 64
+PAIR = re.compile(r"Error found with word pair# (\d+), values (\d+), (\d+) do not match")
 
 
-def sandbox_unavailable():
-    if not os.path.exists(TARGET):
-        return "LAB_BUILD does not hold the built lab"
-    if os.geteuid() != 0:
-        return "needs root"
-    with open("/proc/self/cgroup") as f:
-        if not any(line.split(":")[1] == "memory" for line in f):
-            return "needs the cgroup v1 memory controller"
-    return None
+def value(word, round_):
+    """What the stand-in writes to word k of both banks in a round."""
+    return ((word + 1) * 2654435761 & 0xFFFFFFFF) ^ (round_ << 16)
 
 
-@unittest.skipIf(sandbox_unavailable(), sandbox_unavailable())
 class InjectionTest(unittest.TestCase):
-    def test_fault_models_on_a_stand_in_tester(self):
-        # 64 MiB area; each round fills both banks alike, prints "filled N",
-        # waits 300 ms, then reports every pair that differs.
-        with HostGuard(), SandboxRun(BUILD, [TARGET, "64", "300"], 128 << 20) as run:
-            out = run.output
-            self.assertTrue(out.wait_for(r"filled 1\n", timeout=30))
-            injector = Injector(BUILD, run.pid, ["cellcheck", "64"])
-            words = int(injector.area["words"])
-            self.assertEqual(words, (64 << 20) // 8)
-            page = (-int(injector.area["bankA"], 16)) % 4096 // 4 + 1024
-            commands = [
-                "flip fa A 5 0", "flip fb B %d 31" % (words - 1),
-                "burst ba A %d:1 %d:30 %d:7" % (page, page + 511, page + 1023),
-                # Bit 16 follows the round number, so it differs from the
-                # value held in some round and agrees in others.
-                "stick s1 A 1000 16 1", "stick s0 B 2000 16 0",
-            ]
-            for command in commands:
-                event = injector.command(command)
-                self.assertNotEqual(event["event"], "error", event)
-            end = out.wait_for(r"checked 4\n", timeout=30)
-            injector.command("unstick s1")
-            # s0 stays: closing the injector must clear its watchpoint, or the
-            # target's next store there would kill it with SIGTRAP.
-            injector.close()
-            freed = out.wait_for(r"checked 6\n", start=end.end(), timeout=30)
-            later = out.wait_for(r"checked 7\n", start=end.end(), timeout=30)
-            self.assertTrue(later and run.running(), "the target died")
-            reports = cellcheck_reports(out)
+    def setUp(self):
+        self.injector = None
 
+    def check(self, run, n):
+        """Lets the stand-in check round n; the reports it printed, as
+        (word, bank A value, bank B value)."""
+        out = run.output
+        start = len(out.text())
+        run.send("check")
+        done = out.wait_for(r"checked %d\n" % n, start=start, timeout=120)
+        self.assertIsNotNone(done, "round %d was never checked" % n)
+        return [tuple(map(int, m)) for m in PAIR.findall(out.text()[start:done.start()])]
+
+    def fill(self, run, n):
+        start = len(run.output.text())
+        run.send("fill")
+        self.assertIsNotNone(
+            run.output.wait_for(r"filled %d\n" % n, start=start, timeout=120),
+            "round %d was never filled" % n)
+
+    def command(self, text):
+        event = self.injector.command(text)
+        self.assertIsNotNone(event, "no log line for: " + text)
+        self.assertNotEqual(event["event"], "error", event)
+        return event
+
+    def test_fault_models_on_a_stand_in_tester(self):
+        try:
+            self.check_fault_models()
+        except AssertionError:
+            # What the injector saw of each stuck bit, to tell a fault that
+            # did nothing from a report that went astray.
+            if self.injector:
+                for event in self.injector.counts():
+                    print("injector:", event, file=sys.stderr)
+            raise
+
+    def check_fault_models(self):
+        with HostGuard(), SandboxRun(BUILD, [TARGET, str(AREA_MIB)], 128 << 20,
+                                     stdin=True) as run:
+            self.assertTrue(run.output.wait_for(r"ready\n", timeout=60))
+            self.fill(run, 0)
+            self.assertEqual(self.check(run, 0), [], "faults before any were made")
+            self.injector = Injector(BUILD, run.pid, ["cellcheck", str(AREA_MIB)])
+            words = int(self.injector.area["words"])
+            self.assertEqual(words, (AREA_MIB << 20) // 8)
+            page = (-int(self.injector.area["bankA"], 16)) % 4096 // 4 + 1024
+
+            self.fill(run, 1)
+            # s1 holds bit 16, which follows the round's parity, so it shows
+            # in every other round; fa lies on s1's page, which is read-only
+            # while s1 holds it. s2 holds a bit at the value the word has
+            # and is freed before anything stores there: not exercised.
+            s2_level = value(3000, 1) >> 16 & 1
+            stuck = {"s1": ("A", 1000, 1), "s0": ("B", 2000, 0)}
+            for fault_id, (bank, word, level) in stuck.items():
+                self.command("stick %s %s %d 16 %d" % (fault_id, bank, word, level))
+            self.command("stick s2 A 3000 16 %d" % s2_level)
+            flips = [self.command("flip fa A 5 0"),
+                     self.command("flip fb B %d 31" % (words - 1))]
+            burst = self.command("burst ba A %d:1 %d:30 %d:7" % (page, page + 511, page + 1023))
+            rounds = {1: self.check(run, 1)}
+            self.assertEqual(self.command("unstick s2")["stores"], "0")
+            for n in (2, 3):
+                self.fill(run, n)
+                rounds[n] = self.check(run, n)
+            freed = self.command("unstick s1")
+            # s0 stays: the injector frees its page when it goes, or the
+            # stand-in's next store there would kill it.
+            self.injector.close()
+            self.fill(run, 4)
+            rounds[4] = self.check(run, 4)
+            self.assertTrue(run.running(), "the stand-in died")
+            reports = cellcheck_reports(run.output)
+
+        events = self.injector.events
         outcomes, false_alarms = match(
-            {"fa": "flip", "fb": "flip", "ba": "burst", "s1": "stuck", "s0": "stuck"},
-            injector.events, reports)
+            {"fa": "flip", "fb": "flip", "ba": "burst", "s0": "stuck", "s1": "stuck",
+             "s2": "stuck"}, events, reports)
         self.assertEqual(false_alarms, [])
         by_id = {o.fault_id: o for o in outcomes}
-        for fault_id in ("fa", "fb"):
-            event = by_id[fault_id].injections[0]
-            new, old = int(event["new"], 16), int(event["old"], 16)
-            self.assertEqual([r.values for r in by_id[fault_id].reports],
-                             [(new, old) if event["bank"] == "A" else (old, new)])
-        burst = by_id["ba"]
-        self.assertEqual(len(burst.reports), 3)
-        for report, event in zip(burst.reports, burst.injections):
-            self.assertEqual(report.named, {("A", int(event["word"])),
-                                            ("B", int(event["word"]))})
-            self.assertEqual(report.values, (int(event["new"], 16), int(event["old"], 16)))
-        for fault_id, bank, level in (("s1", "A", 1), ("s0", "B", 0)):
-            stuck = by_id[fault_id]
-            self.assertTrue(stuck.reports, fault_id + " never reported")
-            for report in stuck.reports:
-                held, sound = report.values if bank == "A" else report.values[::-1]
-                self.assertEqual(held ^ sound, 1 << 16)
-                self.assertEqual(held >> 16 & 1, level)
-        # Freed after round 4, s1 shows no more once round 6 has refilled it.
-        self.assertLess(by_id["s1"].reports[-1].t, out.time_at(freed.start()))
+        self.assertFalse(by_id["s2"].exercised)
+        self.assertTrue(by_id["s1"].exercised and by_id["s0"].exercised)
+
+        def pair(bank, word, faulty, sound):
+            return (word, faulty, sound) if bank == "A" else (word, sound, faulty)
+
+        expected = {n: [] for n in rounds}
+        for event in flips + burst_events(events, burst):
+            expected[1].append(pair(event["bank"], int(event["word"]),
+                                    int(event["new"], 16), int(event["old"], 16)))
+        for n in (1, 2, 3):
+            for bank, word, level in stuck.values():
+                sound = value(word, n)
+                if sound >> 16 & 1 != level:
+                    expected[n].append(pair(bank, word, sound ^ 1 << 16, sound))
+        for n in rounds:
+            self.assertEqual(sorted(rounds[n]), sorted(expected[n]), "round %d" % n)
+        # Each fill stores every word once: s1 and s0 saw the fills of rounds
+        # 2 and 3, and forced the one whose bit was not at their level.
+        closing = {e["id"]: e for e in events if e["event"] == "unstick"}
+        self.assertEqual(closing["s1"], freed)
+        for fault_id in ("s1", "s0"):
+            self.assertEqual((closing[fault_id]["stores"], closing[fault_id]["forced"]),
+                             ("2", "1"), fault_id)
+        forces = [e for e in events if e["event"] == "force"]
+        self.assertEqual(sorted(e["id"] for e in forces), ["s0", "s1"])
+
+
+def burst_events(events, first):
+    return [e for e in events if e["event"] == "burst" and e["id"] == first["id"]]
 
 
 if __name__ == "__main__":
-    unittest.main()
+    if not os.path.exists(TARGET):
+        # Not the host's doing: the build folder is wrong or not built.
+        sys.exit("test_injection: no stand-in tester at %s (LAB_BUILD)" % TARGET)
+    lacking = unavailable()
+    if lacking:
+        print("skipped: the injection test needs " + lacking)
+        sys.exit(77)
+    unittest.main(verbosity=2)

@@ -62,6 +62,39 @@ class MatcherTest(unittest.TestCase):
         self.assertEqual((flips.injected, flips.detected), (3, 2))
         self.assertAlmostEqual(flips.median_latency, 2.0)
 
+    def test_a_stuck_bit_with_nothing_to_show_is_neither_found_nor_missed(self):
+        def made(fault_id, word, changed):
+            event = injection(fault_id, 0, "A", word, "stick")
+            event["new"] = "0x8" if changed else "0x0"
+            return event
+
+        def freed(fault_id, stores, forced):
+            return {"t": 9, "event": "unstick", "id": fault_id,
+                    "stores": str(stores), "forced": str(forced)}
+        # (made changed the word, stores, forced) -> exercised
+        cases = {
+            "never stored to": ((True, 0, 0), False),
+            "every store at the held level": ((False, 9, 0), False),
+            "a store forced": ((False, 5, 2), True),
+            "changed when made, then stored to": ((True, 3, 0), True),
+        }
+        events, models = [], {}
+        for n, (name, ((changed, stores, forced), _)) in enumerate(cases.items()):
+            events += [made(name, n, changed), freed(name, stores, forced)]
+            models[name] = "stuck"
+        # Never freed (the injector died): its stores are not known.
+        events.append(made("unknown", 99, False))
+        models["unknown"] = "stuck"
+        outcomes, _ = match(models, events, [report(5, ("A", 2), ("B", 2))])
+        by_id = {o.fault_id: o for o in outcomes}
+        for name, (_, exercised) in cases.items():
+            self.assertEqual(by_id[name].exercised, exercised, name)
+        self.assertTrue(by_id["unknown"].exercised)
+        self.assertEqual((by_id["a store forced"].stores,
+                          by_id["a store forced"].forced), (5, 2))
+        stuck = summarize(outcomes)["stuck"]
+        self.assertEqual((stuck.injected, stuck.detected, stuck.not_exercised),
+                         (3, 1, 2))
 
 if __name__ == "__main__":
     unittest.main()

@@ -14,10 +14,13 @@
 
 namespace {
 
-const char* const kNames[] = {
-    "meminfo",         "overcommit_memory",           "overcommit_ratio",
-    "min_free_kbytes", "compact_unevictable_allowed", "numa_balancing"};
-constexpr int kFiles = sizeof kNames / sizeof kNames[0];
+// The fake's file for each ProcFile: meminfo, then each tunable by the last
+// part of its path.
+std::string nameOf(int index) {
+  if (index == 0) return "meminfo";
+  const std::string path = kTunablePaths[index - 1];
+  return path.substr(path.rfind('/') + 1);
+}
 
 int indexOf(ProcFile file) { return static_cast<int>(file); }
 
@@ -31,7 +34,7 @@ FakeKernel::FakeKernel() {
   char folder[] = "/tmp/cellcheck-fake-kernel-XXXXXX";
   if (mkdtemp(folder) == nullptr) abort();
   folder_ = folder;
-  for (int i = 0; i < kFiles; ++i) paths_[i] = folder_ + "/" + kNames[i];
+  for (int i = 0; i < kProcFiles; ++i) paths_[i] = folder_ + "/" + nameOf(i);
 }
 
 FakeKernel::~FakeKernel() {
@@ -56,7 +59,7 @@ void FakeKernel::write(ProcFile file, const std::string& text) {
 }
 
 void FakeKernel::makeUnopenable(ProcFile file) {
-  paths_[indexOf(file)] = folder_ + "/missing/" + kNames[indexOf(file)];
+  paths_[indexOf(file)] = folder_ + "/missing/" + nameOf(indexOf(file));
 }
 
 const char* FakeKernel::path(ProcFile file) {
@@ -78,6 +81,22 @@ void FakeKernel::putFile(const std::string& kernelPath,
   if (f == nullptr) abort();
   fputs(text.c_str(), f);
   fclose(f);
+}
+
+int FakeKernel::loadModule(const char* modulePath) {
+  const auto failure = moduleErrors.find(modulePath);
+  if (failure != moduleErrors.end()) return failure->second;
+  struct stat info;
+  if (stat(modulePath, &info) != 0) return ENOENT;
+  for (const std::string& loaded : loadedModules) {
+    if (loaded == modulePath) return EEXIST;
+  }
+  loadedModules.push_back(modulePath);
+  const auto appearing = filesOnLoad.equal_range(modulePath);
+  for (auto it = appearing.first; it != appearing.second; ++it) {
+    putFile(it->second.first, it->second.second);
+  }
+  return 0;
 }
 
 volatile u64* FakeKernel::mapSharedWord() {

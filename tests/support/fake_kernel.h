@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sysmem/kernel.h"
+#include "sysmem/tunables.h"
 
 class FakeKernel : public Kernel {
  public:
@@ -44,8 +45,18 @@ class FakeKernel : public Kernel {
   // has one; every other page's frame is unknown (0).
   std::map<u64, u64> frames;
 
+  // Module files whose loading fails, with the error number loadModule
+  // returns for them; and kernel files that appear once a module has loaded
+  // (a bus driver binds its devices, and their devices show up in /sys).
+  std::map<std::string, int> moduleErrors;
+  std::multimap<std::string, std::pair<std::string, std::string>> filesOnLoad;
+
   // What the program did.
   int mounts = 0;
+  int sysMounts = 0;
+  std::vector<std::string> loadedModules;  // in the order loaded
+  int reaps = 0;
+  int powerOffs = 0;
   int consoleLogLevel = -1;  // -1: never set
   int sharedWords = 0;
   std::vector<u64> areaRequests;
@@ -69,6 +80,7 @@ class FakeKernel : public Kernel {
 
   bool isInit() override { return init; }
   void mountProc() override { ++mounts; }
+  void mountSys() override { ++sysMounts; }
   void setConsoleLogLevel(int level) override { consoleLogLevel = level; }
   u64 physPages() override { return physPageCount; }
   u64 pageSize() override { return kPageBytes; }
@@ -77,6 +89,9 @@ class FakeKernel : public Kernel {
   std::string file(const char* kernelPath) override;
   std::string kernelLog() override { return log; }
   volatile u64* mapSharedWord() override;
+  int loadModule(const char* modulePath) override;
+  void reapChildren() override { ++reaps; }
+  void powerOff() override { ++powerOffs; }
   pid_t forkChild() override;
   void waitChild(pid_t child) override;
   [[noreturn]] void endChild() override;
@@ -91,7 +106,8 @@ class FakeKernel : public Kernel {
 
  private:
   std::string folder_;
-  std::string paths_[6];
+  static constexpr int kProcFiles = 1 + kTunableCount;  // meminfo, tunables
+  std::string paths_[kProcFiles];
   std::vector<std::pair<void*, u64>> mappings_;
 };
 

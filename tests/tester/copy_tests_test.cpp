@@ -161,12 +161,7 @@ void PrintTo(const FaultCase& c, std::ostream* os) {
   }
 }
 
-class CopyFaultTest : public ::testing::TestWithParam<FaultCase> {
- protected:
-  void SetUp() override {
-    if (!StuckBit::available()) GTEST_SKIP() << "no hardware watchpoints";
-  }
-};
+class CopyFaultTest : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(CopyFaultTest, ReportsEachFaultyWordByBothIndices) {
   const FaultCase& c = GetParam();

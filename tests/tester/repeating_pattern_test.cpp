@@ -101,10 +101,6 @@ TEST(RepeatingPatternWorkerTest, ABankNoLongerThanTheBlockIsOnlyFilled) {
 // chosen to disagree with what the clean run writes there.
 class RepeatingPatternFaultTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!StuckBit::available()) GTEST_SKIP() << "no hardware watchpoints";
-  }
-
   // Runs the test once clean to learn the value of `word`, then stucks its
   // lowest bit at the other value. The caller reseeds before the real run.
   void stickAfterCleanRun(RecordingTester& tester, u32* word, int banks) {

@@ -1,0 +1,355 @@
+#include "lab/remote_stuck_bits.h"
+
+#include <sys/mman.h>
+#include <sys/syscall.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+constexpr uint64_t kPageBytes = 4096;
+// The widest store of x86-64 (AVX-512): a store that starts this many bytes
+// below a word or fewer may reach into it.
+constexpr uint64_t kWidestStore = 64;
+
+uint64_t pageOf(uint64_t address) { return address & ~(kPageBytes - 1); }
+
+std::string hex(uint64_t value) {
+  char text[24];
+  snprintf(text, sizeof text, "0x%" PRIx64, value);
+  return text;
+}
+
+}  // namespace
+
+RemoteStuckBits::~RemoteStuckBits() {
+  if (!tracee_.attached() || tracee_.gone() || !stopNow()) return;
+  std::string why;
+  for (const Bit& bit : bits_) {
+    if (held(pageOf(bit.address))) protect(pageOf(bit.address), true, &why);
+  }
+  bits_.clear();
+  tracee_.detach();
+}
+
+bool RemoteStuckBits::held(uint64_t page) const {
+  for (const Bit& bit : bits_) {
+    if (pageOf(bit.address) == page) return true;
+  }
+  return false;
+}
+
+RemoteStuckBits::Bit* RemoteStuckBits::find(const std::string& id) {
+  for (Bit& bit : bits_) {
+    if (bit.id == id) return &bit;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> RemoteStuckBits::ids() const {
+  std::vector<std::string> ids;
+  for (const Bit& bit : bits_) ids.push_back(bit.id);
+  return ids;
+}
+
+bool RemoteStuckBits::readWord(uint64_t address, uint32_t* value) {
+  std::vector<uint32_t> values;
+  if (!memory_.readWords({address}, &values)) return false;
+  *value = values[0];
+  return true;
+}
+
+bool RemoteStuckBits::writeWord(uint64_t address, uint32_t value) {
+  return memory_.writeWords({address}, {value});
+}
+
+bool RemoteStuckBits::protect(uint64_t page, bool writable, std::string* why) {
+  long result = 0;
+  const long prot = writable ? PROT_READ | PROT_WRITE : PROT_READ;
+  if (!tracee_.systemCall(SYS_mprotect, static_cast<long>(page), kPageBytes,
+                          prot, &result)) {
+    *why = "the process is gone";
+    return false;
+  }
+  if (result != 0) {
+    *why = "mprotect in the process failed: " + std::string(strerror(-result));
+    return false;
+  }
+  return true;
+}
+
+// The held page a faulting store reached and that is not open yet: the page
+// of its address, or, for a store that begins just below a held page, the
+// next page.
+uint64_t RemoteStuckBits::heldPageFor(uint64_t address,
+                                      const std::vector<uint64_t>& open) const {
+  for (uint64_t page : {pageOf(address), pageOf(address + kWidestStore - 1)}) {
+    if (held(page) && std::find(open.begin(), open.end(), page) == open.end()) {
+      return page;
+    }
+  }
+  return 0;
+}
+
+bool RemoteStuckBits::stopNow() {
+  if (!tracee_.requestStop()) return false;
+  for (;;) {
+    const Tracee::Stop stop = tracee_.nextStop(true);
+    if (stop.kind == Tracee::Stop::kInterrupt) return true;
+    if (!dispatch(stop)) return false;
+  }
+}
+
+// A stop of the running process: a store to a held page is run and the
+// process goes on; anything else goes on as it would have.
+bool RemoteStuckBits::dispatch(const Tracee::Stop& stop) {
+  switch (stop.kind) {
+    case Tracee::Stop::kNone:
+      return true;
+    case Tracee::Stop::kGone:
+      return false;
+    case Tracee::Stop::kInterrupt:
+      tracee_.resume(0);
+      return true;
+    case Tracee::Stop::kSignal:
+      break;
+  }
+  if (stop.signal != SIGSEGV) {
+    tracee_.resume(stop.signal);
+    return true;
+  }
+  switch (stepStore(stop.info)) {
+    case StepEnd::kDone:
+      tracee_.resume(0);
+      return true;
+    case StepEnd::kNotOurs:
+      tracee_.resume(SIGSEGV);
+      return true;
+    case StepEnd::kGone:
+      break;
+  }
+  return false;
+}
+
+bool RemoteStuckBits::handleStops() {
+  if (!tracee_.attached()) return true;
+  for (;;) {
+    const Tracee::Stop stop = tracee_.nextStop(false);
+    if (stop.kind == Tracee::Stop::kNone) return true;
+    if (!dispatch(stop)) return false;
+  }
+}
+
+// With the process stopped at a faulting store: opens the held pages the
+// store reaches, runs it, settles each bit there and closes the pages.
+RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(siginfo_t fault) {
+  std::vector<uint64_t> open;
+  std::string why;
+  bool ran = false;
+  while (!ran) {
+    const uint64_t address = reinterpret_cast<uint64_t>(fault.si_addr);
+    const uint64_t page =
+        fault.si_code == SEGV_ACCERR ? heldPageFor(address, open) : 0;
+    if (page == 0) break;  // not ours; the pages opened so far are closed
+    for (Bit& bit : bits_) {
+      if (pageOf(bit.address) != page) continue;
+      if (!readWord(bit.address, &bit.before)) bit.before = 0;
+      if (address >= bit.address && address < bit.address + 4) {
+        bit.hit = Bit::Hit::kYes;
+      } else if (address < bit.address &&
+                 bit.address - address < kWidestStore) {
+        bit.hit = Bit::Hit::kMaybe;
+        do {
+          canaryState_ ^= canaryState_ << 13;
+          canaryState_ ^= canaryState_ >> 17;
+          canaryState_ ^= canaryState_ << 5;
+        } while (canaryState_ == bit.before);
+        bit.canary = canaryState_;
+      } else {
+        bit.hit = Bit::Hit::kNo;
+      }
+    }
+    if (!protect(page, true, &why)) {
+      log_("error cannot open a held page " + hex(page) + ": " + why);
+      break;
+    }
+    open.push_back(page);
+    for (Bit& bit : bits_) {
+      if (pageOf(bit.address) == page && bit.hit == Bit::Hit::kMaybe) {
+        writeWord(bit.address, bit.canary);
+      }
+    }
+    const Tracee::Stop stop = tracee_.step();
+    if (stop.kind == Tracee::Stop::kGone) return StepEnd::kGone;
+    ran = stop.signal == SIGTRAP;
+    fault = stop.info;  // a fault on a further page, when it did not run
+  }
+  for (Bit& bit : bits_) {
+    if (std::find(open.begin(), open.end(), pageOf(bit.address)) ==
+        open.end()) {
+      continue;
+    }
+    if (ran) {
+      settle(bit);
+    } else if (bit.hit == Bit::Hit::kMaybe) {
+      writeWord(bit.address, bit.before);  // the canary goes again
+    }
+  }
+  for (uint64_t page : open) {
+    if (!protect(page, false, &why)) {
+      log_("error cannot close a held page " + hex(page) + ": " + why);
+    }
+  }
+  return ran ? StepEnd::kDone : StepEnd::kNotOurs;
+}
+
+// After a store to its page: counts the store if it wrote the word and
+// forces the bit.
+void RemoteStuckBits::settle(Bit& bit) {
+  uint32_t stored = 0;
+  if (!readWord(bit.address, &stored)) {
+    log_("error id=" + bit.id + " cannot read the word: " + strerror(errno));
+    return;
+  }
+  bool wrote = bit.hit == Bit::Hit::kYes;
+  if (bit.hit == Bit::Hit::kMaybe) {
+    wrote = stored != bit.canary;
+    if (!wrote && !writeWord(bit.address, bit.before)) {
+      log_("error id=" + bit.id +
+           " cannot restore the word: " + strerror(errno));
+    }
+  }
+  if (!wrote) return;
+  ++bit.counts.stores;
+  const uint32_t forced = (stored | bit.setMask) & bit.keepMask;
+  if (forced == stored) return;
+  if (!writeWord(bit.address, forced)) {
+    log_("error id=" + bit.id + " cannot force the bit: " + strerror(errno));
+    return;
+  }
+  ++bit.counts.forced;
+  if (!probing_) {
+    log_("force id=" + bit.id + " stored=" + hex(stored) +
+         " now=" + hex(forced));
+  }
+}
+
+bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
+                          int level, std::string* why) {
+  if (!tracee_.attach(why)) return false;
+  if (!stopNow()) {
+    *why = "the process is gone";
+    return false;
+  }
+  const uint32_t mask = 1u << bit;
+  const uint64_t page = pageOf(address);
+  const bool pageHeld = held(page);
+  uint32_t value = 0;
+  if (!readWord(address, &value)) {
+    *why = std::string("cannot read the word: ") + strerror(errno);
+    tracee_.resume(0);
+    return false;
+  }
+  if (!pageHeld && !protect(page, false, why)) {
+    tracee_.resume(0);
+    return false;
+  }
+  bits_.push_back(Bit{id, address, level == 1 ? mask : 0,
+                      level == 1 ? ~0u : ~mask, Counts(), Bit::Hit::kNo, 0, 0});
+  // The probe: the process stores the word with the bit at the other level,
+  // through the same path as any store of its own.
+  user_regs_struct saved;
+  const uint32_t probe = level == 1 ? value & ~mask : value | mask;
+  bool proven = false;
+  if (tracee_.registers(&saved) &&
+      tracee_.setRegisters(tracee_.storeRegisters(saved, address, probe))) {
+    probing_ = true;
+    const Tracee::Stop stop = tracee_.step();
+    proven = stop.kind == Tracee::Stop::kSignal && stop.signal == SIGSEGV &&
+             stepStore(stop.info) == StepEnd::kDone;
+    probing_ = false;
+    if (!tracee_.gone()) tracee_.setRegisters(saved);
+  }
+  Bit& made = *find(id);
+  uint32_t now = 0;
+  proven = proven && made.counts.stores == 1 && made.counts.forced == 1 &&
+           readWord(address, &now) && now == (probe ^ mask);
+  if (!proven) {
+    *why = "the probe store was not caught and forced (stores " +
+           std::to_string(made.counts.stores) + ", forced " +
+           std::to_string(made.counts.forced) + ")";
+    bits_.erase(bits_.begin() + (&made - bits_.data()));
+    std::string ignored;
+    if (!pageHeld && !tracee_.gone()) protect(page, true, &ignored);
+    if (!tracee_.gone()) tracee_.resume(0);
+    return false;
+  }
+  made.counts = Counts();
+  tracee_.resume(0);
+  return true;
+}
+
+bool RemoteStuckBits::remove(const std::string& id, Counts* counts) {
+  Bit* bit = find(id);
+  if (bit == nullptr) return false;
+  *counts = bit->counts;
+  const uint64_t page = pageOf(bit->address);
+  if (tracee_.gone() || !stopNow()) {
+    bits_.erase(bits_.begin() + (bit - bits_.data()));
+    return true;
+  }
+  bit = find(id);  // stores met on the way may have been counted
+  *counts = bit->counts;
+  bits_.erase(bits_.begin() + (bit - bits_.data()));
+  std::string why;
+  if (!held(page) && !protect(page, true, &why)) {
+    log_("error id=" + id + " cannot free its page: " + why);
+  }
+  tracee_.resume(0);
+  return true;
+}
+
+bool RemoteStuckBits::write(const std::vector<uint64_t>& addresses,
+                            const std::vector<uint32_t>& values,
+                            std::string* why) {
+  std::vector<uint64_t> pages;
+  for (uint64_t address : addresses) {
+    if (held(pageOf(address)) &&
+        std::find(pages.begin(), pages.end(), pageOf(address)) == pages.end()) {
+      pages.push_back(pageOf(address));
+    }
+  }
+  if (pages.empty()) {
+    if (memory_.writeWords(addresses, values)) return true;
+    *why = strerror(errno);
+    return false;
+  }
+  // A held page is read-only, to the kernel's writes too: it is opened for
+  // the moment, with the process stopped.
+  if (!stopNow()) {
+    *why = "the process is gone";
+    return false;
+  }
+  bool ok = true;
+  size_t opened = 0;
+  for (; opened < pages.size() && ok; ++opened) {
+    ok = protect(pages[opened], true, why);
+  }
+  if (ok && !memory_.writeWords(addresses, values)) {
+    *why = strerror(errno);
+    ok = false;
+  }
+  std::string closing;
+  for (size_t i = 0; i < opened; ++i) {
+    if (!protect(pages[i], false, &closing)) {
+      log_("error cannot close a held page " + hex(pages[i]) + ": " + closing);
+    }
+  }
+  tracee_.resume(0);
+  return ok;
+}

@@ -1,0 +1,98 @@
+// Stuck-at bits in another process, from outside, through ptrace: how the
+// lab makes a bit of a running tester's memory stay at 0 or 1 whatever the
+// tester stores there, without changing the tester. It needs no debug
+// registers, so it holds on any x86-64 host.
+//
+// The page of a held word is read-only inside the process (the lab runs
+// mprotect there, as a system call of the process's own). Each store to the
+// page stops the process with SIGSEGV; the lab makes the page writable, runs
+// the one store, forces the bit if the store wrote the word, makes the page
+// read-only again and lets the process go on without the signal. Stores to
+// the other words of the page run the same way and are left alone.
+#ifndef CELLCHECK_LAB_REMOTE_STUCK_BITS_H_
+#define CELLCHECK_LAB_REMOTE_STUCK_BITS_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "lab/remote_memory.h"
+#include "lab/tracee.h"
+
+class RemoteStuckBits {
+ public:
+  struct Counts {
+    uint64_t stores = 0;  // stores that wrote the word
+    uint64_t forced = 0;  // of those, the ones whose bit the fault changed
+  };
+  // Receives a line for each forced store ("force id=ID stored=0x.. now=0x..")
+  // and for each thing that went wrong ("error id=ID ...").
+  using Log = std::function<void(const std::string& line)>;
+
+  RemoteStuckBits(pid_t pid, Log log)
+      : tracee_(pid), memory_(pid), log_(std::move(log)) {}
+  // Frees every page before it lets the process go: a page left read-only
+  // would kill it at its next store there.
+  ~RemoteStuckBits();
+  RemoteStuckBits(const RemoteStuckBits&) = delete;
+  RemoteStuckBits& operator=(const RemoteStuckBits&) = delete;
+
+  // Holds `bit` of the 32-bit word at `address` at `level`. The process
+  // itself makes a probe store there (the word with the bit at the other
+  // level), which must be caught and forced before the bit counts as held;
+  // the word then holds its old value with the bit forced. False with the
+  // reason when it cannot be made or proven.
+  bool add(const std::string& id, uint64_t address, int bit, int level,
+           std::string* why);
+  // Frees the bit; false for an unknown id.
+  bool remove(const std::string& id, Counts* counts);
+  std::vector<std::string> ids() const;
+
+  // Writes words of the process, those on held pages too (with the process
+  // stopped, the page writable for the moment). False with the reason.
+  bool write(const std::vector<uint64_t>& addresses,
+             const std::vector<uint32_t>& values, std::string* why);
+
+  // Handles every stop of the process since the last call, without waiting.
+  // False once the process has ended.
+  bool handleStops();
+
+ private:
+  struct Bit {
+    std::string id;
+    uint64_t address;
+    uint32_t setMask;
+    uint32_t keepMask;
+    Counts counts;
+    // While a store to its page runs: whether it wrote the word (kMaybe: the
+    // canary tells), and what the word held before.
+    enum class Hit { kNo, kYes, kMaybe } hit = Hit::kNo;
+    uint32_t before = 0;
+    uint32_t canary = 0;
+  };
+  enum class StepEnd { kDone, kNotOurs, kGone };
+
+  bool stopNow();
+  bool dispatch(const Tracee::Stop& stop);
+  StepEnd stepStore(siginfo_t fault);
+  void settle(Bit& bit);
+  uint64_t heldPageFor(uint64_t address,
+                       const std::vector<uint64_t>& open) const;
+  bool held(uint64_t page) const;
+  bool protect(uint64_t page, bool writable, std::string* why);
+  bool readWord(uint64_t address, uint32_t* value);
+  bool writeWord(uint64_t address, uint32_t value);
+  Bit* find(const std::string& id);
+
+  Tracee tracee_;
+  RemoteMemory memory_;
+  Log log_;
+  std::vector<Bit> bits_;
+  bool probing_ = false;  // the probe's forcing is not logged as a store
+  uint32_t canaryState_ = 0x9E3779B9u;
+};
+
+#endif  // CELLCHECK_LAB_REMOTE_STUCK_BITS_H_

@@ -1,0 +1,141 @@
+#include "modules/module_loader.h"
+
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/text_file.h"
+
+namespace {
+
+std::vector<std::string> entries(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+  }
+  closedir(dir);
+  // In a fixed order, so that a machine loads its drivers alike every boot.
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Modules lean on each other only a few levels deep; a cycle in a broken
+// index must still end.
+constexpr int kMaxDepth = 16;
+
+// What the walk below has counted; nftw's callbacks take no context.
+u64 removedBytes = 0;
+
+int countEntry(const char*, const struct stat* info, int type, FTW*) {
+  if (type == FTW_F || type == FTW_SL) removedBytes += info->st_size;
+  return 0;
+}
+
+int removeEntry(const char* path, const struct stat* info, int type, FTW*) {
+  if (type == FTW_F || type == FTW_SL) removedBytes += info->st_size;
+  remove(path);  // what cannot be removed stays; the walk goes on
+  return 0;
+}
+
+}  // namespace
+
+ModuleLoader::ModuleLoader(Kernel& kernel, std::string folder)
+    : kernel_(kernel), folder_(std::move(folder)) {}
+
+bool ModuleLoader::readIndex() {
+  const std::string dep = readTextFile(folder_ + "/modules.dep");
+  if (dep.empty()) return false;
+  index_.readDep(dep);
+  index_.readAlias(readTextFile(folder_ + "/modules.alias"));
+  index_.readSoftdep(readTextFile(folder_ + "/modules.softdep"));
+  return true;
+}
+
+std::vector<std::string> ModuleLoader::deviceModaliases() {
+  std::vector<std::string> modaliases;
+  const std::string buses = kernel_.file("/sys/bus");
+  for (const std::string& bus : entries(buses)) {
+    const std::string devices = buses + "/" + bus + "/devices";
+    for (const std::string& device : entries(devices)) {
+      std::string modalias = readTextFile(devices + "/" + device + "/modalias");
+      while (!modalias.empty() &&
+             isspace(static_cast<unsigned char>(modalias.back()))) {
+        modalias.pop_back();
+      }
+      if (!modalias.empty()) modaliases.push_back(modalias);
+    }
+  }
+  return modaliases;
+}
+
+bool ModuleLoader::load(const std::string& name, ModuleLoadResult* result,
+                        int depth) {
+  for (const auto& tried : tried_) {
+    if (tried.first == name) return tried.second;
+  }
+  if (!index_.has(name) || depth > kMaxDepth) {
+    // Not in the image: for a soft dependency that is allowed, and a hard
+    // one shows up as the kernel's own complaint below.
+    return false;
+  }
+  tried_.emplace_back(name, false);
+  // Soft dependencies are wishes: one that is missing or fails stops
+  // nothing. Hard ones are needed for the module's symbols.
+  for (const std::string& pre : index_.softPre(name)) {
+    load(pre, result, depth + 1);
+  }
+  for (const std::string& dependency : index_.dependencies(name)) {
+    if (!load(dependency, result, depth + 1)) {
+      result->failed.emplace_back(
+          name, "needs " + dependency + ", which did not load");
+      return false;
+    }
+  }
+  const std::string path = folder_ + "/" + index_.file(name);
+  const int error = kernel_.loadModule(path.c_str());
+  if (error != 0 && error != EEXIST) {
+    result->failed.emplace_back(name, strerror(error));
+    return false;
+  }
+  for (auto& tried : tried_) {
+    if (tried.first == name) tried.second = true;
+  }
+  if (error == 0) result->loaded.push_back(name);
+  for (const std::string& post : index_.softPost(name)) {
+    load(post, result, depth + 1);
+  }
+  return true;
+}
+
+ModuleLoadResult ModuleLoader::loadForDevices() {
+  ModuleLoadResult result;
+  for (int round = 0; round < kMaxRounds; ++round) {
+    const size_t triedBefore = tried_.size();
+    for (const std::string& modalias : deviceModaliases()) {
+      for (const std::string& name : index_.matching(modalias)) {
+        load(name, &result, 0);
+      }
+    }
+    if (tried_.size() == triedBefore) break;  // nothing new to try
+  }
+  return result;
+}
+
+u64 folderBytes(const std::string& path) {
+  removedBytes = 0;
+  nftw(path.c_str(), countEntry, 16, FTW_PHYS);
+  return removedBytes;
+}
+
+u64 removeFolder(const std::string& path) {
+  removedBytes = 0;
+  nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+  return removedBytes;
+}

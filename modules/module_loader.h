@@ -1,0 +1,63 @@
+// Loads the kernel modules of the image that the machine's devices need, as
+// modprobe would, for a system that has no modprobe: each device's modalias
+// (from /sys) is matched against modules.alias, and each matching module is
+// loaded after what modules.dep and modules.softdep say it needs. Loading a
+// bus driver makes new devices appear (virtio_net's device exists only once
+// virtio_pci has bound), so the devices are read again until a round loads
+// nothing new. Every kernel call goes through the kernel seam.
+#ifndef CELLCHECK_MODULES_MODULE_LOADER_H_
+#define CELLCHECK_MODULES_MODULE_LOADER_H_
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/types.h"
+#include "modules/module_index.h"
+#include "sysmem/kernel.h"
+
+struct ModuleLoadResult {
+  // Modules loaded, in the order loaded (those the kernel had already are
+  // not in it).
+  std::vector<std::string> loaded;
+  // Modules that did not load, each with why: the kernel's error text, or
+  // the module it needed that did not load.
+  std::vector<std::pair<std::string, std::string>> failed;
+};
+
+class ModuleLoader {
+ public:
+  // `folder`: where modules.dep and the module files are, e.g.
+  // /lib/modules/RELEASE (a folder of the image, read directly).
+  ModuleLoader(Kernel& kernel, std::string folder);
+
+  // False when the folder has no modules.dep: the image carries no modules.
+  bool readIndex();
+  // Loads the modules every device present needs; /sys must be mounted.
+  ModuleLoadResult loadForDevices();
+
+  // At most this many rounds of reading the devices: each round after the
+  // first needs a bus driver that the round before loaded.
+  static constexpr int kMaxRounds = 8;
+
+ private:
+  std::vector<std::string> deviceModaliases();
+  // Loads `name` after what it needs; true when it is in the kernel now.
+  bool load(const std::string& name, ModuleLoadResult* result, int depth);
+
+  Kernel& kernel_;
+  std::string folder_;
+  ModuleIndex index_;
+  // Modules tried, and whether each is in the kernel.
+  std::vector<std::pair<std::string, bool>> tried_;
+};
+
+// Deletes the folder `path` with all it holds and returns the bytes its
+// files took. The image's files live in RAM: what is deleted here becomes
+// free memory for the test area.
+u64 removeFolder(const std::string& path);
+// The bytes the files in the folder `path` take, the folders under it
+// included.
+u64 folderBytes(const std::string& path);
+
+#endif  // CELLCHECK_MODULES_MODULE_LOADER_H_

@@ -1,0 +1,57 @@
+#include "report/event_log.h"
+
+#include <utility>
+
+EventLog::EventLog(std::string hostname, std::function<time_t()> now)
+    : hostname_(std::move(hostname)), now_(std::move(now)) {}
+
+void EventLog::setSink(DatagramSink* sink) {
+  sink_ = sink;
+  while (sink_ != nullptr && !waiting_.empty()) {
+    const Posted posted = std::move(waiting_.front());
+    waiting_.pop_front();
+    deliver(posted);
+  }
+}
+
+void EventLog::giveUp() {
+  gaveUp_ = true;
+  failed_ += waiting_.size();
+  waiting_.clear();
+}
+
+void EventLog::post(SyslogEvent event) {
+  event.params.insert(event.params.begin(),
+                      {"seq", std::to_string(++sequence_)});
+  const Posted posted{std::move(event), now_()};
+  if (sink_ != nullptr) {
+    deliver(posted);
+  } else if (gaveUp_) {
+    ++failed_;
+  } else {
+    if (waiting_.size() == kMaxWaiting) {
+      waiting_.pop_front();
+      ++failed_;
+    }
+    waiting_.push_back(posted);
+  }
+}
+
+void EventLog::postLines(const SyslogEvent& head,
+                         const std::vector<std::string>& lines) {
+  // Sized with the seq parameter post() puts first.
+  SyslogEvent sized = head;
+  sized.params.insert(sized.params.begin(), {"seq", "9999999999"});
+  for (SyslogEvent& part : splitLines(sized, lines, hostname_)) {
+    part.params.erase(part.params.begin());
+    post(part);
+  }
+}
+
+void EventLog::deliver(const Posted& posted) {
+  if (sink_->send(formatSyslog(posted.event, hostname_, posted.when))) {
+    ++sent_;
+  } else {
+    ++failed_;
+  }
+}

@@ -1,0 +1,209 @@
+#include "modules/module_loader.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_kernel.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+TEST(ModuleIndexTest, ReadsDependenciesAliasesAndSoftDependencies) {
+  ModuleIndex index;
+  index.readDep(
+      "kernel/drivers/net/ethernet/realtek/r8169.ko: "
+      "kernel/drivers/net/phy/libphy.ko kernel/drivers/net/mdio/mdio-bus.ko\n"
+      "kernel/drivers/net/phy/realtek.ko: kernel/drivers/net/phy/libphy.ko\n"
+      "kernel/drivers/net/phy/libphy.ko:\n"
+      "kernel/drivers/net/mdio/mdio-bus.ko:\n"
+      "a line without a colon\n");
+  index.readAlias(
+      "alias pci:v000010ECd00008168sv*sd*bc*sc*i* r8169\n"
+      "alias pci:v000010ECd*sv*sd*bc02sc*i* r8169\n"
+      "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n"
+      "alias mdio:0000000000011100110010?????????? realtek\n"
+      "alias too many words here\n");
+  index.readSoftdep("softdep r8169 pre: realtek post: mdio-bus\n");
+
+  EXPECT_TRUE(index.has("mdio_bus"));
+  EXPECT_EQ(index.file("mdio_bus"), "kernel/drivers/net/mdio/mdio-bus.ko");
+  EXPECT_EQ(index.dependencies("r8169"), (Names{"libphy", "mdio_bus"}));
+  EXPECT_EQ(index.softPre("r8169"), Names{"realtek"});
+  EXPECT_EQ(index.softPost("r8169"), Names{"mdio_bus"});
+  EXPECT_TRUE(index.softPre("libphy").empty());
+  // Two patterns match: the module counts once. e1000 is not in the index.
+  EXPECT_EQ(
+      index.matching("pci:v000010ECd00008168sv00001043sd00008554bc02sc00i00"),
+      Names{"r8169"});
+  EXPECT_TRUE(
+      index.matching("pci:v00008086d0000100Esv0sd0bc02sc00i00").empty());
+}
+
+// A modules folder of the image, with empty module files, and the fake's
+// /sys with the devices the test puts there.
+class ModuleLoaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char made[] = "/tmp/cellcheck-modules-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    root = made;
+    folder = root + "/6.1.0-test-amd64";
+    write(
+        "modules.dep",
+        "kernel/drivers/virtio/virtio_pci.ko: "
+        "kernel/drivers/virtio/virtio_ring.ko kernel/drivers/virtio/virtio.ko\n"
+        "kernel/drivers/virtio/virtio_ring.ko: "
+        "kernel/drivers/virtio/virtio.ko\n"
+        "kernel/drivers/virtio/virtio.ko:\n"
+        "kernel/drivers/net/virtio_net.ko: kernel/drivers/net/net_failover.ko "
+        "kernel/drivers/virtio/virtio_ring.ko kernel/drivers/virtio/virtio.ko\n"
+        "kernel/drivers/net/net_failover.ko:\n"
+        "kernel/drivers/net/ethernet/intel/e1000/e1000.ko:\n"
+        "kernel/drivers/net/ethernet/realtek/r8169.ko: "
+        "kernel/drivers/net/phy/libphy.ko\n"
+        "kernel/drivers/net/phy/realtek.ko: kernel/drivers/net/phy/libphy.ko\n"
+        "kernel/drivers/net/phy/libphy.ko:\n");
+    write("modules.alias",
+          "alias pci:v00001AF4d*sv*sd*bc*sc*i* virtio_pci\n"
+          "alias virtio:d00000001v* virtio_net\n"
+          "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n"
+          "alias pci:v000010ECd00008168sv*sd*bc*sc*i* r8169\n");
+    write("modules.softdep", "softdep r8169 pre: realtek\n");
+    for (const char* file :
+         {"kernel/drivers/virtio/virtio_pci.ko",
+          "kernel/drivers/virtio/virtio_ring.ko",
+          "kernel/drivers/virtio/virtio.ko", "kernel/drivers/net/virtio_net.ko",
+          "kernel/drivers/net/net_failover.ko",
+          "kernel/drivers/net/ethernet/intel/e1000/e1000.ko",
+          "kernel/drivers/net/ethernet/realtek/r8169.ko",
+          "kernel/drivers/net/phy/realtek.ko",
+          "kernel/drivers/net/phy/libphy.ko"}) {
+      write(file, "module bytes");
+    }
+    // Devices every machine has, which no module of the image drives.
+    device("pci", "0000:00:00.0", "pci:v00008086d00001237sv0sd0bc06sc00i00");
+    device("platform", "serial8250", "platform:serial8250");
+    kernel.putFile("/sys/bus/pci/devices/0000:00:01.0/vendor", "0x8086\n");
+  }
+
+  void TearDown() override { removeFolder(root); }
+
+  void write(const std::string& file, const std::string& text) {
+    const std::string path = folder + "/" + file;
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      mkdir(path.substr(0, slash).c_str(), 0755);
+    }
+    FILE* f = fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs(text.c_str(), f);
+    fclose(f);
+  }
+
+  void device(const std::string& bus, const std::string& name,
+              const std::string& modalias) {
+    kernel.putFile("/sys/bus/" + bus + "/devices/" + name + "/modalias",
+                   modalias + "\n");
+  }
+
+  std::string path(const std::string& file) { return folder + "/" + file; }
+
+  // The names of the modules the fake kernel loaded, in order.
+  Names loadedNames() {
+    Names names;
+    for (const std::string& loaded : kernel.loadedModules) {
+      names.push_back(moduleName(loaded));
+    }
+    return names;
+  }
+
+  FakeKernel kernel;
+  std::string root;
+  std::string folder;
+};
+
+TEST_F(ModuleLoaderTest, LoadsTheBusDriverThenTheDeviceThatAppears) {
+  device("pci", "0000:00:03.0",
+         "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
+  // Once virtio_pci binds the card, its virtio device shows up.
+  kernel.filesOnLoad.insert({path("kernel/drivers/virtio/virtio_pci.ko"),
+                             {"/sys/bus/virtio/devices/virtio0/modalias",
+                              "virtio:d00000001v00001AF4\n"}});
+  ModuleLoader loader(kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  const ModuleLoadResult result = loader.loadForDevices();
+  // Dependencies first, each once, the network driver in the second round.
+  const Names order{"virtio", "virtio_ring", "virtio_pci", "net_failover",
+                    "virtio_net"};
+  EXPECT_EQ(loadedNames(), order);
+  EXPECT_EQ(result.loaded, order);
+  EXPECT_TRUE(result.failed.empty());
+}
+
+TEST_F(ModuleLoaderTest, LoadsTheSoftDependencyFirstAndOnlyWhatMatches) {
+  device("pci", "0000:02:00.0",
+         "pci:v000010ECd00008168sv00001043sd00008554bc02sc00i00");
+  ModuleLoader loader(kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  loader.loadForDevices();
+  EXPECT_EQ(loadedNames(), (Names{"libphy", "realtek", "r8169"}));
+}
+
+TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {
+  device("pci", "0000:00:03.0",
+         "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
+  device("pci", "0000:00:04.0",
+         "pci:v00008086d0000100Esv00001AF4sd00001100bc02sc00i00");
+  device("pci", "0000:00:05.0",
+         "pci:v00008086d0000100Esv00001AF4sd00001100bc02sc00i00");
+  kernel.moduleErrors[path("kernel/drivers/virtio/virtio_ring.ko")] = ENOEXEC;
+  // Loaded already (built in, or by an earlier round): not a failure.
+  kernel.moduleErrors[path("kernel/drivers/virtio/virtio.ko")] = EEXIST;
+  ModuleLoader loader(kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  const ModuleLoadResult result = loader.loadForDevices();
+  EXPECT_EQ(result.loaded, Names{"e1000"});
+  ASSERT_EQ(result.failed.size(), 2u);
+  EXPECT_EQ(result.failed[0].first, "virtio_ring");
+  EXPECT_EQ(result.failed[0].second, "Exec format error");
+  EXPECT_EQ(result.failed[1].first, "virtio_pci");
+  EXPECT_EQ(result.failed[1].second, "needs virtio_ring, which did not load");
+}
+
+TEST_F(ModuleLoaderTest, AMissingModuleFileIsTheKernelsComplaint) {
+  device("pci", "0000:00:04.0", "pci:v00008086d0000100Esv0sd0bc02sc00i00");
+  ModuleLoader loader(kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  remove(path("kernel/drivers/net/ethernet/intel/e1000/e1000.ko").c_str());
+  const ModuleLoadResult result = loader.loadForDevices();
+  ASSERT_EQ(result.failed.size(), 1u);
+  EXPECT_EQ(result.failed[0].second, "No such file or directory");
+}
+
+TEST_F(ModuleLoaderTest, WithoutAnIndexNothingLoads) {
+  ModuleLoader loader(kernel, root + "/another-release");
+  EXPECT_FALSE(loader.readIndex());
+  EXPECT_TRUE(loader.loadForDevices().loaded.empty());
+}
+
+TEST_F(ModuleLoaderTest, RemovingTheFolderCountsTheBytesItFrees) {
+  write("big.ko", std::string(10000, 'x'));
+  struct stat info;
+  u64 expected = 0;
+  for (const char* file : {"modules.dep", "modules.alias", "modules.softdep"}) {
+    ASSERT_EQ(stat(path(file).c_str(), &info), 0);
+    expected += info.st_size;
+  }
+  expected += 9 * 12 + 10000;  // the module files
+  EXPECT_EQ(removeFolder(root), expected);
+  EXPECT_NE(access(root.c_str(), F_OK), 0);
+}
+
+}  // namespace
