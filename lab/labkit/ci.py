@@ -110,7 +110,8 @@ def _stuck_bit(run, subject, injector, rng, words, bank, timeout=180):
     event = injector.command("stick stuck%s %s %d %d %d" % (
         bank, bank, word, rng.randrange(32), rng.randrange(2)))
     if event is None or event["event"] != "stick":
-        raise LabFailure("could not make a stuck bit: %s" % event)
+        raise LabFailure("could not make a stuck bit: %s (%s)" % (
+            event, injector.state()))
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         if any(r.values for r in _reported(run, subject, bank, word, event["t"])):

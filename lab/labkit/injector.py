@@ -25,14 +25,22 @@ class Injector:
                                          stdout=subprocess.PIPE,
                                          stderr=subprocess.PIPE, text=True)
         self.events = []
+        self._stderr = []
         self._changed = threading.Condition()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
+        self._stderr_reader = threading.Thread(target=self._read_stderr,
+                                               daemon=True)
+        self._stderr_reader.start()
         self.area = self.wait_for(lambda e: e["event"] == "area", timeout=10)
         if self.area is None:
             self.close()
             raise RuntimeError("the injector found no test area: " +
-                               self._process.stderr.read())
+                               "".join(self._stderr))
+
+    def _read_stderr(self):
+        for line in self._process.stderr:
+            self._stderr.append(line)
 
     def _read(self):
         for line in self._process.stdout:
@@ -74,6 +82,16 @@ class Injector:
             or e["event"] == "error" and "id" not in e,
             timeout, start)
 
+    def state(self):
+        """For a failure message: whether the injector still runs, its last
+        log lines and what it wrote to stderr."""
+        code = self._process.poll()
+        last = [" ".join("%s=%s" % item for item in e.items())
+                for e in self.events[-4:]]
+        return "injector %s; last lines %s; stderr %r" % (
+            "running" if code is None else "ended with %d" % code, last,
+            "".join(self._stderr)[-500:])
+
     def counts(self):
         """Every stuck bit's log: made, forced stores, freed with counts."""
         return [e for e in self.events
@@ -90,6 +108,7 @@ class Injector:
                 pass
         self._process.wait(timeout=30)
         self._reader.join()
+        self._stderr_reader.join()
         for stream in (self._process.stdin, self._process.stdout,
                        self._process.stderr):
             stream.close()
