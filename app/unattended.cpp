@@ -81,7 +81,9 @@ void Unattended::loadDrivers() {
             release.c_str());
     return;
   }
-  drivers = loader.loadForDevices();
+  // The memory controllers' drivers were tried on every boot already.
+  drivers = loader.loadForDevices(
+      [](const std::string& file) { return !isEdacModule(file); });
   for (const auto& failure : drivers.failed) {
     cprintf("Driver %s did not load: %s.\n", failure.first.c_str(),
             failure.second.c_str());
