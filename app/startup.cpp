@@ -5,6 +5,7 @@
 
 #include "app/early_check_line.h"
 #include "base/cprintf.h"
+#include "base/stop_message.h"
 #include "sysmem/memory_probe.h"
 #include "sysmem/secure_boot.h"
 
@@ -22,9 +23,7 @@ unsigned long long inMiB(u64 bytes) { return bytes / kMiB; }
 // the reserve is one MiB at that size.
 constexpr u64 kMinAvailableBytes = kMinAreaBytes + kSystemMarginBytes + kMiB;
 
-void printStopped() {
-  cprintf("Cellcheck has stopped; switch the machine off.\n");
-}
+void printStopped() { cprintf("%s", kStopMessage); }
 
 // Kernel tuning. Strict accounting (mode 2) with a commit limit of all RAM
 // (ratio 100): no process is promised more memory than the machine has, so
