@@ -23,16 +23,17 @@ bool MemoryFaultLog::copy(u64 n, MemoryFault* out) const {
   return count() - n <= static_cast<u64>(kKept);
 }
 
-u64 MemoryFaultLog::standsFor(const void* address) const {
+bool MemoryFaultLog::standsFor(const void* address, u64* physical) const {
   const u64 at = reinterpret_cast<uintptr_t>(address);
   const int replaced = replacedCount_.load(std::memory_order_acquire);
   // The latest first: a page replaced twice stands for its last loss.
   for (int i = replaced - 1; i >= 0; --i) {
     const MemoryFault& fault = replaced_[i];
     if (at < fault.page || at - fault.page >= fault.bytes) continue;
-    return fault.physical == kUnknownAddress
-               ? kUnknownAddress
-               : fault.physical + (at - fault.page);
+    *physical = fault.physical == kUnknownAddress
+                    ? kUnknownAddress
+                    : fault.physical + (at - fault.page);
+    return true;
   }
-  return kUnknownAddress;
+  return false;
 }

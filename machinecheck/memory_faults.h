@@ -44,13 +44,12 @@ class MemoryFaultLog {
   // Copies fault `n` (0 for the first) to `out`; false when it is no longer
   // kept (or not yet logged).
   bool copy(u64 n, MemoryFault* out) const;
-  // What a replaced page stands for: the physical address that `address`
-  // had before its page was taken away, so that errors the tests find on
-  // the fresh page (its words were lost with the old one) are put down to
-  // the old page. kUnknownAddress when `address` is on no replaced page or
-  // that page's address was not known. No allocation: asked on the error
-  // path.
-  u64 standsFor(const void* address) const;
+  // What a replaced page stands for. True when `address` is on a replaced
+  // page; `physical` is then the address it had before its page was taken
+  // away (kUnknownAddress when that was not known), so that errors the
+  // tests find on the fresh page (its words were lost with the old one) are
+  // put down to the old page. No allocation: asked on the error path.
+  bool standsFor(const void* address, u64* physical) const;
 
  private:
   MemoryFault kept_[kKept] = {};

@@ -146,6 +146,10 @@ ModuleLoadResult ModuleLoader::loadForDevices(const ModuleFilter& wanted) {
   return result;
 }
 
+std::string runningKernelModules(Kernel& kernel, const std::string& root) {
+  return root + "/" + firstLine(kernel.file("/proc/sys/kernel/osrelease"));
+}
+
 u64 folderBytes(const std::string& path) {
   removedBytes = 0;
   nftw(path.c_str(), countEntry, 16, FTW_PHYS);

@@ -65,6 +65,10 @@ class ModuleLoader {
   std::vector<std::pair<std::string, bool>> tried_;
 };
 
+// The folder of the running kernel's modules under `root` (the image's
+// /lib/modules): root/RELEASE, the release read from /proc.
+std::string runningKernelModules(Kernel& kernel, const std::string& root);
+
 // Deletes the folder `path` with all it holds and returns the bytes its
 // files took. The image's files live in RAM: what is deleted here becomes
 // free memory for the test area.
