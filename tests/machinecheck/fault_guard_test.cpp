@@ -103,8 +103,8 @@ TEST_F(FaultGuardTest, ReplacesThePageOfAnUncorrectedErrorAndLogsIt) {
     u64 physical = 0;
     ASSERT_TRUE(faults.standsFor(page + 8, &physical));
     EXPECT_EQ(physical, c.frame == 0 ? kUnknownAddress : c.frame * kPage + 8);
-    EXPECT_FALSE(faults.standsFor(
-        area + ((c.page + 1) % kAreaPages) * kPage, &physical));
+    EXPECT_FALSE(faults.standsFor(area + ((c.page + 1) % kAreaPages) * kPage,
+                                  &physical));
   }
 }
 
@@ -127,6 +127,14 @@ TEST(MemoryFaultLogTest, KeepsTheLastFaultsAndCountsThemAll) {
   ASSERT_TRUE(
       faults.standsFor(reinterpret_cast<const void*>(0x10004), &physical));
   EXPECT_EQ(physical, 0x777004u);
+}
+
+// A real fault, without undefined behaviour for the sanitizers to stop at.
+void storeToReadOnlyPage() {
+  void* page =
+      mmap(nullptr, kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (page == MAP_FAILED) abort();
+  *static_cast<volatile char*>(page) = 1;
 }
 
 // What a forked child printed before it stopped, and whether it was still
@@ -177,12 +185,9 @@ TEST_F(FaultGuardTest, StopsWithTheAddressWhereItCannotGoOn) {
     const char* says;
   };
   const Case cases[] = {
-      {"a program fault: a store through a null pointer",
-       [](char*, FakeKernel&) {
-         volatile int* volatile nowhere = nullptr;
-         *nowhere = 1;
-       },
-       "Program fault: SIGSEGV (code 1) at address 0x0, instruction at 0x"},
+      {"a program fault: a store to a read-only page",
+       [](char*, FakeKernel&) { storeToReadOnlyPage(); },
+       "Program fault: SIGSEGV (code 2) at address 0x"},
       {"an uncorrected error in the program's own memory",
        [](char*, FakeKernel& fake) {
          static int own;
@@ -249,8 +254,7 @@ TEST_F(FaultGuardTest, AChildOfTheGuardedProcessEndsOnAFault) {
   fflush(stdout);
   const pid_t child = fork();
   if (child == 0) {
-    volatile int* volatile nowhere = nullptr;
-    *nowhere = 1;
+    storeToReadOnlyPage();
     _exit(0);
   }
   int status = 0;
