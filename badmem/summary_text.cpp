@@ -78,9 +78,9 @@ void addCounts(Text& line, const BadMemoryTotals& totals) {
              BadMemory::kMaxPages);
   }
   if (totals.machineChecks != 0) {
-    line.add("; %llu uncorrected %s caught by machine checks",
-             ull(totals.machineChecks),
-             plural(totals.machineChecks, "error", "errors"));
+    line.add("; %llu uncorrected %s caught by %s", ull(totals.machineChecks),
+             plural(totals.machineChecks, "error", "errors"),
+             plural(totals.machineChecks, "a machine check", "machine checks"));
   }
   if (totals.eccCorrected != 0 || totals.eccUncorrected != 0) {
     line.add(

@@ -76,7 +76,7 @@ TEST_F(MachineCheckWatchTest, EachIsAnErrorWithItsAddressesAndItsPage) {
   // The summary follows at once, the page among the suspects.
   EXPECT_NE(shown.find("Bad memory: 0 errors named 1 suspect page; 0 pre-test "
                        "mismatches; 0 ranges from the kernel's early check; 1 "
-                       "uncorrected error caught by machine checks\n\r"),
+                       "uncorrected error caught by a machine check\n\r"),
             std::string::npos)
       << shown;
   EXPECT_NE(shown.find("memmap=4K$0x6019000"), std::string::npos);

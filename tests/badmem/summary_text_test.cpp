@@ -238,22 +238,23 @@ TEST(SummaryTest, MachineChecksAndEccCountsJoinTheCountsAndTheirOwnLine) {
   record.recordEccErrors("B1 (mc1: channel 1 slot 0)", 0, 1);
   Lines out;
   renderSummary(record, out);
-  EXPECT_EQ(out.lines,
-            (std::vector<std::string>{
-                "Bad memory: 0 errors named 1 suspect page; 0 pre-test "
-                "mismatches; 0 ranges from the kernel's early check; 1 "
-                "uncorrected error caught by machine checks; 5 corrected and 1 "
-                "uncorrected errors counted by the memory controllers (ECC)",
-                "Suspect pages, most named first: 0x6019000 (1 time)",
-                "Suspect ranges: 0x6019000-0x6019fff",
-                "ECC errors by memory module: A1 (mc0: channel 0 slot 0): 5 "
-                "corrected, 0 uncorrected; B1 (mc1: channel 1 slot 0): 0 "
-                "corrected, 1 uncorrected",
-                "Keep Linux off them, on its kernel command line (in GRUB's "
-                "config write each $ as \\$): memmap=4K$0x6019000",
-                "Keep Windows off them, as administrator: bcdedit /set "
-                "{badmemory} badmemorylist 0x6019",
-            }));
+  EXPECT_EQ(
+      out.lines,
+      (std::vector<std::string>{
+          "Bad memory: 0 errors named 1 suspect page; 0 pre-test "
+          "mismatches; 0 ranges from the kernel's early check; 1 "
+          "uncorrected error caught by a machine check; 5 corrected and 1 "
+          "uncorrected errors counted by the memory controllers (ECC)",
+          "Suspect pages, most named first: 0x6019000 (1 time)",
+          "Suspect ranges: 0x6019000-0x6019fff",
+          "ECC errors by memory module: A1 (mc0: channel 0 slot 0): 5 "
+          "corrected, 0 uncorrected; B1 (mc1: channel 1 slot 0): 0 "
+          "corrected, 1 uncorrected",
+          "Keep Linux off them, on its kernel command line (in GRUB's "
+          "config write each $ as \\$): memmap=4K$0x6019000",
+          "Keep Windows off them, as administrator: bcdedit /set "
+          "{badmemory} badmemorylist 0x6019",
+      }));
 }
 
 // Errors on a page replaced after a machine check are put down to it: one
