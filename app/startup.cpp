@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/early_check_line.h"
+#include "app/huge_page_line.h"
 #include "base/cprintf.h"
 #include "base/stop_message.h"
 #include "sysmem/memory_probe.h"
@@ -197,6 +198,7 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   // where it could, and those stay; the kernel must not gather the rest
   // into huge pages later, which would move them.
   kernel.stopHugePageCollapse();
+  reportHugePages(kernel, area, size);
   cprintf("\x1b[?25l");
   return StartupResult::kReady;
 }

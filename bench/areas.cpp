@@ -6,38 +6,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "base/bank_split.h"
 #include "sysmem/linux_kernel.h"
+#include "sysmem/smaps.h"
 
 namespace {
 
 constexpr u64 kStartupBytes = 1043398656;
 constexpr u64 kAlignedBytes = u64{1} << 30;
 
-// Huge pages (KiB) in the mappings that overlap [begin, begin + bytes), from
-// /proc/self/smaps.
-u64 hugePagesKiB(const char* begin, u64 bytes) {
-  FILE* smaps = fopen("/proc/self/smaps", "r");
-  if (smaps == nullptr) return 0;
-  const uintptr_t first = reinterpret_cast<uintptr_t>(begin);
-  const uintptr_t last = first + bytes;
-  char line[256];
-  bool inside = false;
-  u64 total = 0;
-  while (fgets(line, sizeof line, smaps) != nullptr) {
-    uintptr_t start;
-    uintptr_t end;
-    u64 kib;
-    if (sscanf(line, "%" SCNxPTR "-%" SCNxPTR " ", &start, &end) == 2 &&
-        strchr(line, '-') < strchr(line, ' ')) {
-      inside = start < last && first < end;
-    } else if (inside && sscanf(line, "AnonHugePages: %" SCNu64, &kib) == 1) {
-      total += kib;
-    }
-  }
-  fclose(smaps);
-  return total;
+// What the closing table says of each area made, in the order made.
+std::vector<AreaPages>& madeAreas() {
+  static std::vector<AreaPages> areas;
+  return areas;
 }
 
 // With huge pages the area is taken as start-up takes it; without, it is
@@ -62,12 +45,16 @@ BenchArea makeArea(const char* label, u64 bytes, bool hugePages) {
     madvise(reinterpret_cast<void*>(first), last - first, MADV_NOHUGEPAGE);
   }
   memset(base, 0, bytes);
+  // Read once the area is filled, as start-up reads it after the pre-test.
+  u64 hugeKiB = 0;
+  hugePagesKiB("/proc/self/smaps", base, bytes, &hugeKiB);
+  madeAreas().push_back({label, bytes, hugeKiB, hugePages});
   fprintf(stderr,
           "%s area: %" PRIu64 " bytes, banks %" PRIu64 " bytes apart, %" PRIu64
           " MiB on huge pages\n",
           label, bytes,
           static_cast<u64>(reinterpret_cast<char*>(area.bankB) - base),
-          hugePagesKiB(base, bytes) >> 10);
+          hugeKiB >> 10);
   return area;
 }
 
@@ -94,4 +81,26 @@ void useArea(Cellchecker& tester, const BenchArea& area) {
   tester.bankA = area.bankA;
   tester.bankB = area.bankB;
   tester.wordsPerBank = area.wordsPerBank;
+}
+
+void printHugePageTable() {
+  if (madeAreas().empty()) return;
+  std::printf("\nHuge pages of each area once filled (AnonHugePages)\n");
+  for (const AreaPages& area : madeAreas()) {
+    const u64 mib = area.bytes >> 20;
+    const u64 hugeMiB = area.hugeKiB >> 10;
+    std::printf("%-10s %5" PRIu64 " MiB, %5" PRIu64
+                " MiB on huge pages (%3.0f %%)",
+                area.label, mib, hugeMiB,
+                100.0 * static_cast<double>(area.hugeKiB) * 1024.0 /
+                    static_cast<double>(area.bytes));
+    if (!area.hugePagesWanted) {
+      std::printf(", kept on small pages\n");
+    } else if (mostlySmallPages(area.hugeKiB, area.bytes)) {
+      std::printf(
+          ", mostly on small pages: its figures are small-page figures\n");
+    } else {
+      std::printf("\n");
+    }
+  }
 }

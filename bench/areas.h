@@ -27,4 +27,17 @@ const BenchArea& benchArea(AreaKind kind);
 // Points a tester at an area's banks without the pre-test.
 void useArea(Cellchecker& tester, const BenchArea& area);
 
+// How much of an area the kernel put on huge pages, read once it was filled.
+struct AreaPages {
+  const char* label;
+  u64 bytes;
+  u64 hugeKiB;
+  bool hugePagesWanted;
+};
+
+// One line per area made in this run: its size, its share on huge pages, and
+// whether an area meant for huge pages stayed mostly on small ones, which
+// makes every figure measured on it a small-page figure.
+void printHugePageTable();
+
 #endif  // CELLCHECK_BENCH_AREAS_H_

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/areas.h"
 #include "bench/ratio_table.h"
 
 namespace {
@@ -36,6 +37,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void Finalize() override {
     ConsoleReporter::Finalize();
     printRatioTable(rates_);
+    printHugePageTable();
     for (const auto& [name, score] : scores_) {
       std::printf("%s: speed score %.1f\n", name.c_str(), score);
     }

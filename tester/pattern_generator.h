@@ -48,20 +48,32 @@ void seedRandNumber(unsigned seed);
 // that chain, the object holds the remainder of every shuffle word beside the
 // table and computes it when a word is stored, while the chain waits on other
 // loads; a draw then finds its successor's slot with one load.
+//
+// The chain must stay that one load and the loop narrow, on every maker's
+// cores:
+// - nextSlot_ is the first member, so a slot indexes it with no offset of its
+//   own. Further back, the compiler adds a constant to the slot on the chain;
+//   recent Intel cores drop such an add at renaming, AMD's Zen cores spend a
+//   cycle on it, a fifth of a 4-cycle load.
+// - The cursors and the slot are 64-bit: as 32-bit values each indexed load
+//   would first need a zero-extending move. Moves cost no execution, but
+//   they take issue slots, and a test's loop around the draw (two streaming
+//   stores in the random bank test) must still fit beside it in the cycles
+//   the chain takes.
 class RandDraws {
  public:
   RandDraws()
       : lead_(randTable[kLeadCursor]),
         trail_(randTable[kTrailCursor]),
-        selector_(randTable[kSelector]),
-        slot_(selector_ % kShuffleSize) {
+        slot_(randTable[kSelector] % kShuffleSize),
+        selector_(randTable[kSelector]) {
     for (uint32_t i = 0; i < kShuffleSize; ++i) {
       nextSlot_[i] = randTable[kShuffleFirst + i] % kShuffleSize;
     }
   }
   ~RandDraws() {
-    randTable[kLeadCursor] = lead_;
-    randTable[kTrailCursor] = trail_;
+    randTable[kLeadCursor] = static_cast<uint32_t>(lead_);
+    randTable[kTrailCursor] = static_cast<uint32_t>(trail_);
     randTable[kSelector] = selector_;
   }
   RandDraws(const RandDraws&) = delete;
@@ -77,7 +89,7 @@ class RandDraws {
     uint32_t* const shuffle = randTable + kShuffleFirst;
     selector_ = shuffle[slot_];
     shuffle[slot_] = v;
-    const uint32_t next = nextSlot_[slot_];
+    const uint64_t next = nextSlot_[slot_];
     nextSlot_[slot_] = v % kShuffleSize;
     slot_ = next;
     return selector_;
@@ -90,13 +102,13 @@ class RandDraws {
   }
 
  private:
-  uint32_t lead_;
-  uint32_t trail_;
-  uint32_t selector_;
   // Invariant: slot_ = selector_ % 42, and nextSlot_[i] = randTable[56 + i]
   // % 42 for every shuffle word i.
-  uint32_t slot_;
   uint32_t nextSlot_[kShuffleSize];
+  uint64_t lead_;
+  uint64_t trail_;
+  uint64_t slot_;
+  uint32_t selector_;
 };
 
 // Single draws straight from the table, for code outside a test's loop.

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,42 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
             static_cast<long>(35 * kMiB / 2));
   EXPECT_EQ(tester.passCount, 1u);
   EXPECT_EQ(tester.errorCount, 0u);
+}
+
+TEST_F(StartUpTest, AnAreaMostlyOnSmallPagesIsSaidOnceThePreTestFilledIt) {
+  struct Case {
+    const char* name;
+    std::optional<u64> hugeKiB;  // none: the kernel shows no figure
+    const char* line;
+  };
+  for (const Case& c : {
+           Case{"all on huge pages", 35 * 1024, ""},
+           Case{"exactly half", 35 * 512, ""},
+           Case{"just under half", 35 * 512 - 1,
+                "Only 17 MiB of the 35 MiB test area are on huge pages; "
+                "testing goes on, but the tests that probe random places run "
+                "slower.\n"},
+           Case{"none", 0,
+                "Only 0 MiB of the 35 MiB test area are on huge pages; testing "
+                "goes on, but the tests that probe random places run "
+                "slower.\n"},
+           Case{"no figure", std::nullopt, ""},
+       }) {
+    SCOPED_TRACE(c.name);
+    FakeKernel pages;
+    pages.write(ProcFile::kMeminfo, kMeminfo16GiB);
+    pages.areaHugePagesKiB = c.hugeKiB;
+    CellcheckerDos fresh;
+    ConsoleCapture console;
+    ASSERT_EQ(startUp(pages, fresh, record), StartupResult::kReady);
+    const std::string tail =
+        "Test area: 35 MiB of the 64 MiB obtainable\n"
+        "\n\rPreparing and pre-testing memory...\n\r" +
+        std::string(c.line) + "\x1b[?25l";
+    const std::string transcript = console.take();
+    ASSERT_GE(transcript.size(), tail.size());
+    EXPECT_EQ(transcript.substr(transcript.size() - tail.size()), tail);
+  }
 }
 
 TEST(StartUpTunablesTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {

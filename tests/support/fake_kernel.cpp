@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -150,6 +151,18 @@ char* FakeKernel::allocateArea(u64 bytes) {
                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (area == MAP_FAILED) abort();
   mappings_.emplace_back(area, bytes);
+  if (areaHugePagesKiB) {
+    const uintptr_t start = reinterpret_cast<uintptr_t>(area);
+    char text[256];
+    snprintf(text, sizeof text,
+             "%" PRIxPTR "-%" PRIxPTR
+             " rw-p 00000000 00:00 0\n"
+             "Size: %" PRIu64
+             " kB\n"
+             "AnonHugePages: %" PRIu64 " kB\n",
+             start, start + bytes, bytes / 1024, *areaHugePagesKiB);
+    putFile("/proc/self/smaps", text);
+  }
   return static_cast<char*>(area);
 }
 

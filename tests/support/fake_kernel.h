@@ -6,6 +6,7 @@
 #define CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
 
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,9 @@ class FakeKernel : public Kernel {
   u64 areaLimit = ~u64{0};
   // lockArea refuses, as under a memory-lock limit.
   bool lockRefused = false;
+  // When set, allocateArea lists the area it gives in the fake
+  // /proc/self/smaps, with this many KiB of it on huge pages.
+  std::optional<u64> areaHugePagesKiB;
   // The fake pagemap: the frame of each page (by the page's address) that
   // has one; every other page's frame is unknown (0).
   std::map<u64, u64> frames;

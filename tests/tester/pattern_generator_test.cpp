@@ -90,6 +90,67 @@ TEST(PatternGeneratorTest, LoopDrawsMatchSingleDrawsAndKeepTheTableCurrent) {
   EXPECT_EQ(std::vector<uint32_t>(randTable, randTable + 101), afterSingle);
 }
 
+// One draw as the algorithm states it, every cursor and the selector read
+// from and written to the table at each step: what RandDraws must match
+// word for word, however it holds its state between draws.
+uint32_t literalDraw() {
+  const uint32_t lead = randTable[kLeadCursor];
+  const uint32_t trail = randTable[kTrailCursor];
+  const uint32_t v = randTable[lead] - randTable[trail];
+  randTable[lead] = v;
+  randTable[kLeadCursor] = lead == 1 ? 55 : lead - 1;
+  randTable[kTrailCursor] = trail == 1 ? 55 : trail - 1;
+  const uint32_t slot = kShuffleFirst + randTable[kSelector] % kShuffleSize;
+  randTable[kSelector] = randTable[slot];
+  randTable[slot] = v;
+  return randTable[kSelector];
+}
+
+struct DrawRun {
+  std::vector<uint32_t> draws;
+  std::vector<uint32_t> state;  // entries 0 to 100 afterwards
+};
+
+TEST(PatternGeneratorTest, LoopDrawsFollowTheAlgorithmWordForWord) {
+  // Runs that end around the cursors' cycle of 55 draws and the shuffle's
+  // 42 slots, one long enough to revisit every slot many times, and runs
+  // split over several loops, each taking up the state the last one left.
+  struct Case {
+    unsigned seed;
+    std::vector<int> loops;  // draws per loop, one loop after the other
+  };
+  for (const Case& c : std::vector<Case>{{0, {1}},
+                                         {0, {41}},
+                                         {0, {42}},
+                                         {45435243, {54}},
+                                         {45435243, {55}},
+                                         {45435243, {56}},
+                                         {7, {110}},
+                                         {7, {200000}},
+                                         {99, {1, 54, 1000, 3, 30000}}}) {
+    int total = 0;
+    for (int n : c.loops) total += n;
+    SCOPED_TRACE(testing::Message()
+                 << "seed " << c.seed << ", " << total << " draws in "
+                 << c.loops.size() << " loop(s)");
+    DrawRun literal;
+    seedRandNumber(c.seed);
+    for (int i = 0; i < total; ++i) literal.draws.push_back(literalDraw());
+    literal.state.assign(randTable, randTable + 101);
+
+    DrawRun looped;
+    seedRandNumber(c.seed);
+    for (int n : c.loops) {
+      RandDraws loop;
+      for (int i = 0; i < n; ++i) looped.draws.push_back(loop.nextRand());
+    }
+    looped.state.assign(randTable, randTable + 101);
+
+    EXPECT_EQ(looped.draws, literal.draws);
+    EXPECT_EQ(looped.state, literal.state);
+  }
+}
+
 TEST(PatternGeneratorTest, ReseedingRestartsTheSequenceWhateverWasDrawn) {
   seedRandNumber(45435243);
   const std::vector<uint32_t> first = draws(60);
