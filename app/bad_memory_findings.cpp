@@ -50,3 +50,31 @@ std::vector<Findings::Details> BadMemoryFindings::errorsFrom(u64 first) {
   }
   return errors;
 }
+
+std::vector<Findings::Details> BadMemoryFindings::machineChecksFrom(u64 first) {
+  std::vector<Details> checks;
+  // The record counts what was reported; the log holds the details, in the
+  // same order, as long as it keeps them.
+  const u64 total = record_.totals().machineChecks;
+  for (u64 n = first; faults_ != nullptr && n < total; ++n) {
+    MemoryFault fault;
+    if (!faults_->copy(n, &fault)) continue;
+    checks.push_back({{"machinecheck", std::to_string(n + 1)},
+                      {"virtual", hex(fault.page)},
+                      {"physical", address(fault.physical)},
+                      {"bytes", std::to_string(fault.bytes)},
+                      {"found", fault.foundEarly ? "early" : "read"}});
+  }
+  return checks;
+}
+
+std::vector<Findings::Details> BadMemoryFindings::eccModules() {
+  std::vector<Details> modules;
+  for (int i = 0; i < record_.eccModuleCount(); ++i) {
+    const EccModuleErrors& module = record_.eccModule(i);
+    modules.push_back({{"module", module.module},
+                       {"corrected", std::to_string(module.corrected)},
+                       {"uncorrected", std::to_string(module.uncorrected)}});
+  }
+  return modules;
+}

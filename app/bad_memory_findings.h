@@ -10,11 +10,14 @@
 #include "app/findings.h"
 #include "badmem/bad_memory.h"
 #include "console/bad_memory_watch.h"
+#include "machinecheck/memory_faults.h"
 
 class BadMemoryFindings : public Findings {
  public:
-  BadMemoryFindings(const BadMemory& record, BadMemoryWatch& watch)
-      : record_(record), watch_(watch) {}
+  // `faults`: the guard's log, for the machine checks' details.
+  BadMemoryFindings(const BadMemory& record, BadMemoryWatch& watch,
+                    const MemoryFaultLog* faults = nullptr)
+      : record_(record), watch_(watch), faults_(faults) {}
 
   u64 errorCount() override { return record_.totals().errors; }
   bool anythingFound() override { return record_.totals().anyBad(); }
@@ -23,10 +26,18 @@ class BadMemoryFindings : public Findings {
   // Indices, values, physical addresses ("unknown" when not known) and the
   // bits that differ, all in hex but the indices.
   std::vector<Details> errorsFrom(u64 first) override;
+  u64 machineCheckCount() override { return record_.totals().machineChecks; }
+  // Virtual and physical address, and how it was found ("read" by the
+  // program, or "early" by the hardware).
+  std::vector<Details> machineChecksFrom(u64 first) override;
+  u64 eccCorrected() override { return record_.totals().eccCorrected; }
+  u64 eccUncorrected() override { return record_.totals().eccUncorrected; }
+  std::vector<Details> eccModules() override;
 
  private:
   const BadMemory& record_;
   BadMemoryWatch& watch_;
+  const MemoryFaultLog* faults_;
 };
 
 #endif  // CELLCHECK_APP_BAD_MEMORY_FINDINGS_H_

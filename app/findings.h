@@ -1,7 +1,8 @@
 // What the verdict and the events need from the bad-memory summary: the
-// error total, whether anything at all was found, the summary's lines, and
-// each error's details. The program answers from the bad-memory record
-// (BadMemoryFindings); tests answer with chosen findings.
+// error total, whether anything at all was found, the summary's lines, each
+// error's details, the machine checks and the memory controllers' counts. The
+// program answers from the bad-memory record (BadMemoryFindings); tests answer
+// with chosen findings.
 #ifndef CELLCHECK_APP_FINDINGS_H_
 #define CELLCHECK_APP_FINDINGS_H_
 
@@ -30,6 +31,19 @@ class Findings {
   // "error" first, then indices, values, physical addresses and bits. Empty
   // when no details are kept.
   virtual std::vector<Details> errorsFrom(u64 first) = 0;
+
+  // Uncorrected memory errors caught by machine checks (apart from the
+  // errors the tests found), and each one's details from number `first` on
+  // (its number from 1 under "machinecheck" first), as long as they are
+  // kept.
+  virtual u64 machineCheckCount() = 0;
+  virtual std::vector<Details> machineChecksFrom(u64 first) = 0;
+  // What the memory controllers counted during the run: corrected and
+  // uncorrected errors in all, and each module with its counts (under
+  // "module", "corrected" and "uncorrected").
+  virtual u64 eccCorrected() = 0;
+  virtual u64 eccUncorrected() = 0;
+  virtual std::vector<Details> eccModules() = 0;
 };
 
 #endif  // CELLCHECK_APP_FINDINGS_H_

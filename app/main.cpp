@@ -13,7 +13,9 @@
 #include <memory>
 
 #include "app/bad_memory_findings.h"
+#include "app/ecc_watch.h"
 #include "app/kernel_addresses.h"
+#include "app/machine_check_watch.h"
 #include "app/schedule.h"
 #include "app/startup.h"
 #include "app/unattended.h"
@@ -21,6 +23,8 @@
 #include "badmem/bad_memory.h"
 #include "console/bad_memory_watch.h"
 #include "console/cellchecker_dos.h"
+#include "machinecheck/fault_guard.h"
+#include "machinecheck/memory_faults.h"
 #include "net/lease_script.h"
 #include "net/udhcpc_client.h"
 #include "report/datagram_sink.h"
@@ -69,12 +73,18 @@ CellcheckerDos cellchecker;
 // The bad-memory record's fixed tables exist from the start, before the
 // memory is measured and taken.
 BadMemory badMemory;
+// What the SIGBUS handler leaves for the reports: fixed tables too.
+MemoryFaultLog memoryFaults;
 
 int main(int argc, char** argv) {
   if (startedAsLeaseScript(argc, argv)) return runLeaseScript(argv[1]);
 
   LinuxKernel kernel;
-  KernelAddresses addresses(kernel);
+  // First of all: the first process must survive an uncorrected memory
+  // error, and must not take the kernel down with a fault of its own.
+  MemoryFaultGuard guard(kernel, memoryFaults);
+  if (kernel.isInit()) guard.install();
+  KernelAddresses addresses(kernel, &memoryFaults);
   const Clock clock = [] { return time(nullptr); };
   BadMemoryWatch watch(badMemory, addresses, clock);
   cellchecker.watchBadMemory(&watch);
@@ -82,11 +92,13 @@ int main(int argc, char** argv) {
   Unattended unattended(kernel, dhcp, kModuleRoot, kBusybox);
   unattended.pause = [] { usleep(100000); };
   unattended.ownsImageFiles = runsAsImageInit;
+  EccWatch ecc(kernel, badMemory, clock, kModuleRoot, &watch);
+  ecc.imageDrivers = runsAsImageInit;
   const StartupResult started =
-      startUp(kernel, cellchecker, badMemory, &unattended);
+      startUp(kernel, cellchecker, badMemory, &unattended, &ecc, &guard);
   if (started == StartupResult::kNotInit) return 1;
 
-  BadMemoryFindings findings(badMemory, watch);
+  BadMemoryFindings findings(badMemory, watch, &memoryFaults);
   UnattendedRun run(
       unattended, kernel, dhcp, cellchecker, findings, clock,
       [](const std::string& host, uint16_t port) {
@@ -98,9 +110,18 @@ int main(int argc, char** argv) {
     run.postStopped();
     LinuxKernel::haltForever();
   }
+  MachineCheckWatch machineChecks(memoryFaults, cellchecker, badMemory, &watch);
+  // Between tests, never inside one: what the guard caught, and what the
+  // memory controllers counted.
+  const auto betweenTests = [&] {
+    machineChecks.poll();
+    ecc.poll();
+  };
   // What the early check and the pre-test found, at once.
+  betweenTests();
   watch.poll();
   Schedule<CellcheckerDos> schedule(cellchecker, clock, &watch);
+  schedule.setBetweenTests(betweenTests);
   if (!unattended.options.any) schedule.runForever();
 
   run.postStart();

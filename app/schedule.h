@@ -10,6 +10,7 @@
 #define CELLCHECK_APP_SCHEDULE_H_
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "app/run_control.h"
@@ -53,6 +54,13 @@ class Schedule {
     for (uint64_t size = kFirstBatchSize;;) size = runBatch(size);
   }
 
+  // Called between tests, before `control` is asked (never inside a test):
+  // the program looks at the memory controllers' counts and reports
+  // machine checks there.
+  void setBetweenTests(std::function<void()> check) {
+    betweenTests_ = std::move(check);
+  }
+
   // The same schedule, `control` asked before every test of the endless
   // part; returns once it says to stop (the test before has finished).
   void runUntil(RunControl& control) {
@@ -65,8 +73,14 @@ class Schedule {
 
  private:
   // Before each test of a batch: false when the control ends the run.
-  static bool goOn(RunControl* control) {
+  bool goOn(RunControl* control) {
+    if (betweenTests_) betweenTests_();
     return control == nullptr || control->betweenTests();
+  }
+  // Between the opening's tests, which have no progress lines.
+  void betweenOpeningTests() {
+    if (betweenTests_) betweenTests_();
+    progress_.pollBadMemory();
   }
   void showProgress() {
     progress_.printStats(tester_.percentCoverage(),
@@ -77,6 +91,7 @@ class Schedule {
   Tester& tester_;
   Clock now_;
   ProgressLine progress_;
+  std::function<void()> betweenTests_;
 };
 
 template <class Tester>
@@ -89,7 +104,7 @@ void Schedule<Tester>::runOpening() {
     tester_.testWriteSpeed(n % 256);
     // The opening has no progress lines; a bad-memory summary held back
     // for its minute gets its chance between tests here and below.
-    if (n % 256 == 0) progress_.pollBadMemory();
+    if (n % 256 == 0) betweenOpeningTests();
   }
 
   cprintf("\n\r Running quick serial tests 0..9:\n");
@@ -97,7 +112,7 @@ void Schedule<Tester>::runOpening() {
   for (int i = 0; i < 10; ++i) {
     tester_.runTestBanksAllRand();
     cprintf("\r Finished quick test %i.", i);
-    progress_.pollBadMemory();
+    betweenOpeningTests();
   }
   cprintf("\n\r Running copy tests 0..19:\n\r\n\r");
   for (int j = 0; j < 20; ++j) {
@@ -107,7 +122,7 @@ void Schedule<Tester>::runOpening() {
     // The copy tests leave the banks equal only at a displacement; a
     // random bank test after each group of five makes them equal again.
     if (j % 5 == 4) tester_.runTestBanksAllRand();
-    progress_.pollBadMemory();
+    betweenOpeningTests();
   }
   cprintf("\n\r Cleaning up...");
   tester_.runTestBanksAllRand();

@@ -6,6 +6,7 @@
 #include "app/early_check_line.h"
 #include "app/huge_page_line.h"
 #include "base/cprintf.h"
+#include "base/stop_message.h"
 #include "sysmem/memory_probe.h"
 #include "sysmem/secure_boot.h"
 
@@ -23,9 +24,7 @@ unsigned long long inMiB(u64 bytes) { return bytes / kMiB; }
 // the reserve is one MiB at that size.
 constexpr u64 kMinAvailableBytes = kMinAreaBytes + kSystemMarginBytes + kMiB;
 
-void printStopped() {
-  cprintf("Cellcheck has stopped; switch the machine off.\n");
-}
+void printStopped() { cprintf("%s", kStopMessage); }
 
 // Kernel tuning. Strict accounting (mode 2) with a commit limit of all RAM
 // (ratio 100): no process is promised more memory than the machine has, so
@@ -101,7 +100,8 @@ void printRamAmount(u64 installedKiB, u64 physPages, u64 pageSize) {
 }
 
 StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
-                      Unattended* unattended) {
+                      Unattended* unattended, EccWatch* ecc,
+                      MemoryFaultGuard* guard) {
   // Run by mistake from a shell, the program must not touch the tunables or
   // take the workstation's memory.
   if (!kernel.isInit()) {
@@ -141,6 +141,8 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   // Read before the measurement: it allocates, and once the area is taken
   // the kernel gives no more memory.
   reportEarlyCheck(kernel, record);
+  // The drivers take memory, so they load before it is measured.
+  if (ecc != nullptr) ecc->start();
   // Drivers are loaded and the DHCP client started here: both fork, which
   // the first process can no longer do once it holds the test area.
   if (unattended != nullptr) {
@@ -183,11 +185,13 @@ StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
           inMiB(available));
   // Locked, the area stays where it is in physical memory, so the address
   // shown for an error is where the error is.
-  if (!kernel.lockArea(area, size)) {
+  const bool locked = kernel.lockArea(area, size);
+  if (!locked) {
     cprintf(
         "The kernel would not lock the test area in RAM; testing goes on, "
         "but the physical addresses shown for errors may be out of date.\n");
   }
+  if (guard != nullptr) guard->guardArea(area, size, locked);
   if (unattended != nullptr) unattended->areaBytes = size;
   tester.initNoAlloc(size, area);
   // Only now: the pre-test has brought in the whole area on huge pages

@@ -7,8 +7,10 @@
 #ifndef CELLCHECK_APP_STARTUP_H_
 #define CELLCHECK_APP_STARTUP_H_
 
+#include "app/ecc_watch.h"
 #include "app/unattended.h"
 #include "badmem/bad_memory.h"
+#include "machinecheck/fault_guard.h"
 #include "sysmem/kernel.h"
 #include "tester/cellchecker.h"
 
@@ -26,9 +28,14 @@ enum class StartupResult {
 // `record` receives the bad memory the kernel's early check found. With
 // `unattended`, start-up also reads the cellcheck.* options (after /proc is
 // mounted), and prepares drivers and network (before the memory is
-// measured); it prints nothing more when there are no options.
+// measured); it prints nothing more when there are no options. With `ecc`,
+// it loads the memory controllers' drivers and says whether they report ECC
+// errors (before the memory is measured). With `guard`, uncorrected memory
+// errors in the test area are survived from the moment it is taken (the
+// pre-test included).
 StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
-                      Unattended* unattended = nullptr);
+                      Unattended* unattended = nullptr, EccWatch* ecc = nullptr,
+                      MemoryFaultGuard* guard = nullptr);
 
 // Kept back from the measured memory for the kernel and this program, on
 // top of a reserve of 0.03 % of it.

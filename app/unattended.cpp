@@ -73,15 +73,16 @@ void Unattended::dropImageFiles() {
 }
 
 void Unattended::loadDrivers() {
-  const std::string release =
-      readLine(kernel_.file("/proc/sys/kernel/osrelease"));
-  ModuleLoader loader(kernel_, moduleRoot_ + "/" + release);
+  const std::string folder = runningKernelModules(kernel_, moduleRoot_);
+  ModuleLoader loader(kernel_, folder);
   if (!loader.readIndex()) {
     cprintf("The image holds no drivers for kernel %s: no network.\n",
-            release.c_str());
+            folder.substr(folder.rfind('/') + 1).c_str());
     return;
   }
-  drivers = loader.loadForDevices();
+  // The memory controllers' drivers were tried on every boot already.
+  drivers = loader.loadForDevices(
+      [](const std::string& file) { return !isEdacModule(file); });
   for (const auto& failure : drivers.failed) {
     cprintf("Driver %s did not load: %s.\n", failure.first.c_str(),
             failure.second.c_str());

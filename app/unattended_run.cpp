@@ -163,7 +163,60 @@ bool UnattendedRun::betweenTests() {
   return options.coverage == 0 || tester_.percentCoverage() < options.coverage;
 }
 
+u64 UnattendedRun::findingsSoFar() {
+  return findings_.errorCount() + findings_.machineCheckCount() +
+         findings_.eccCorrected() + findings_.eccUncorrected();
+}
+
+void UnattendedRun::postMachineChecks() {
+  const u64 total = findings_.machineCheckCount();
+  if (total <= machineChecksPosted_) return;
+  for (const Findings::Details& check :
+       findings_.machineChecksFrom(machineChecksPosted_)) {
+    SyslogEvent event;
+    event.severity = kSeverityError;
+    event.msgid = "machinecheck";
+    event.params = check;
+    std::string physical = "unknown";
+    for (const auto& param : check) {
+      if (param.first == "physical") physical = param.second;
+    }
+    event.text =
+        "Uncorrected memory error (machine check) at physical address " +
+        physical + "; its page was replaced and testing goes on";
+    events_.post(event);
+  }
+  machineChecksPosted_ = total;
+}
+
+void UnattendedRun::postEccCounts() {
+  for (const Findings::Details& module : findings_.eccModules()) {
+    std::string name, corrected, uncorrected;
+    for (const auto& param : module) {
+      if (param.first == "module") name = param.second;
+      if (param.first == "corrected") corrected = param.second;
+      if (param.first == "uncorrected") uncorrected = param.second;
+    }
+    const auto counts = std::make_pair(corrected, uncorrected);
+    auto posted = eccPosted_.find(name);
+    if (posted != eccPosted_.end() && posted->second == counts) continue;
+    eccPosted_[name] = counts;
+    SyslogEvent event;
+    event.severity = uncorrected == "0" ? kSeverityWarning : kSeverityError;
+    event.msgid = "ecc";
+    event.params = module;
+    event.text = "ECC errors on memory module " + name +
+                 " during the run: " + corrected + " corrected, " +
+                 uncorrected + " uncorrected";
+    events_.post(event);
+  }
+}
+
 void UnattendedRun::postErrors() {
+  if (start_.options.syslog) {
+    postMachineChecks();
+    postEccCounts();
+  }
   const u64 total = findings_.errorCount();
   if (total <= errorsPosted_ || !start_.options.syslog) return;
   const std::vector<Findings::Details> details =
@@ -211,12 +264,13 @@ void UnattendedRun::postProgress() {
                " hours of full testing";
   events_.post(event);
   // The summary again when it has changed since it last went out.
-  if (errors != errorsInLastSummary_) {
+  const u64 found = findingsSoFar();
+  if (found != findingsInLastSummary_) {
     SyslogEvent head;
     head.severity = kSeverityWarning;
     head.msgid = "summary";
     events_.postLines(head, findings_.summaryLines());
-    errorsInLastSummary_ = errors;
+    findingsInLastSummary_ = found;
   }
 }
 
@@ -236,6 +290,21 @@ bool UnattendedRun::finish() {
   cprintf(" Tested %llu MiB for %s hours, %s %% coverage, %llu error%s.\n\r",
           static_cast<unsigned long long>(mib), hours.c_str(), coverage.c_str(),
           static_cast<unsigned long long>(errors), errors == 1 ? "" : "s");
+  // The hardware's own findings, apart from the errors the tests found.
+  const u64 machineChecks = findings_.machineCheckCount();
+  const u64 eccCorrected = findings_.eccCorrected();
+  const u64 eccUncorrected = findings_.eccUncorrected();
+  if (machineChecks != 0) {
+    cprintf(" Uncorrected memory errors caught by machine checks: %llu.\n\r",
+            static_cast<unsigned long long>(machineChecks));
+  }
+  if (eccCorrected != 0 || eccUncorrected != 0) {
+    cprintf(
+        " ECC: the memory controllers counted %llu corrected and %llu "
+        "uncorrected errors during the run.\n\r",
+        static_cast<unsigned long long>(eccCorrected),
+        static_cast<unsigned long long>(eccUncorrected));
+  }
   if (!pass) findings_.printSummary();
   if (start_.options.syslog) {
     cprintf(" Events that could not be sent to the collector: %llu.\n\r",
@@ -262,10 +331,25 @@ bool UnattendedRun::finish() {
                   {"coverage", coverage},
                   {"errors", std::to_string(errors)},
                   {"unsent", std::to_string(unsent)}};
+  if (machineChecks != 0) {
+    event.params.emplace_back("machinechecks", std::to_string(machineChecks));
+  }
+  if (eccCorrected != 0 || eccUncorrected != 0) {
+    event.params.emplace_back("ecccorrected", std::to_string(eccCorrected));
+    event.params.emplace_back("eccuncorrected", std::to_string(eccUncorrected));
+  }
   for (auto& param : identityParams()) event.params.push_back(param);
   event.text = verdict + ": " + std::to_string(mib) + " MiB tested for " +
                hours + " hours, " + coverage + " % coverage, " +
                errorsText(errors);
+  if (machineChecks != 0) {
+    event.text += ", " + std::to_string(machineChecks) + " machine check" +
+                  (machineChecks == 1 ? "" : "s");
+  }
+  if (eccCorrected != 0 || eccUncorrected != 0) {
+    event.text += ", ECC " + std::to_string(eccCorrected) + " corrected and " +
+                  std::to_string(eccUncorrected) + " uncorrected";
+  }
   events_.post(event);
   return pass;
 }

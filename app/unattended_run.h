@@ -8,8 +8,10 @@
 
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/findings.h"
 #include "app/run_control.h"
@@ -52,6 +54,10 @@ class UnattendedRun : public RunControl {
  private:
   void findCollector();
   void postErrors();
+  void postMachineChecks();
+  void postEccCounts();
+  // Everything found so far, as one figure that grows with any news.
+  u64 findingsSoFar();
   void postProgress();
   double hoursSinceBegin() const;
   Findings::Details identityParams() const;
@@ -70,7 +76,10 @@ class UnattendedRun : public RunControl {
   time_t nextProgress_ = 0;
   time_t progressEvery_ = kProgressSeconds;
   u64 errorsPosted_ = 0;
-  u64 errorsInLastSummary_ = 0;
+  u64 machineChecksPosted_ = 0;
+  // Each module's counts as last posted.
+  std::map<std::string, std::pair<std::string, std::string>> eccPosted_;
+  u64 findingsInLastSummary_ = 0;
 };
 
 #endif  // CELLCHECK_APP_UNATTENDED_RUN_H_

@@ -1,5 +1,6 @@
 #include "badmem/bad_memory.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -86,6 +87,33 @@ void BadMemory::countPretestMismatch() {
   if (pretestMismatches_++ == 0) ++growth_;
 }
 
+void BadMemory::recordMachineCheck(u64 address) {
+  ++machineChecks_;
+  nameWord(address);
+  // Always news: the hardware itself reported it.
+  ++growth_;
+}
+
+void BadMemory::recordEccErrors(const char* module, u64 corrected,
+                                u64 uncorrected) {
+  if (corrected == 0 && uncorrected == 0) return;
+  eccCorrected_ += corrected;
+  eccUncorrected_ += uncorrected;
+  ++growth_;
+  for (int i = 0; i < eccModuleCount_; ++i) {
+    if (strcmp(eccModules_[i].module, module) == 0) {
+      eccModules_[i].corrected += corrected;
+      eccModules_[i].uncorrected += uncorrected;
+      return;
+    }
+  }
+  if (eccModuleCount_ == kMaxEccModules) return;
+  EccModuleErrors& added = eccModules_[eccModuleCount_++];
+  snprintf(added.module, sizeof added.module, "%s", module);
+  added.corrected = corrected;
+  added.uncorrected = uncorrected;
+}
+
 bool BadMemory::addRange(PhysicalRange range) {
   // The ranges that overlap or touch the new one: [first, last).
   int first = 0;
@@ -140,5 +168,8 @@ BadMemoryTotals BadMemory::totals() const {
   totals.externalRanges = externalRanges_;
   totals.rangesWidened = rangesWidened_;
   totals.bitsDiffered = bitsDiffered_;
+  totals.machineChecks = machineChecks_;
+  totals.eccCorrected = eccCorrected_;
+  totals.eccUncorrected = eccUncorrected_;
   return totals;
 }

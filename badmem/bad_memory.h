@@ -1,6 +1,8 @@
 // The run's record of bad memory: every suspect page with how often an error
 // named it, the bits that differed, the merged physical ranges to keep an
-// operating system off, and the pre-test's mismatches. Everything lives in
+// operating system off, the pre-test's mismatches, the uncorrected errors
+// caught by machine checks, and the errors the memory controllers counted
+// and corrected (ECC) per module. Everything lives in
 // fixed tables inside the object, made before the test area is taken: once
 // the area is taken the kernel refuses new memory, and a dead data line
 // yields millions of errors, so recording never allocates and counts what no
@@ -49,11 +51,22 @@ struct BadMemoryTotals {
   u64 externalRanges;     // ranges the kernel's early check found bad
   u64 rangesWidened;      // merges forced by a full range table
   u32 bitsDiffered;       // OR of the differing bits of all pairs
+  u64 machineChecks;      // uncorrected errors the hardware signalled
+  u64 eccCorrected;       // errors the memory controllers corrected
+  u64 eccUncorrected;     // and those they could not correct
 
   // Anything at all points at bad memory.
   bool anyBad() const {
-    return errors != 0 || pretestMismatches != 0 || externalRanges != 0;
+    return errors != 0 || pretestMismatches != 0 || externalRanges != 0 ||
+           machineChecks != 0 || eccCorrected != 0 || eccUncorrected != 0;
   }
+};
+
+// A memory module whose controller counted errors during the run.
+struct EccModuleErrors {
+  char module[128];  // its label and where it sits, as the caller named it
+  u64 corrected;
+  u64 uncorrected;
 };
 
 class BadMemory {
@@ -77,6 +90,14 @@ class BadMemory {
   // ranges, widened to whole pages.
   void recordExternalRange(PhysicalRange range);
   void countPretestMismatch();
+  // An uncorrected error the hardware signalled (a machine check) in the
+  // page at physical `address` (kUnknownAddress when not known), which the
+  // kernel took out of use. The page becomes a suspect, as an error's do.
+  void recordMachineCheck(u64 address);
+  // The memory controller of `module` (named by the caller: label and
+  // location) counted this many more corrected and uncorrected errors.
+  // Modules past the table still count in the totals.
+  void recordEccErrors(const char* module, u64 corrected, u64 uncorrected);
 
   BadMemoryTotals totals() const;
   // Rises each time the suspect memory grows: the first error, a new page,
@@ -99,6 +120,10 @@ class BadMemory {
   const PhysicalRange& range(int i) const { return ranges_[i]; }
   // How many pairs differed in `bit` (0 = least significant).
   u64 bitCount(int bit) const { return bitCounts_[bit]; }
+  // Modules whose controllers counted errors, in the order first counted.
+  static constexpr int kMaxEccModules = 32;
+  int eccModuleCount() const { return eccModuleCount_; }
+  const EccModuleErrors& eccModule(int i) const { return eccModules_[i]; }
 
  private:
   // True when the word's page is news: a new suspect or more ranges.
@@ -113,6 +138,9 @@ class BadMemory {
   u64 externalRanges_ = 0;
   u64 rangesWidened_ = 0;
   u32 bitsDiffered_ = 0;
+  u64 machineChecks_ = 0;
+  u64 eccCorrected_ = 0;
+  u64 eccUncorrected_ = 0;
   u64 growth_ = 0;
 
   // Sorted by address, no two alike.
@@ -126,6 +154,8 @@ class BadMemory {
   u64 bitCounts_[32] = {};
   // The last kKeptPairs pairs, error n in slot n % kKeptPairs.
   ReportedPair keptPairs_[kKeptPairs] = {};
+  EccModuleErrors eccModules_[kMaxEccModules] = {};
+  int eccModuleCount_ = 0;
 };
 
 #endif  // CELLCHECK_BADMEM_BAD_MEMORY_H_

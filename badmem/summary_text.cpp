@@ -77,6 +77,29 @@ void addCounts(Text& line, const BadMemoryTotals& totals) {
              plural(totals.pageNamesNotKept, "naming", "namings"),
              BadMemory::kMaxPages);
   }
+  if (totals.machineChecks != 0) {
+    line.add("; %llu uncorrected %s caught by %s", ull(totals.machineChecks),
+             plural(totals.machineChecks, "error", "errors"),
+             plural(totals.machineChecks, "a machine check", "machine checks"));
+  }
+  if (totals.eccCorrected != 0 || totals.eccUncorrected != 0) {
+    line.add(
+        "; %llu corrected and %llu uncorrected errors counted by the memory "
+        "controllers (ECC)",
+        ull(totals.eccCorrected), ull(totals.eccUncorrected));
+  }
+}
+
+void addEccModules(Text& line, const BadMemory& record) {
+  line.add("ECC errors by memory module:");
+  for (int i = 0; i < record.eccModuleCount() && i < kListed; ++i) {
+    const EccModuleErrors& module = record.eccModule(i);
+    line.add("%s %s: %llu corrected, %llu uncorrected", i == 0 ? "" : ";",
+             module.module, ull(module.corrected), ull(module.uncorrected));
+  }
+  if (record.eccModuleCount() > kListed) {
+    line.add("; and %d more modules", record.eccModuleCount() - kListed);
+  }
 }
 
 void addPages(Text& line, const BadMemory& record) {
@@ -121,9 +144,10 @@ const char* likelyCause(const BadMemory& record,
     return oneBit ? "always the same bit" : "several bits";
   }
   const int top = nextMostNamed(record, ~u64{0}, -1);
-  const bool onePage = totals.unknownAddresses == 0 &&
-                       totals.pageNamesNotKept == 0 &&
-                       record.page(top).timesNamed == totals.errors;
+  // A machine check names its page once, as an error names each of its two.
+  const bool onePage =
+      totals.unknownAddresses == 0 && totals.pageNamesNotKept == 0 &&
+      record.page(top).timesNamed == totals.errors + totals.machineChecks;
   if (onePage) {
     return oneBit ? "one bit in one page: likely a single weak cell"
                   : "several bits in one page: likely a row or a chip";
@@ -242,6 +266,11 @@ void renderSummary(const BadMemory& record, LineSink& sink) {
   if (totals.errors != 0) {
     Text line(buffer, sizeof buffer);
     addBits(line, record, totals);
+    sink.line(line.text());
+  }
+  if (record.eccModuleCount() != 0) {
+    Text line(buffer, sizeof buffer);
+    addEccModules(line, record);
     sink.line(line.text());
   }
   if (record.rangeCount() == 0) return;

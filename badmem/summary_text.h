@@ -45,7 +45,8 @@ static_assert(kReadyLineBytes + 256 < kSummaryLineBytes,
 
 // The summary, one line after another: one line when nothing is bad,
 // otherwise the counts, the suspect pages (most named first), the ranges,
-// the bit picture and the two ready lines with a word on how to use each.
+// the bit picture, the memory modules whose controllers counted errors, and
+// the two ready lines with a word on how to use each.
 void renderSummary(const BadMemory& record, LineSink& sink);
 
 // The ranges for memmap=: the record's ranges, merged across their smallest

@@ -2,6 +2,7 @@
 # Builds the boot image around the static cellcheck binary, into OUT:
 #   vmlinuz, initramfs.img   kernel and initramfs (for QEMU's direct boot);
 #                            the initramfs also holds the network drivers
+#                            and the memory controllers' error counters
 #                            (Debian's signed modules of the same kernel
 #                            package, listed in modules.list) and
 #                            busybox-static's DHCP client, for unattended
@@ -40,7 +41,8 @@ fill() { sed -e "s|@KERNEL_OPTIONS@|$options|g" -e "s|@BOOT@|$3|g" "$1" >"$2"; }
 stage=$(mktemp -d)
 trap 'rm -rf "$stage" "$stage.log"' EXIT
 
-# The initramfs: /init, the network modules with their index, busybox.
+# The initramfs: /init, the modules of modules.list with their index,
+# busybox.
 tree="$stage/tree"
 mkdir -p "$tree/bin"
 python3 "$here/modules.py" "$kernel" "$tree" "$here/modules.list" >/dev/null

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,15 @@ std::vector<std::string> entries(const std::string& folder) {
   // In a fixed order, so that a machine loads its drivers alike every boot.
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// A sysfs file's text without the line feed at its end.
+std::string firstLine(const std::string& path) {
+  std::string text = readTextFile(path);
+  while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) {
+    text.pop_back();
+  }
+  return text;
 }
 
 // Modules lean on each other only a few levels deep; a cycle in a broken
@@ -46,6 +56,11 @@ int removeEntry(const char* path, const struct stat* info, int type, FTW*) {
 
 }  // namespace
 
+bool isEdacModule(const std::string& file) {
+  static const char kFolder[] = "kernel/drivers/edac/";
+  return file.compare(0, sizeof kFolder - 1, kFolder) == 0;
+}
+
 ModuleLoader::ModuleLoader(Kernel& kernel, std::string folder)
     : kernel_(kernel), folder_(std::move(folder)) {}
 
@@ -64,14 +79,16 @@ std::vector<std::string> ModuleLoader::deviceModaliases() {
   for (const std::string& bus : entries(buses)) {
     const std::string devices = buses + "/" + bus + "/devices";
     for (const std::string& device : entries(devices)) {
-      std::string modalias = readTextFile(devices + "/" + device + "/modalias");
-      while (!modalias.empty() &&
-             isspace(static_cast<unsigned char>(modalias.back()))) {
-        modalias.pop_back();
-      }
+      const std::string modalias =
+          firstLine(devices + "/" + device + "/modalias");
       if (!modalias.empty()) modaliases.push_back(modalias);
     }
   }
+  // The processors are devices of the cpu bus without a modalias file of
+  // their own; the kernel shows theirs (family, model, features) once.
+  const std::string cpu =
+      firstLine(kernel_.file("/sys/devices/system/cpu/modalias"));
+  if (!cpu.empty()) modaliases.push_back(cpu);
   return modaliases;
 }
 
@@ -114,18 +131,23 @@ bool ModuleLoader::load(const std::string& name, ModuleLoadResult* result,
   return true;
 }
 
-ModuleLoadResult ModuleLoader::loadForDevices() {
+ModuleLoadResult ModuleLoader::loadForDevices(const ModuleFilter& wanted) {
   ModuleLoadResult result;
   for (int round = 0; round < kMaxRounds; ++round) {
     const size_t triedBefore = tried_.size();
     for (const std::string& modalias : deviceModaliases()) {
       for (const std::string& name : index_.matching(modalias)) {
+        if (wanted && !wanted(index_.file(name))) continue;
         load(name, &result, 0);
       }
     }
     if (tried_.size() == triedBefore) break;  // nothing new to try
   }
   return result;
+}
+
+std::string runningKernelModules(Kernel& kernel, const std::string& root) {
+  return root + "/" + firstLine(kernel.file("/proc/sys/kernel/osrelease"));
 }
 
 u64 folderBytes(const std::string& path) {

@@ -1,13 +1,16 @@
 // Loads the kernel modules of the image that the machine's devices need, as
 // modprobe would, for a system that has no modprobe: each device's modalias
-// (from /sys) is matched against modules.alias, and each matching module is
-// loaded after what modules.dep and modules.softdep say it needs. Loading a
+// (from /sys; the processor's as well, which drivers of memory controllers
+// match by family and model) is matched against modules.alias, and each
+// matching module is loaded after what modules.dep and modules.softdep say
+// it needs. Loading a
 // bus driver makes new devices appear (virtio_net's device exists only once
 // virtio_pci has bound), so the devices are read again until a round loads
 // nothing new. Every kernel call goes through the kernel seam.
 #ifndef CELLCHECK_MODULES_MODULE_LOADER_H_
 #define CELLCHECK_MODULES_MODULE_LOADER_H_
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +28,14 @@ struct ModuleLoadResult {
   std::vector<std::pair<std::string, std::string>> failed;
 };
 
+// Which modules may be matched to devices, by their file relative to the
+// modules folder (kernel/drivers/edac/... for the memory controllers).
+using ModuleFilter = std::function<bool(const std::string& file)>;
+
+// The memory controllers' error-counting drivers (EDAC), which live in
+// kernel/drivers/edac/ of every kernel package.
+bool isEdacModule(const std::string& file);
+
 class ModuleLoader {
  public:
   // `folder`: where modules.dep and the module files are, e.g.
@@ -34,7 +45,9 @@ class ModuleLoader {
   // False when the folder has no modules.dep: the image carries no modules.
   bool readIndex();
   // Loads the modules every device present needs; /sys must be mounted.
-  ModuleLoadResult loadForDevices();
+  // With `wanted`, only the modules it accepts are matched to devices (what
+  // they need loads from anywhere).
+  ModuleLoadResult loadForDevices(const ModuleFilter& wanted = ModuleFilter());
 
   // At most this many rounds of reading the devices: each round after the
   // first needs a bus driver that the round before loaded.
@@ -51,6 +64,10 @@ class ModuleLoader {
   // Modules tried, and whether each is in the kernel.
   std::vector<std::pair<std::string, bool>> tried_;
 };
+
+// The folder of the running kernel's modules under `root` (the image's
+// /lib/modules): root/RELEASE, the release read from /proc.
+std::string runningKernelModules(Kernel& kernel, const std::string& root);
 
 // Deletes the folder `path` with all it holds and returns the bytes its
 // files took. The image's files live in RAM: what is deleted here becomes

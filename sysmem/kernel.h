@@ -103,6 +103,27 @@ class Kernel {
   // as it does inside a user namespace). Never a guess. Asked on the error
   // path: it allocates no memory (the pagemap is opened once and kept).
   virtual u64 pageFrame(const void* address) = 0;
+
+  // Uncorrected memory errors. The kernel takes a page with such an error
+  // away from the process and sends it SIGBUS (BUS_MCEERR_AR when the
+  // program read it, BUS_MCEERR_AO when the hardware found it first); the
+  // two calls below are made from that signal's handler, so they make only
+  // system calls and allocate nothing.
+  //
+  // Asks the kernel to tell this process of such an error in its memory as
+  // soon as it is found (BUS_MCEERR_AO), not only when the program next
+  // reads the page. Silent on failure.
+  virtual void catchMemoryErrorsEarly() = 0;
+  // The frame the kernel took away from under `address`: the page map's
+  // entry in its place names it, and the frame's poison flag confirms it. 0
+  // when either is missing: never a guess.
+  virtual u64 poisonedFrame(const void* address) = 0;
+  // Puts a fresh page of zeros at [page, page + bytes) in place of one the
+  // kernel took away, locked in RAM when `locked`. It takes no new memory
+  // commitment (under strict accounting the kernel might refuse one): the
+  // mapping stays, only its lost page is replaced. False when the kernel
+  // refused.
+  virtual bool replacePoisonedPage(void* page, u64 bytes, bool locked) = 0;
 };
 
 #endif  // CELLCHECK_SYSMEM_KERNEL_H_

@@ -28,6 +28,10 @@ constexpr u64 kHugePageBytes = u64{2} << 20;
 
 }  // namespace
 
+LinuxKernel::~LinuxKernel() {
+  if (pageFlags_ >= 0) close(pageFlags_);
+}
+
 bool LinuxKernel::isInit() { return getpid() == 1; }
 
 void LinuxKernel::mountProc() {
@@ -51,7 +55,7 @@ u64 LinuxKernel::physPages() {
   return static_cast<u64>(sysconf(_SC_PHYS_PAGES));
 }
 
-u64 LinuxKernel::pageSize() { return static_cast<u64>(sysconf(_SC_PAGESIZE)); }
+u64 LinuxKernel::pageSize() { return pageBytes_; }
 
 u64 LinuxKernel::freePages() {
   return static_cast<u64>(sysconf(_SC_AVPHYS_PAGES));
@@ -138,7 +142,40 @@ u64 LinuxKernel::pageFrame(const void* address) {
   // The literal path, not file(): a std::string of it would allocate, and
   // this is asked on the error path.
   pagemap_.open("/proc/self/pagemap");
-  return pagemap_.frameOf(address, pageSize());
+  return pagemap_.frameOf(address, pageBytes_);
+}
+
+void LinuxKernel::catchMemoryErrorsEarly() {
+  prctl(PR_MCE_KILL, PR_MCE_KILL_SET, PR_MCE_KILL_EARLY, 0, 0);
+}
+
+u64 LinuxKernel::poisonedFrame(const void* address) {
+  pagemap_.open("/proc/self/pagemap");
+  const u64 frame =
+      frameOfRemovedPageEntry(pagemap_.entryOf(address, pageBytes_));
+  if (frame == 0) return 0;
+  if (pageFlags_ < 0) {
+    pageFlags_ = open("/proc/kpageflags", O_RDONLY | O_CLOEXEC);
+  }
+  u64 flags = 0;
+  const off_t at = static_cast<off_t>(frame * sizeof flags);
+  if (pageFlags_ < 0 ||
+      pread(pageFlags_, &flags, sizeof flags, at) != sizeof flags) {
+    return 0;
+  }
+  return pageFlagsSayPoisoned(flags) ? frame : 0;
+}
+
+bool LinuxKernel::replacePoisonedPage(void* page, u64 bytes, bool locked) {
+  // The kernel left a marker for the lost page in the mapping. Dropping the
+  // page clears it, and the next touch brings a new page of zeros under the
+  // mapping's existing commitment; a new mapping would need a new one,
+  // which strict accounting may refuse this close to the limit. Locked
+  // pages cannot be dropped, so the lock is lifted for the page and set
+  // again, which brings the new page in at once.
+  munlock(page, bytes);
+  if (madvise(page, bytes, MADV_DONTNEED) != 0) return false;
+  return !locked || mlock(page, bytes) == 0;
 }
 
 void LinuxKernel::haltForever() {

@@ -2,6 +2,8 @@
 #ifndef CELLCHECK_SYSMEM_LINUX_KERNEL_H_
 #define CELLCHECK_SYSMEM_LINUX_KERNEL_H_
 
+#include <unistd.h>
+
 #include <cstdint>
 
 #include "sysmem/kernel.h"
@@ -9,6 +11,11 @@
 
 class LinuxKernel : public Kernel {
  public:
+  LinuxKernel() = default;
+  ~LinuxKernel() override;
+  LinuxKernel(const LinuxKernel&) = delete;
+  LinuxKernel& operator=(const LinuxKernel&) = delete;
+
   bool isInit() override;
   void mountProc() override;
   void mountSys() override;
@@ -34,6 +41,9 @@ class LinuxKernel : public Kernel {
   bool lockArea(char* area, u64 bytes) override;
   void stopHugePageCollapse() override;
   u64 pageFrame(const void* address) override;
+  void catchMemoryErrorsEarly() override;
+  u64 poisonedFrame(const void* address) override;
+  bool replacePoisonedPage(void* page, u64 bytes, bool locked) override;
 
   // What the first process does when it cannot go on: it waits for ever. It
   // must not return from main or crash, since either makes the kernel panic.
@@ -41,6 +51,10 @@ class LinuxKernel : public Kernel {
 
  private:
   Pagemap pagemap_;
+  // Read once: the signal handler's calls must not ask the C library.
+  const u64 pageBytes_ = static_cast<u64>(sysconf(_SC_PAGESIZE));
+  // /proc/kpageflags, opened when first needed and kept.
+  int pageFlags_ = -1;
 };
 
 // The part of [start, start + bytes) made of whole 2 MiB pages: begin is

@@ -241,6 +241,29 @@ TEST_F(ScheduleTest, AControlEndsTheRunBetweenTestsOnly) {
   }
 }
 
+// The hardware's findings are looked at between tests only: before the run
+// control is asked in the endless part, and where the opening looks for a
+// held-back summary. The hook's mark "<H>" shows where it ran.
+TEST_F(ScheduleTest, TheBetweenTestsLookComesBetweenTestsOnly) {
+  std::string opening;
+  StoppingControl control;
+  control.stopAt = 8;
+  control.transcript = &opening;
+  control.console = &console;
+  int looks = 0;
+  schedule.setBetweenTests([&] {
+    ++looks;
+    cprintf("<H>");
+  });
+  schedule.runUntil(control);
+  // In the opening: after the first write-speed test and every 256th after
+  // it, after each quick test and after each copy pair.
+  EXPECT_EQ(trace(opening).substr(0, 5), "RS?WH");
+  const int openingLooks = 40 + 10 + 20;
+  EXPECT_EQ(trace(console.take()), "HPDHPDHPDHPDHPDHPDHPDH");
+  EXPECT_EQ(looks, openingLooks + control.stopAt);
+}
+
 // The opening has no progress lines: a bad-memory summary held back for its
 // minute is shown between its tests once the minute has ended.
 TEST(ScheduleSummaryTest, AHeldBackSummaryIsShownDuringTheOpening) {

@@ -1,8 +1,10 @@
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -202,6 +204,42 @@ TEST(StartUpTunablesTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {
       }
     }
   }
+}
+
+// On every boot: the ECC line before the memory is measured, and the test
+// area guarded from the moment it is taken, so that an uncorrected error
+// even in the pre-test is survived.
+TEST_F(StartUpTest, SaysWhetherEccIsReportedAndGuardsTheArea) {
+  MemoryFaultLog faults;
+  MemoryFaultGuard guard(kernel, faults);
+  ASSERT_TRUE(guard.install());
+  EccWatch ecc(
+      kernel, record, [] { return time_t{0}; }, "/nonexistent");
+  ConsoleCapture console;
+  ASSERT_EQ(startUp(kernel, tester, record, nullptr, &ecc, &guard),
+            StartupResult::kReady);
+  const std::string opened =
+      opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 GB\n");
+  EXPECT_EQ(console.take(),
+            opened.substr(0, opened.size() - 4) +
+                "ECC: no ECC reporting on this machine.\nInitializing....\n"
+                "Secure Boot: on\nTest area: 35 MiB of the 64 MiB obtainable\n"
+                "\n\rPreparing and pre-testing memory...\n\r\x1b[?25l");
+
+  char* const page = reinterpret_cast<char*>(tester.bankB) + 4096;
+  const char* const pagePart = reinterpret_cast<const char*>(
+      reinterpret_cast<uintptr_t>(page) & ~uintptr_t{4095});
+  siginfo_t info = {};
+  info.si_signo = SIGBUS;
+  info.si_code = BUS_MCEERR_AO;
+  info.si_addr = page;
+  info.si_addr_lsb = 12;
+  ASSERT_EQ(syscall(SYS_rt_tgsigqueueinfo, getpid(), gettid(), SIGBUS, &info),
+            0);
+  ASSERT_EQ(faults.count(), 1u);
+  ASSERT_EQ(kernel.replacementCount, 1);
+  EXPECT_EQ(kernel.replacements[0].page, pagePart);
+  EXPECT_TRUE(kernel.replacements[0].locked);
 }
 
 TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {

@@ -35,7 +35,10 @@ class ListedFindings : public Findings {
  public:
   explicit ListedFindings(const Cellchecker& tester) : tester_(tester) {}
   u64 errorCount() override { return tester_.errorCount; }
-  bool anythingFound() override { return tester_.errorCount != 0 || preTest; }
+  bool anythingFound() override {
+    return tester_.errorCount != 0 || preTest || !machineChecks.empty() ||
+           corrected != 0 || uncorrected != 0;
+  }
   std::vector<std::string> summaryLines() override { return lines; }
   void printSummary() override {
     for (const std::string& line : lines) cprintf(" %s\n\r", line.c_str());
@@ -50,9 +53,22 @@ class ListedFindings : public Findings {
     return all;
   }
 
+  u64 machineCheckCount() override { return machineChecks.size(); }
+  std::vector<Details> machineChecksFrom(u64 first) override {
+    return std::vector<Details>(machineChecks.begin() + first,
+                                machineChecks.end());
+  }
+  u64 eccCorrected() override { return corrected; }
+  u64 eccUncorrected() override { return uncorrected; }
+  std::vector<Details> eccModules() override { return modules; }
+
   bool preTest = false;
   std::vector<std::string> lines;
   std::vector<Details> details;
+  std::vector<Details> machineChecks;
+  u64 corrected = 0;
+  u64 uncorrected = 0;
+  std::vector<Details> modules;
 
  private:
   const Cellchecker& tester_;
@@ -214,6 +230,53 @@ TEST_F(UnattendedRunTest, ErrorsGoOutBetweenTestsAndFailTheRunWithTheSummary) {
       summaries.back().find("Bad memory: 2 errors | Bank A word 7: bit 3"),
       std::string::npos);
   EXPECT_NE(withMsgid("verdict")[0].find("<9>1 "), std::string::npos);
+}
+
+// The hardware's own findings fail a run without a single data error, and
+// the verdict names them apart from the errors the tests found.
+TEST_F(UnattendedRunTest, GrownEccCountsAndMachineChecksFailTheRun) {
+  auto run = makeRun();
+  run->fullTestingBegins();
+  EXPECT_TRUE(run->betweenTests());
+  findings.corrected = 3;
+  findings.modules = {{{"module", "A1 (mc0, channel 0 slot 0)"},
+                       {"corrected", "3"},
+                       {"uncorrected", "0"}}};
+  findings.machineChecks = {{{"machinecheck", "1"},
+                             {"virtual", "0x7fd6b8871000"},
+                             {"physical", "0x6019000"},
+                             {"bytes", "4096"},
+                             {"found", "read"}}};
+  EXPECT_TRUE(run->betweenTests());
+  EXPECT_TRUE(run->betweenTests());  // nothing new: nothing sent again
+  const std::vector<std::string> ecc = withMsgid("ecc");
+  ASSERT_EQ(ecc.size(), 1u);
+  EXPECT_EQ(ecc[0].substr(0, 5), "<12>1") << "a warning";
+  EXPECT_NE(ecc[0].find("module=\"A1 (mc0, channel 0 slot 0)\" corrected=\"3\" "
+                        "uncorrected=\"0\""),
+            std::string::npos)
+      << ecc[0];
+  const std::vector<std::string> checks = withMsgid("machinecheck");
+  ASSERT_EQ(checks.size(), 1u);
+  EXPECT_NE(checks[0].find("physical=\"0x6019000\""), std::string::npos)
+      << checks[0];
+
+  ConsoleCapture console;
+  EXPECT_FALSE(run->finish());
+  const std::string shown = console.take();
+  EXPECT_NE(shown.find(" VERDICT: FAIL\n\r Tested 1002 MiB for 0.00 hours, "
+                       "2.8 % coverage, 0 errors.\n\r Uncorrected memory "
+                       "errors caught by machine checks: 1.\n\r ECC: the "
+                       "memory controllers counted 3 corrected and 0 "
+                       "uncorrected errors during the run.\n\r"),
+            std::string::npos)
+      << shown;
+  const std::vector<std::string> verdicts = withMsgid("verdict");
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_NE(verdicts[0].find("errors=\"0\" unsent=\"0\" machinechecks=\"1\" "
+                             "ecccorrected=\"3\" eccuncorrected=\"0\""),
+            std::string::npos)
+      << verdicts[0];
 }
 
 TEST_F(UnattendedRunTest, ManyErrorsAtOnceGoOutAsDetailsThenACount) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -171,6 +172,52 @@ TEST(BadMemoryTest, NothingRecordedIsNotBad) {
   EXPECT_FALSE(record.totals().anyBad());
   record.countPretestMismatch();
   EXPECT_TRUE(record.totals().anyBad());
+}
+
+// A machine check's page is a suspect like an error's, and a later error on
+// it (the fresh page stands for the lost one) is counted under it.
+TEST(BadMemoryTest, AMachineCheckNamesItsPageAndFailsTheRun) {
+  BadMemory record;
+  u64 growth = record.growth();
+  record.recordMachineCheck(0x6019'780);
+  EXPECT_NE(record.growth(), growth);
+  record.recordMachineCheck(kUnknownAddress);
+  record.recordPair(pairAt(0x6019'008, 0x1000'0008));
+  EXPECT_EQ(pagesOf(record), (std::vector<std::pair<u64, u64>>{
+                                 {0x6019'000, 2}, {0x1000'0000, 1}}));
+  const BadMemoryTotals totals = record.totals();
+  EXPECT_EQ(totals.machineChecks, 2u);
+  EXPECT_EQ(totals.errors, 1u);
+  EXPECT_EQ(totals.unknownAddresses, 1u);
+  EXPECT_TRUE(totals.anyBad());
+  EXPECT_EQ(rangesOf(record),
+            (std::vector<std::pair<u64, u64>>{{0x6019'000, 0x601a'000},
+                                              {0x1000'0000, 0x1000'1000}}));
+}
+
+TEST(BadMemoryTest, EccCountsAddUpPerModuleAndPastTheTable) {
+  BadMemory record;
+  u64 growth = record.growth();
+  record.recordEccErrors("A1 (mc0: channel 0 slot 0)", 0, 0);
+  EXPECT_EQ(record.growth(), growth) << "nothing counted is no news";
+  EXPECT_FALSE(record.totals().anyBad());
+  record.recordEccErrors("A1 (mc0: channel 0 slot 0)", 3, 0);
+  record.recordEccErrors("B1 (mc1: channel 0 slot 0)", 0, 1);
+  record.recordEccErrors("A1 (mc0: channel 0 slot 0)", 2, 0);
+  EXPECT_NE(record.growth(), growth);
+  ASSERT_EQ(record.eccModuleCount(), 2);
+  EXPECT_STREQ(record.eccModule(0).module, "A1 (mc0: channel 0 slot 0)");
+  EXPECT_EQ(record.eccModule(0).corrected, 5u);
+  EXPECT_EQ(record.eccModule(1).uncorrected, 1u);
+  for (int i = 0; i < BadMemory::kMaxEccModules; ++i) {
+    record.recordEccErrors(("module " + std::to_string(i)).c_str(), 1, 0);
+  }
+  EXPECT_EQ(record.eccModuleCount(), BadMemory::kMaxEccModules);
+  const BadMemoryTotals totals = record.totals();
+  EXPECT_EQ(totals.eccCorrected, 5u + BadMemory::kMaxEccModules);
+  EXPECT_EQ(totals.eccUncorrected, 1u);
+  EXPECT_TRUE(totals.anyBad());
+  EXPECT_EQ(totals.errors, 0u);
 }
 
 }  // namespace

@@ -231,4 +231,47 @@ TEST(SummaryTest, OnlyPreTestMismatchesShowNoReadyLines) {
                 "check"});
 }
 
+TEST(SummaryTest, MachineChecksAndEccCountsJoinTheCountsAndTheirOwnLine) {
+  BadMemory record;
+  record.recordMachineCheck(0x6019'000);
+  record.recordEccErrors("A1 (mc0: channel 0 slot 0)", 5, 0);
+  record.recordEccErrors("B1 (mc1: channel 1 slot 0)", 0, 1);
+  Lines out;
+  renderSummary(record, out);
+  EXPECT_EQ(
+      out.lines,
+      (std::vector<std::string>{
+          "Bad memory: 0 errors named 1 suspect page; 0 pre-test "
+          "mismatches; 0 ranges from the kernel's early check; 1 "
+          "uncorrected error caught by a machine check; 5 corrected and 1 "
+          "uncorrected errors counted by the memory controllers (ECC)",
+          "Suspect pages, most named first: 0x6019000 (1 time)",
+          "Suspect ranges: 0x6019000-0x6019fff",
+          "ECC errors by memory module: A1 (mc0: channel 0 slot 0): 5 "
+          "corrected, 0 uncorrected; B1 (mc1: channel 1 slot 0): 0 "
+          "corrected, 1 uncorrected",
+          "Keep Linux off them, on its kernel command line (in GRUB's "
+          "config write each $ as \\$): memmap=4K$0x6019000",
+          "Keep Windows off them, as administrator: bcdedit /set "
+          "{badmemory} badmemorylist 0x6019",
+      }));
+}
+
+// Errors on a page replaced after a machine check are put down to it: one
+// page, as for a weak cell.
+TEST(SummaryTest, ErrorsOnAReplacedPageReadAsThatPage) {
+  BadMemory record;
+  record.recordMachineCheck(0x6019'000);
+  record.recordPair(pair(0x6019'010, 0x8019'010, 0x400));
+  Lines out;
+  renderSummary(record, out);
+  ASSERT_GE(out.lines.size(), 4u);
+  EXPECT_EQ(out.lines[1],
+            "Suspect pages, most named first: 0x6019000 (2 times), 0x8019000 "
+            "(1 time)");
+  EXPECT_EQ(out.lines[3],
+            "Bits that differed: 0x00000400 = bit 10 (1 time); one bit in one "
+            "page: likely a single weak cell");
+}
+
 }  // namespace

@@ -31,6 +31,7 @@ from screen import find_in_order, render  # noqa: E402
 from vm import Vm, VmFailure  # noqa: E402
 import bad_memory  # noqa: E402
 import fleet  # noqa: E402
+import machine_check  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SERIAL_PRODUCT = "cellcheck-serial"
@@ -383,7 +384,7 @@ CASES = [
     netboot_case("bios"),
     test_too_small_vm,
     test_image_is_reproducible,
-] + bad_memory.CASES
+] + bad_memory.CASES + machine_check.CASES
 
 
 def run(test, image, logs):

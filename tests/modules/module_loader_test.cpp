@@ -69,12 +69,18 @@ class ModuleLoaderTest : public ::testing::Test {
         "kernel/drivers/net/ethernet/realtek/r8169.ko: "
         "kernel/drivers/net/phy/libphy.ko\n"
         "kernel/drivers/net/phy/realtek.ko: kernel/drivers/net/phy/libphy.ko\n"
-        "kernel/drivers/net/phy/libphy.ko:\n");
+        "kernel/drivers/net/phy/libphy.ko:\n"
+        "kernel/drivers/edac/skx_edac.ko: "
+        "kernel/drivers/edac/skx_edac_common.ko\n"
+        "kernel/drivers/edac/skx_edac_common.ko:\n"
+        "kernel/drivers/edac/ie31200_edac.ko:\n");
     write("modules.alias",
           "alias pci:v00001AF4d*sv*sd*bc*sc*i* virtio_pci\n"
           "alias virtio:d00000001v* virtio_net\n"
           "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n"
-          "alias pci:v000010ECd00008168sv*sd*bc*sc*i* r8169\n");
+          "alias pci:v000010ECd00008168sv*sd*bc*sc*i* r8169\n"
+          "alias cpu:type:x86,ven0000fam0006mod0055:feature:* skx_edac\n"
+          "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n");
     write("modules.softdep", "softdep r8169 pre: realtek\n");
     for (const char* file :
          {"kernel/drivers/virtio/virtio_pci.ko",
@@ -84,7 +90,9 @@ class ModuleLoaderTest : public ::testing::Test {
           "kernel/drivers/net/ethernet/intel/e1000/e1000.ko",
           "kernel/drivers/net/ethernet/realtek/r8169.ko",
           "kernel/drivers/net/phy/realtek.ko",
-          "kernel/drivers/net/phy/libphy.ko"}) {
+          "kernel/drivers/net/phy/libphy.ko", "kernel/drivers/edac/skx_edac.ko",
+          "kernel/drivers/edac/skx_edac_common.ko",
+          "kernel/drivers/edac/ie31200_edac.ko"}) {
       write(file, "module bytes");
     }
     // Devices every machine has, which no module of the image drives.
@@ -156,6 +164,32 @@ TEST_F(ModuleLoaderTest, LoadsTheSoftDependencyFirstAndOnlyWhatMatches) {
   EXPECT_EQ(loadedNames(), (Names{"libphy", "realtek", "r8169"}));
 }
 
+// Memory controller drivers match the processor (family 6, model 0x55 is
+// Skylake-SP) or the memory controller's PCI id; a filter keeps them apart
+// from the network drivers, which a run loads only when it sends events.
+TEST_F(ModuleLoaderTest, MatchesTheProcessorAndLoadsOnlyWhatTheFilterWants) {
+  kernel.putFile("/sys/devices/system/cpu/modalias",
+                 "cpu:type:x86,ven0000fam0006mod0055:feature:,0000,0001,"
+                 "0002,00E5\n");
+  device("pci", "0000:00:03.0",
+         "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
+  ModuleLoader loader(kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  EXPECT_EQ(loader.loadForDevices(isEdacModule).loaded,
+            (Names{"skx_edac_common", "skx_edac"}));
+  // The rest later, in one more pass of the same loader.
+  EXPECT_EQ(loader.loadForDevices().loaded,
+            (Names{"virtio", "virtio_ring", "virtio_pci"}));
+
+  // Another processor: nothing of the kind.
+  FakeKernel desktop;
+  desktop.putFile("/sys/devices/system/cpu/modalias",
+                  "cpu:type:x86,ven0000fam0006mod00A7:feature:,0000\n");
+  ModuleLoader other(desktop, folder);
+  ASSERT_TRUE(other.readIndex());
+  EXPECT_TRUE(other.loadForDevices(isEdacModule).loaded.empty());
+}
+
 TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {
   device("pci", "0000:00:03.0",
          "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
@@ -201,7 +235,7 @@ TEST_F(ModuleLoaderTest, RemovingTheFolderCountsTheBytesItFrees) {
     ASSERT_EQ(stat(path(file).c_str(), &info), 0);
     expected += info.st_size;
   }
-  expected += 9 * 12 + 10000;  // the module files
+  expected += 12 * 12 + 10000;  // the module files
   EXPECT_EQ(removeFolder(root), expected);
   EXPECT_NE(access(root.c_str(), F_OK), 0);
 }

@@ -11,6 +11,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -185,6 +186,22 @@ u64 FakeKernel::pageFrame(const void* address) {
   const auto found =
       frames.find(reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1));
   return found == frames.end() ? 0 : found->second;
+}
+
+u64 FakeKernel::poisonedFrame(const void* address) {
+  const auto found = poisonedFrames.find(reinterpret_cast<uintptr_t>(address) &
+                                         ~(kPageBytes - 1));
+  return found == poisonedFrames.end() ? 0 : found->second;
+}
+
+bool FakeKernel::replacePoisonedPage(void* page, u64 bytes, bool locked) {
+  if (replaceRefused) return false;
+  if (replacementCount < kMaxReplacements) {
+    replacements[replacementCount] = Replacement{page, bytes, locked};
+    replacementCount = replacementCount + 1;
+  }
+  memset(page, 0, bytes);
+  return true;
 }
 
 void FakeKernel::setFrame(const void* address, u64 frame) {

@@ -44,6 +44,10 @@ class FakeKernel : public Kernel {
   // The fake pagemap: the frame of each page (by the page's address) that
   // has one; every other page's frame is unknown (0).
   std::map<u64, u64> frames;
+  // Pages (by address) the kernel took away, with the frame each had.
+  std::map<u64, u64> poisonedFrames;
+  // replacePoisonedPage refuses.
+  bool replaceRefused = false;
 
   // Module files whose loading fails, with the error number loadModule
   // returns for them; and kernel files that appear once a module has loaded
@@ -62,6 +66,17 @@ class FakeKernel : public Kernel {
   std::vector<u64> areaRequests;
   std::vector<std::pair<char*, u64>> locks;
   bool hugePageCollapseStopped = false;
+  bool memoryErrorsEarly = false;
+  // The pages replaced, in order: called from a signal handler, so kept in
+  // a fixed table.
+  struct Replacement {
+    void* page;
+    u64 bytes;
+    bool locked;
+  };
+  static constexpr int kMaxReplacements = 16;
+  Replacement replacements[kMaxReplacements] = {};
+  volatile int replacementCount = 0;
   // Whether the last test area held anything but zeros when huge-page
   // collapse was stopped: the pre-test fills it with its patterns.
   bool areaFilledWhenCollapseStopped = false;
@@ -100,6 +115,10 @@ class FakeKernel : public Kernel {
   bool lockArea(char* area, u64 bytes) override;
   void stopHugePageCollapse() override;
   u64 pageFrame(const void* address) override;
+  void catchMemoryErrorsEarly() override { memoryErrorsEarly = true; }
+  u64 poisonedFrame(const void* address) override;
+  // Fills the page with zeros, as a fresh page would read.
+  bool replacePoisonedPage(void* page, u64 bytes, bool locked) override;
 
   // Gives the page holding `address` the frame `frame` in the fake pagemap.
   void setFrame(const void* address, u64 frame);

@@ -6,6 +6,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -79,6 +80,35 @@ TEST(AllocateAreaTest, AsksForHugePagesOnTheWholePagesInside) {
     EXPECT_FALSE(advisedForHugePages(area + kBytes - 1));
   }
   munmap(area, kBytes);
+}
+
+// Replacing a page works on any page of a private mapping: here a page that
+// was never poisoned (no test poisons a page of the host) stands for one the
+// kernel took away. Its neighbours keep their data, and the replaced page
+// is usable memory of the same mapping.
+TEST(ReplacePoisonedPageTest, PutsZerosWhereThePageWasAndNothingElse) {
+  LinuxKernel kernel;
+  const u64 page = kernel.pageSize();
+  for (const bool locked : {false, true}) {
+    char* block =
+        static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE,
+                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(block, MAP_FAILED);
+    memset(block, 0x5a, 3 * page);
+    if (locked && mlock(block, 3 * page) != 0) {
+      munmap(block, 3 * page);
+      GTEST_SKIP() << "this process may not lock memory";
+    }
+    ASSERT_TRUE(kernel.replacePoisonedPage(block + page, page, locked))
+        << locked;
+    for (u64 i = 0; i < 3 * page; ++i) {
+      const char wanted = i >= page && i < 2 * page ? 0 : 0x5a;
+      ASSERT_EQ(block[i], wanted) << "byte " << i << (locked ? " locked" : "");
+    }
+    block[page + 8] = 7;
+    EXPECT_EQ(block[page + 8], 7);
+    munmap(block, 3 * page);
+  }
 }
 
 }  // namespace

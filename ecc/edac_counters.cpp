@@ -1,0 +1,207 @@
+#include "ecc/edac_counters.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr char kEdacFolder[] = "/sys/devices/system/edac/mc";
+
+// The file `folder`/`name` into `out`, without the blanks and line feed at
+// its end. False when it cannot be read. No allocation.
+bool readSmall(const char* folder, const char* name, char* out, size_t size) {
+  char path[320];
+  if (snprintf(path, sizeof path, "%s/%s", folder, name) >=
+      static_cast<int>(sizeof path)) {
+    return false;
+  }
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const ssize_t got = read(fd, out, size - 1);
+  close(fd);
+  if (got < 0) return false;
+  size_t length = static_cast<size_t>(got);
+  while (length > 0 && (out[length - 1] == '\n' || out[length - 1] == ' ')) {
+    --length;
+  }
+  out[length] = '\0';
+  return true;
+}
+
+// A count file: a whole number and nothing else.
+bool readCount(const char* folder, const char* name, u64* count) {
+  char text[32];
+  if (!readSmall(folder, name, text, sizeof text) || text[0] == '\0') {
+    return false;
+  }
+  char* end = nullptr;
+  const unsigned long long value = strtoull(text, &end, 10);
+  if (*end != '\0' || text[0] == '-') return false;
+  *count = value;
+  return true;
+}
+
+bool readCounts(const char* folder, const char* corrected,
+                const char* uncorrected, EccCounts* counts) {
+  EccCounts read{};
+  if (!readCount(folder, corrected, &read.corrected) ||
+      !readCount(folder, uncorrected, &read.uncorrected)) {
+    return false;
+  }
+  *counts = read;
+  return true;
+}
+
+bool readControllerCounts(EdacController* controller) {
+  EccCounts total;
+  EccCounts unattributed;
+  if (!readCounts(controller->folder, "ce_count", "ue_count", &total)) {
+    return false;
+  }
+  // Drivers that tie every error to a module may still lack these.
+  if (!readCounts(controller->folder, "ce_noinfo_count", "ue_noinfo_count",
+                  &unattributed)) {
+    unattributed = EccCounts{0, 0};
+  }
+  controller->total = total;
+  controller->unattributed = unattributed;
+  return true;
+}
+
+// Entries of `folder` named PREFIX followed by a number, in the number's
+// order.
+std::vector<std::pair<long, std::string>> numbered(const std::string& folder,
+                                                   const char* prefix) {
+  std::vector<std::pair<long, std::string>> found;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return found;
+  const size_t length = strlen(prefix);
+  while (const dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (strncmp(name, prefix, length) != 0 || name[length] == '\0') continue;
+    char* end = nullptr;
+    const long number = strtol(name + length, &end, 10);
+    if (*end == '\0' && number >= 0) found.emplace_back(number, name);
+  }
+  closedir(dir);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+void copyText(char* out, size_t size, const std::string& text) {
+  snprintf(out, size, "%s", text.c_str());
+}
+
+bool grew(const EccCounts& before, const EccCounts& now) {
+  return now.corrected > before.corrected ||
+         now.uncorrected > before.uncorrected;
+}
+
+// The new reading becomes the starting point where a count went down.
+bool wentDown(const EccCounts& before, const EccCounts& now) {
+  return now.corrected < before.corrected ||
+         now.uncorrected < before.uncorrected;
+}
+
+}  // namespace
+
+void EdacCounters::scan() {
+  controllerCount_ = 0;
+  moduleCount_ = 0;
+  controllersNotWatched_ = 0;
+  modulesNotWatched_ = 0;
+  const std::string root = kernel_.file(kEdacFolder);
+  for (const auto& mc : numbered(root, "mc")) {
+    if (controllerCount_ == kMaxControllers) {
+      ++controllersNotWatched_;
+      continue;
+    }
+    const int index = controllerCount_++;
+    EdacController& controller = controllers_[index];
+    controller = EdacController{};
+    copyText(controller.name, sizeof controller.name, mc.second);
+    copyText(controller.folder, sizeof controller.folder,
+             root + "/" + mc.second);
+    readSmall(controller.folder, "mc_name", controller.type,
+              sizeof controller.type);
+    controller.readable = readControllerCounts(&controller);
+
+    // Newer drivers name modules dimmN; those that count by rank, rankN.
+    for (const char* kind : {"dimm", "rank"}) {
+      for (const auto& entry : numbered(controller.folder, kind)) {
+        if (moduleCount_ == kMaxModules) {
+          ++modulesNotWatched_;
+          continue;
+        }
+        EdacModule& module = modules_[moduleCount_++];
+        module = EdacModule{};
+        module.controller = index;
+        copyText(module.name, sizeof module.name, entry.second);
+        copyText(module.folder, sizeof module.folder,
+                 std::string(controller.folder) + "/" + entry.second);
+        readSmall(module.folder, "dimm_label", module.label,
+                  sizeof module.label);
+        readSmall(module.folder, "dimm_location", module.location,
+                  sizeof module.location);
+        char mode[32] = "";
+        readSmall(module.folder, "dimm_edac_mode", mode, sizeof mode);
+        module.ecc = strcmp(mode, "None") != 0;
+        module.readable = readCounts(module.folder, "dimm_ce_count",
+                                     "dimm_ue_count", &module.counts);
+        ++controller.modules;
+      }
+    }
+  }
+}
+
+bool EdacCounters::reportsEcc(int controller) const {
+  if (controllers_[controller].modules == 0) return true;
+  for (int i = 0; i < moduleCount_; ++i) {
+    if (modules_[i].controller == controller && modules_[i].ecc) return true;
+  }
+  return false;
+}
+
+int EdacCounters::refresh(EccGrowth* out, int max) {
+  int found = 0;
+  const auto note = [&](const EccGrowth& growth) {
+    if (found < max) out[found] = growth;
+    ++found;
+  };
+  for (int i = 0; i < moduleCount_; ++i) {
+    EdacModule& module = modules_[i];
+    EccCounts now;
+    module.readable =
+        readCounts(module.folder, "dimm_ce_count", "dimm_ue_count", &now);
+    if (!module.readable) continue;
+    if (grew(module.counts, now) && !wentDown(module.counts, now)) {
+      note(EccGrowth{module.controller, i, module.counts, now});
+    }
+    module.counts = now;
+  }
+  for (int c = 0; c < controllerCount_; ++c) {
+    EdacController& controller = controllers_[c];
+    const EccCounts total = controller.total;
+    const EccCounts unattributed = controller.unattributed;
+    controller.readable = readControllerCounts(&controller);
+    if (!controller.readable) continue;
+    // With modules listed, their own counts say where; what the controller
+    // could not place is news of its own. Without, its totals are all.
+    const EccCounts& before = controller.modules == 0 ? total : unattributed;
+    const EccCounts& now =
+        controller.modules == 0 ? controller.total : controller.unattributed;
+    if (grew(before, now) && !wentDown(before, now)) {
+      note(EccGrowth{c, -1, before, now});
+    }
+  }
+  return found;
+}

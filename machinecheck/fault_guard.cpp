@@ -1,0 +1,186 @@
+#include "machinecheck/fault_guard.h"
+
+#include <ucontext.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "base/stop_message.h"
+
+namespace {
+
+// The guard whose handler is set; the handler has no other way to it.
+MemoryFaultGuard* active = nullptr;
+
+// The handler's own stack: enough for its few frames, however deep the
+// program's stack was when it overflowed.
+constexpr size_t kHandlerStackBytes = 64 * 1024;
+alignas(16) char handlerStack[kHandlerStackBytes];
+
+// A line put together in a fixed buffer, without the C library's
+// formatting (which is not safe in a signal handler).
+class Line {
+ public:
+  void add(const char* text) {
+    while (*text != '\0' && length_ < sizeof text_) text_[length_++] = *text++;
+  }
+  void addHex(u64 value) {
+    char digits[16];
+    int n = 0;
+    do {
+      digits[n++] = "0123456789abcdef"[value & 15];
+      value >>= 4;
+    } while (value != 0);
+    add("0x");
+    while (n > 0 && length_ < sizeof text_) text_[length_++] = digits[--n];
+  }
+  void addDecimal(u64 value) {
+    char digits[20];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (n > 0 && length_ < sizeof text_) text_[length_++] = digits[--n];
+  }
+  void print() const {
+    size_t done = 0;
+    while (done < length_) {
+      const ssize_t n = write(STDOUT_FILENO, text_ + done, length_ - done);
+      if (n <= 0) return;
+      done += static_cast<size_t>(n);
+    }
+  }
+
+ private:
+  char text_[512];
+  size_t length_ = 0;
+};
+
+bool isUncorrectedMemoryError(int signal, const siginfo_t& info) {
+  return signal == SIGBUS &&
+         (info.si_code == BUS_MCEERR_AR || info.si_code == BUS_MCEERR_AO);
+}
+
+// The lost memory's size from the signal (the kernel gives it as a power
+// of two), at least a page.
+u64 lostBytes(const siginfo_t& info, u64 pageBytes) {
+  const int lsb = info.si_addr_lsb;
+  if (lsb <= 0 || lsb >= 40) return pageBytes;
+  const u64 bytes = u64{1} << lsb;
+  return bytes < pageBytes ? pageBytes : bytes;
+}
+
+}  // namespace
+
+MemoryFaultGuard::MemoryFaultGuard(Kernel& kernel, MemoryFaultLog& log)
+    : kernel_(kernel), log_(log) {}
+
+MemoryFaultGuard::~MemoryFaultGuard() {
+  if (!installed_) return;
+  sigaction(SIGBUS, &oldBus_, nullptr);
+  sigaction(SIGSEGV, &oldSegv_, nullptr);
+  sigaltstack(&oldStack_, nullptr);
+  active = nullptr;
+}
+
+bool MemoryFaultGuard::install() {
+  owner_ = getpid();
+  stack_t stack = {};
+  stack.ss_sp = handlerStack;
+  stack.ss_size = sizeof handlerStack;
+  sigaltstack(&stack, &oldStack_);
+  struct sigaction action = {};
+  action.sa_sigaction = onSignal;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  // Neither interrupts the other's handler.
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGBUS);
+  sigaddset(&action.sa_mask, SIGSEGV);
+  active = this;
+  installed_ = sigaction(SIGBUS, &action, &oldBus_) == 0 &&
+               sigaction(SIGSEGV, &action, &oldSegv_) == 0;
+  kernel_.catchMemoryErrorsEarly();
+  return installed_;
+}
+
+void MemoryFaultGuard::guardArea(char* area, u64 bytes, bool locked) {
+  locked_ = locked;
+  areaBegin_ = reinterpret_cast<uintptr_t>(area);
+  areaEnd_ = areaBegin_ + bytes;
+}
+
+void MemoryFaultGuard::onSignal(int signal, siginfo_t* info, void* context) {
+  MemoryFaultGuard* guard = active;
+  if (guard == nullptr || getpid() != guard->owner_) {
+    // A child inherited the handler (the memory measurement forks): it
+    // ends as it would have without one.
+    struct sigaction standard = {};
+    standard.sa_handler = SIG_DFL;
+    sigaction(signal, &standard, nullptr);
+    raise(signal);
+    return;
+  }
+  if (isUncorrectedMemoryError(signal, *info) && guard->survive(*info)) return;
+  guard->stop(signal, *info, context);
+}
+
+bool MemoryFaultGuard::survive(const siginfo_t& info) {
+  const u64 pageBytes = kernel_.pageSize();
+  const u64 bytes = lostBytes(info, pageBytes);
+  const uintptr_t page =
+      reinterpret_cast<uintptr_t>(info.si_addr) & ~(bytes - 1);
+  if (page < areaBegin_ || page >= areaEnd_ || areaEnd_ - page < bytes) {
+    return false;
+  }
+  void* const at = reinterpret_cast<void*>(page);
+  // Only now: the replacement drops the kernel's marker, which names the
+  // frame.
+  const u64 frame = kernel_.poisonedFrame(at);
+  if (!kernel_.replacePoisonedPage(at, bytes, locked_)) return false;
+  log_.add(MemoryFault{page, bytes,
+                       frame == 0 ? kUnknownAddress : frame * pageBytes,
+                       info.si_code == BUS_MCEERR_AO});
+  return true;
+}
+
+void MemoryFaultGuard::stop(int signal, const siginfo_t& info, void* context) {
+  const u64 address = reinterpret_cast<uintptr_t>(info.si_addr);
+  Line line;
+  line.add("\n\r");
+  if (isUncorrectedMemoryError(signal, info)) {
+    line.add("Uncorrected memory error (machine check) at virtual address ");
+    line.addHex(address);
+    const u64 frame = kernel_.poisonedFrame(info.si_addr);
+    if (frame == 0) {
+      line.add(", physical address unknown");
+    } else {
+      line.add(", physical address ");
+      line.addHex(frame * kernel_.pageSize() + address % kernel_.pageSize());
+    }
+    line.add(address >= areaBegin_ && address < areaEnd_
+                 ? ": its page could not be replaced, so testing cannot go on."
+                 : ": it is in the program's own memory, so testing cannot "
+                   "go on.");
+  } else if (signal == SIGBUS && info.si_code == SI_KERNEL) {
+    line.add(
+        "The kernel ended the test with SIGBUS and no address: it does so "
+        "after a machine check\n\rthat the processor could not resume from. "
+        "The kernel's lines above name the memory.");
+  } else {
+    line.add("Program fault: ");
+    line.add(signal == SIGBUS ? "SIGBUS" : "SIGSEGV");
+    line.add(" (code ");
+    line.addDecimal(static_cast<u64>(static_cast<unsigned>(info.si_code)));
+    line.add(") at address ");
+    line.addHex(address);
+    line.add(", instruction at ");
+    const auto* registers = static_cast<const ucontext_t*>(context);
+    line.addHex(static_cast<u64>(registers->uc_mcontext.gregs[REG_RIP]));
+  }
+  line.add("\n\r");
+  line.add(kStopMessage);
+  line.print();
+  // The first process must not end: it waits for the power switch.
+  for (;;) pause();
+}

@@ -1,0 +1,64 @@
+// The first process's guard against SIGBUS and SIGSEGV. Unhandled, either
+// ends the first process, and the kernel panics ("Attempted to kill
+// init!"), taking down the machine the user wanted to test.
+//
+// An uncorrected memory error in the test area (SIGBUS with BUS_MCEERR_AR or
+// BUS_MCEERR_AO: the kernel has already taken the page away) is survived:
+// the handler notes the page's physical address while the kernel's marker
+// still names it, puts a fresh page in its place and logs the fault; the
+// program reports it between tests, and the test that was running goes on
+// (a read that met the error is repeated, on the fresh page). Anything else
+// (a program fault, or an uncorrected error in the program's own memory,
+// which it cannot do without) is printed with its address, followed by the
+// stop message, and the process waits for the machine to be switched off.
+//
+// The handler makes only system calls and writes to fixed tables; it runs
+// on a stack of its own, so that an overflowing stack is caught too.
+#ifndef CELLCHECK_MACHINECHECK_FAULT_GUARD_H_
+#define CELLCHECK_MACHINECHECK_FAULT_GUARD_H_
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include "base/types.h"
+#include "machinecheck/memory_faults.h"
+#include "sysmem/kernel.h"
+
+class MemoryFaultGuard {
+ public:
+  MemoryFaultGuard(Kernel& kernel, MemoryFaultLog& log);
+  // Puts back the handlers that were there before (tests make guards of
+  // their own; the program's guard lives until power-off).
+  ~MemoryFaultGuard();
+  MemoryFaultGuard(const MemoryFaultGuard&) = delete;
+  MemoryFaultGuard& operator=(const MemoryFaultGuard&) = delete;
+
+  // Catches SIGBUS and SIGSEGV from now on and asks the kernel to report
+  // uncorrected errors in this process's memory as soon as they are found.
+  // One guard per process at a time. False when the handlers could not be
+  // set.
+  bool install();
+  // Uncorrected errors in [area, area + bytes) are survived from now on.
+  // `locked`: the area is locked in RAM, and so is each page put in.
+  void guardArea(char* area, u64 bytes, bool locked);
+
+ private:
+  static void onSignal(int signal, siginfo_t* info, void* context);
+  // True when the fault was an uncorrected error in the area whose page
+  // was replaced: the program may go on.
+  bool survive(const siginfo_t& info);
+  [[noreturn]] void stop(int signal, const siginfo_t& info, void* context);
+
+  Kernel& kernel_;
+  MemoryFaultLog& log_;
+  pid_t owner_ = 0;  // children inherit the handler, not the guard's job
+  uintptr_t areaBegin_ = 0;
+  uintptr_t areaEnd_ = 0;
+  bool locked_ = false;
+  bool installed_ = false;
+  struct sigaction oldBus_ = {};
+  struct sigaction oldSegv_ = {};
+  stack_t oldStack_ = {};
+};
+
+#endif  // CELLCHECK_MACHINECHECK_FAULT_GUARD_H_

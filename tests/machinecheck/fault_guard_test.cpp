@@ -1,0 +1,275 @@
+#include "machinecheck/fault_guard.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "base/stop_message.h"
+#include "tests/support/fake_kernel.h"
+
+namespace {
+
+constexpr u64 kPage = FakeKernel::kPageBytes;
+constexpr int kAreaPages = 4;
+
+// Sends this thread the signal the kernel sends for an error in memory
+// (or any other code): the same siginfo, delivered before the call returns.
+// Nothing is poisoned.
+void sendToSelf(int signal, int code, const void* address, int lsb) {
+  siginfo_t info = {};
+  info.si_signo = signal;
+  info.si_code = code;
+  info.si_addr = const_cast<void*>(address);
+  info.si_addr_lsb = static_cast<short>(lsb);
+  ASSERT_EQ(syscall(SYS_rt_tgsigqueueinfo, getpid(), gettid(), signal, &info),
+            0)
+      << strerror(errno);
+}
+
+class FaultGuardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    area = static_cast<char*>(mmap(nullptr, kAreaPages * kPage,
+                                   PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(area, MAP_FAILED);
+    memset(area, 0x5a, kAreaPages * kPage);
+  }
+  void TearDown() override { munmap(area, kAreaPages * kPage); }
+
+  // Whether byte i of the area still holds what SetUp wrote.
+  bool untouched(u64 i) const { return area[i] == 0x5a; }
+
+  FakeKernel kernel;
+  MemoryFaultLog log;
+  char* area = nullptr;
+};
+
+TEST_F(FaultGuardTest, ReplacesThePageOfAnUncorrectedErrorAndLogsIt) {
+  struct Case {
+    const char* what;
+    int code;
+    u64 page;    // of the area
+    u64 offset;  // where in the page the signal points
+    u64 frame;   // what the kernel's marker names; 0: nothing
+    bool foundEarly;
+  };
+  for (Case c : {
+           Case{"the program read it", BUS_MCEERR_AR, 1, 0x7a8, 0x6019, false},
+           Case{"the hardware found it first", BUS_MCEERR_AO, 3, 0, 0x1f00,
+                true},
+           Case{"its frame is not known", BUS_MCEERR_AR, 0, 0x10, 0, false},
+       }) {
+    SCOPED_TRACE(c.what);
+    memset(area, 0x5a, kAreaPages * kPage);
+    FakeKernel k;
+    MemoryFaultLog faults;
+    char* const page = area + c.page * kPage;
+    if (c.frame != 0)
+      k.poisonedFrames[reinterpret_cast<uintptr_t>(page)] = c.frame;
+    {
+      MemoryFaultGuard guard(k, faults);
+      ASSERT_TRUE(guard.install());
+      EXPECT_TRUE(k.memoryErrorsEarly);
+      guard.guardArea(area, kAreaPages * kPage, true);
+      sendToSelf(SIGBUS, c.code, page + c.offset, 12);
+    }
+    ASSERT_EQ(faults.count(), 1u);
+    MemoryFault fault;
+    ASSERT_TRUE(faults.copy(0, &fault));
+    EXPECT_EQ(fault.page, reinterpret_cast<uintptr_t>(page));
+    EXPECT_EQ(fault.bytes, kPage);
+    EXPECT_EQ(fault.physical, c.frame == 0 ? kUnknownAddress : c.frame * kPage);
+    EXPECT_EQ(fault.foundEarly, c.foundEarly);
+    ASSERT_EQ(k.replacementCount, 1);
+    EXPECT_EQ(k.replacements[0].page, page);
+    EXPECT_EQ(k.replacements[0].bytes, kPage);
+    EXPECT_TRUE(k.replacements[0].locked);
+    // Only that page is new.
+    for (u64 i = 0; i < kAreaPages * kPage; ++i) {
+      const bool replaced = i / kPage == c.page;
+      ASSERT_EQ(untouched(i), !replaced) << "byte " << i;
+    }
+    // Errors found later on the fresh page belong to the lost one.
+    u64 physical = 0;
+    ASSERT_TRUE(faults.standsFor(page + 8, &physical));
+    EXPECT_EQ(physical, c.frame == 0 ? kUnknownAddress : c.frame * kPage + 8);
+    EXPECT_FALSE(faults.standsFor(area + ((c.page + 1) % kAreaPages) * kPage,
+                                  &physical));
+  }
+}
+
+TEST(MemoryFaultLogTest, KeepsTheLastFaultsAndCountsThemAll) {
+  MemoryFaultLog faults;
+  const u64 total = MemoryFaultLog::kKept + 3;
+  for (u64 n = 0; n < total; ++n) {
+    faults.add(MemoryFault{0x10000 + n * kPage, kPage, n * kPage, false});
+  }
+  EXPECT_EQ(faults.count(), total);
+  MemoryFault fault;
+  EXPECT_FALSE(faults.copy(2, &fault));
+  ASSERT_TRUE(faults.copy(3, &fault));
+  EXPECT_EQ(fault.physical, 3 * kPage);
+  ASSERT_TRUE(faults.copy(total - 1, &fault));
+  EXPECT_FALSE(faults.copy(total, &fault));
+  // A page lost again stands for its latest frame.
+  faults.add(MemoryFault{0x10000, kPage, 0x777000, false});
+  u64 physical = 0;
+  ASSERT_TRUE(
+      faults.standsFor(reinterpret_cast<const void*>(0x10004), &physical));
+  EXPECT_EQ(physical, 0x777004u);
+}
+
+// A real fault, without undefined behaviour for the sanitizers to stop at.
+void storeToReadOnlyPage() {
+  void* page =
+      mmap(nullptr, kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (page == MAP_FAILED) abort();
+  *static_cast<volatile char*>(page) = 1;
+}
+
+// What a forked child printed before it stopped, and whether it was still
+// there afterwards (the first process must never end). The child runs
+// `act` with stdout on a pipe.
+struct Stopped {
+  std::string output;
+  bool stillThere;
+};
+
+template <class Act>
+Stopped runChild(Act act) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) abort();
+  fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    close(pipeEnds[0]);
+    act();
+    _exit(0);  // not reached when the guard stops the child
+  }
+  close(pipeEnds[1]);
+  Stopped result{std::string(), false};
+  const time_t deadline = time(nullptr) + 20;
+  while (result.output.find(kStopMessage) == std::string::npos &&
+         time(nullptr) < deadline) {
+    pollfd ready{pipeEnds[0], POLLIN, 0};
+    if (poll(&ready, 1, 1000) <= 0) continue;
+    char chunk[512];
+    const ssize_t n = read(pipeEnds[0], chunk, sizeof chunk);
+    if (n <= 0) break;
+    result.output.append(chunk, static_cast<size_t>(n));
+  }
+  // Give a child that would end the time to do so.
+  usleep(200000);
+  result.stillThere = waitpid(child, nullptr, WNOHANG) == 0;
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(pipeEnds[0]);
+  return result;
+}
+
+TEST_F(FaultGuardTest, StopsWithTheAddressWhereItCannotGoOn) {
+  struct Case {
+    const char* what;
+    void (*act)(char* guarded, FakeKernel& fake);
+    const char* says;
+  };
+  const Case cases[] = {
+      {"a program fault: a store to a read-only page",
+       [](char*, FakeKernel&) { storeToReadOnlyPage(); },
+       "Program fault: SIGSEGV (code 2) at address 0x"},
+      {"an uncorrected error in the program's own memory",
+       [](char*, FakeKernel& fake) {
+         static int own;
+         fake.poisonedFrames[reinterpret_cast<uintptr_t>(&own) & ~(kPage - 1)] =
+             0x4242;
+         sendToSelf(SIGBUS, BUS_MCEERR_AR, &own, 12);
+       },
+       "Uncorrected memory error (machine check) at virtual address 0x"},
+      {"a page of the area that cannot be replaced",
+       [](char* guarded, FakeKernel& fake) {
+         fake.replaceRefused = true;
+         sendToSelf(SIGBUS, BUS_MCEERR_AR, guarded + 2 * kPage + 0x40, 12);
+       },
+       ", physical address unknown: its page could not be replaced, so "
+       "testing cannot go on."},
+      {"the kernel's own SIGBUS after a machine check it gave no address for",
+       [](char*, FakeKernel&) { sendToSelf(SIGBUS, SI_KERNEL, nullptr, 0); },
+       "The kernel ended the test with SIGBUS and no address"},
+      {"a bus error of the program",
+       [](char*, FakeKernel&) {
+         sendToSelf(SIGBUS, BUS_ADRERR, reinterpret_cast<void*>(0x1234), 0);
+       },
+       "Program fault: SIGBUS (code 2) at address 0x1234"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Stopped stopped = runChild([&] {
+      MemoryFaultGuard guard(kernel, log);
+      guard.install();
+      guard.guardArea(area, kAreaPages * kPage, true);
+      c.act(area, kernel);
+    });
+    EXPECT_NE(stopped.output.find(c.says), std::string::npos) << stopped.output;
+    const std::string end = std::string("\n\r") + kStopMessage;
+    ASSERT_GE(stopped.output.size(), end.size()) << stopped.output;
+    EXPECT_EQ(stopped.output.substr(stopped.output.size() - end.size()), end);
+    EXPECT_TRUE(stopped.stillThere);
+  }
+}
+
+TEST_F(FaultGuardTest, OneOutsideTheAreaIsNamedWithItsPhysicalAddress) {
+  static char own[2 * kPage];
+  char* const page = reinterpret_cast<char*>(
+      (reinterpret_cast<uintptr_t>(own) + kPage - 1) & ~(kPage - 1));
+  const Stopped stopped = runChild([&] {
+    kernel.poisonedFrames[reinterpret_cast<uintptr_t>(page)] = 0x4242;
+    MemoryFaultGuard guard(kernel, log);
+    guard.install();
+    guard.guardArea(area, kAreaPages * kPage, true);
+    sendToSelf(SIGBUS, BUS_MCEERR_AO, page + 0x10, 12);
+  });
+  EXPECT_NE(stopped.output.find(", physical address 0x4242010: it is in the "
+                                "program's own memory, so testing cannot go "
+                                "on.\n\r"),
+            std::string::npos)
+      << stopped.output;
+}
+
+// The memory measurement's child inherits the handler; it must end as it
+// would have without it, not wait for ever.
+TEST_F(FaultGuardTest, AChildOfTheGuardedProcessEndsOnAFault) {
+  MemoryFaultGuard guard(kernel, log);
+  ASSERT_TRUE(guard.install());
+  fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    storeToReadOnlyPage();
+    _exit(0);
+  }
+  int status = 0;
+  pid_t ended = 0;
+  for (int tick = 0; tick < 100 && ended == 0; ++tick) {
+    ended = waitpid(child, &status, WNOHANG);
+    if (ended == 0) usleep(100000);
+  }
+  if (ended == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    FAIL() << "the child waited instead of ending";
+  }
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+}
+
+}  // namespace
