@@ -73,7 +73,8 @@ bool RemoteStuckBits::protect(uint64_t page, bool writable, std::string* why) {
   const long prot = writable ? PROT_READ | PROT_WRITE : PROT_READ;
   if (!tracee_.systemCall(SYS_mprotect, static_cast<long>(page), kPageBytes,
                           prot, &result)) {
-    *why = "the process is gone";
+    *why = tracee_.gone() ? "the process is gone"
+                          : "mprotect did not run in the process";
     return false;
   }
   if (result != 0) {
@@ -96,12 +97,25 @@ uint64_t RemoteStuckBits::heldPageFor(uint64_t address,
   return 0;
 }
 
+// Stops the process with no fault of its own waiting: a store to a held page
+// met just as the stop was asked for is run first, or the lab's next
+// instruction in the process would meet its signal instead.
 bool RemoteStuckBits::stopNow() {
-  if (!tracee_.requestStop()) return false;
   for (;;) {
-    const Tracee::Stop stop = tracee_.nextStop(true);
-    if (stop.kind == Tracee::Stop::kInterrupt) return true;
-    if (!dispatch(stop)) return false;
+    if (!tracee_.requestStop()) return false;
+    for (;;) {
+      const Tracee::Stop stop = tracee_.nextStop(true);
+      if (stop.kind == Tracee::Stop::kInterrupt) break;
+      if (!dispatch(stop)) return false;
+      // Stepping a store there may have met the stop asked for: ask again
+      // (two requests before a stop still give one stop).
+      if (!tracee_.requestStop()) return false;
+    }
+    if (!tracee_.faultWaiting()) return true;
+    // The fault is delivered at once (a fault's signal cannot be blocked),
+    // before any instruction.
+    tracee_.resume(0);
+    if (!dispatch(tracee_.nextStop(true))) return false;
   }
 }
 

@@ -127,6 +127,17 @@ bool Tracee::requestStop() {
   return ptrace(PTRACE_INTERRUPT, pid_, nullptr, nullptr) == 0;
 }
 
+bool Tracee::faultWaiting() {
+  // The process's own queue; a fault's signal is never shared.
+  __ptrace_peeksiginfo_args args = {0, 0, 8};
+  siginfo_t waiting[8];
+  const long n = ptrace(PTRACE_PEEKSIGINFO, pid_, &args, waiting);
+  for (long i = 0; i < n; ++i) {
+    if (waiting[i].si_signo == SIGSEGV) return true;
+  }
+  return false;
+}
+
 void Tracee::resume(int signal) {
   const int deliver = signal != 0 ? signal : heldSignal_;
   heldSignal_ = 0;
@@ -180,10 +191,11 @@ bool Tracee::systemCall(long number, long arg0, long arg1, long arg2,
   call.orig_rax = ~0ull;
   if (!setRegisters(call)) return false;
   const Stop stop = step();
+  if (stop.kind == Stop::kGone) return false;
   user_regs_struct after;
-  if (stop.kind == Stop::kGone || !registers(&after)) return false;
-  *result = static_cast<long>(after.rax);
-  return setRegisters(saved);
+  const bool ran = stop.signal == SIGTRAP && registers(&after);
+  if (ran) *result = static_cast<long>(after.rax);
+  return setRegisters(saved) && ran;
 }
 
 user_regs_struct Tracee::storeRegisters(const user_regs_struct& now,

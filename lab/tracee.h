@@ -38,6 +38,10 @@ class Tracee {
   // Asks the running process to stop; its kInterrupt stop follows (after
   // any stops that were on their way).
   bool requestStop();
+  // With the process stopped: true when a SIGSEGV of its own waits to be
+  // delivered (a fault it met just as it was asked to stop: the stop comes
+  // first). Any instruction the lab ran next would meet that signal instead.
+  bool faultWaiting();
   // Lets the stopped process go on, with `signal` (0: none, or the one held
   // back while the lab was stepping).
   void resume(int signal);
@@ -52,7 +56,8 @@ class Tracee {
   Stop step();
   // Runs one system call in the process and puts its registers back, so that
   // whatever it was doing (a system call too) goes on unchanged. Returns the
-  // call's result (-errno on failure); false when the process is gone.
+  // call's result (-errno on failure); false when the call did not run (the
+  // process is gone, or a fault of its own came first).
   bool systemCall(long number, long arg0, long arg1, long arg2, long* result);
   bool registers(user_regs_struct* regs);
   bool setRegisters(const user_regs_struct& regs);

@@ -113,11 +113,14 @@ def _stuck_bit(run, subject, injector, rng, words, bank, timeout=180):
         raise LabFailure("could not make a stuck bit: %s (%s)" % (
             event, injector.state()))
     deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
+    while time.monotonic() < deadline and run.running():
         if any(r.values for r in _reported(run, subject, bank, word, event["t"])):
             break
         time.sleep(0.5)
-    injector.command("unstick stuck" + bank)
+    freed = injector.command("unstick stuck" + bank)
+    if freed is None or freed["event"] != "unstick":
+        raise LabFailure("could not free a stuck bit: %s (%s)" % (
+            freed, injector.state()))
     return event
 
 
@@ -153,6 +156,10 @@ def faults_run(build, subject, memory_bytes, seed, logs=None):
             stuck = [_stuck_bit(run, subject, injector, rng, words, bank)
                      for bank in "AB"]
             time.sleep(2)
+            if not run.running():
+                raise LabFailure("the tester ended during the faults run")
+            if injector.errors():
+                raise LabFailure("the injector failed: %s" % injector.errors())
             models = {e["id"]: "flip" for e in flips + missed}
             models.update({e["id"]: "stuck" for e in stuck})
             result = finish(run, subject, injector, models, started, logs)

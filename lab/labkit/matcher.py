@@ -19,16 +19,17 @@ class Outcome:
 
     @property
     def exercised(self):
-        """False for a stuck bit that had nothing to show: the tester never
-        stored to its word while it was held, or every store left the bit
-        where the fault held it and making the fault did not change the word
-        either. (Not known: counted as exercised, so that a miss is never
-        hidden.)"""
+        """False for a stuck bit that had nothing to show: making it left the
+        word as it was, and no store while it was held had its bit changed
+        (none came, or every one left the bit where the fault held it). A
+        bit that making the fault changed is wrong in memory from then on,
+        stored to or not: the tester can read it. (Not known: counted as
+        exercised, so that a miss is never hidden.)"""
         if self.stores is None:
             return True
         changed_when_made = any(e["event"] == "stick" and e["old"] != e["new"]
                                 for e in self.injections)
-        return self.stores > 0 and (self.forced > 0 or changed_when_made)
+        return self.forced > 0 or changed_when_made
 
     @property
     def detected(self):

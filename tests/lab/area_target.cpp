@@ -1,15 +1,23 @@
 // A stand-in tester for the lab's own tests: it takes its area the way the
 // program does (the real kernel seam's allocation, handed to the console
-// tester, which splits it into bank A and bank B), then in rounds fills both
-// banks alike and reports every word pair that differs through the console
-// tester's messages. It runs in lock-step with the test that drives it: it
-// waits for a line on its input before each fill and before each check, so
-// a fault injected between the two shows in that round, however slow the
-// machine.
+// tester, which splits it into bank A and bank B), then does what its input
+// says, one line at a time, and says when it is done. It runs in lock-step
+// with the test that drives it, so a fault injected between a fill and a
+// check shows in that round, however slow the machine.
+//
+//   fill         both banks filled alike ("filled ROUND")
+//   check        every word pair that differs reported through the console
+//                tester's messages ("checked ROUND"); the next round begins
+//   hammer WORD  bank A's word stored to without a pause until the next line
+//                comes ("hammering", then "hammered STORES value VALUE")
 //
 //   area_target MIB      (ends at the end of its input)
+#include <poll.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/cprintf.h"
 #include "console/cellchecker_dos.h"
@@ -35,9 +43,20 @@ void check() {
   }
 }
 
-bool awaitTurn() {
+// Each store to a word whose page the lab holds stops the process: the
+// lab's own requests to stop then meet those stops.
+void hammer(u64 word) {
+  volatile u32* const target = &tester.bankA[word];
+  cprintf("\n\rhammering\n\r");
+  pollfd input = {STDIN_FILENO, POLLIN, 0};
+  u64 stores = 0;
+  do {
+    for (int i = 0; i < 256; ++i) *target = static_cast<u32>(++stores) << 8;
+  } while (poll(&input, 1, 0) == 0);
   char line[64];
-  return fgets(line, sizeof line, stdin) != nullptr;
+  if (fgets(line, sizeof line, stdin) == nullptr) return;
+  cprintf("\n\rhammered %llu value %u\n\r",
+          static_cast<unsigned long long>(stores), *target);
 }
 
 }  // namespace
@@ -49,12 +68,19 @@ int main(int argc, char** argv) {
   char* area = kernel.allocateArea(size);
   if (area == nullptr || tester.initNoAlloc(size, area) != kInitOk) return 1;
   cprintf("\n\rready\n\r");
-  for (u32 round = 0;; ++round) {
-    if (!awaitTurn()) return 0;
-    fill(round);
-    cprintf("\n\rfilled %u\n\r", round);
-    if (!awaitTurn()) return 0;
-    check();
-    cprintf("\n\rchecked %u\n\r", round);
+  u32 round = 0;
+  char line[64];
+  while (fgets(line, sizeof line, stdin) != nullptr) {
+    if (strncmp(line, "fill", 4) == 0) {
+      fill(round);
+      cprintf("\n\rfilled %u\n\r", round);
+    } else if (strncmp(line, "check", 5) == 0) {
+      check();
+      cprintf("\n\rchecked %u\n\r", round++);
+    } else if (strncmp(line, "hammer ", 7) == 0) {
+      const u64 word = strtoull(line + 7, nullptr, 10);
+      if (word < tester.wordsPerBank) hammer(word);
+    }
   }
+  return 0;
 }

@@ -143,6 +143,43 @@ class InjectionTest(unittest.TestCase):
         forces = [e for e in events if e["event"] == "force"]
         self.assertEqual(sorted(e["id"] for e in forces), ["s0", "s1"])
 
+    def test_stops_asked_for_while_the_tester_stores_to_a_held_page(self):
+        """Every store to a held page stops the tester, so the injector's own
+        requests to stop meet those stops: the commands still answer, each
+        store is counted and forced, and the tester lives."""
+        try:
+            self.check_hammered_page()
+        except AssertionError:
+            if self.injector:
+                print("injector:", self.injector.state(), file=sys.stderr)
+            raise
+
+    def check_hammered_page(self):
+        with HostGuard(), SandboxRun(BUILD, [TARGET, str(AREA_MIB)], 128 << 20,
+                                     stdin=True) as run:
+            self.assertTrue(run.output.wait_for(r"ready\n", timeout=60))
+            self.injector = Injector(BUILD, run.pid, ["cellcheck", str(AREA_MIB)])
+            word = (-int(self.injector.area["bankA"], 16)) % 4096 // 4 + 1024
+            # The stand-in stores (n << 8): bit 5 is never set by its stores.
+            self.command("stick held A %d 5 1" % word)
+            run.send("hammer %d" % word)
+            self.assertTrue(run.output.wait_for(r"hammering\n", timeout=60))
+            for n in range(200):
+                self.command("stick t%d A %d 7 %d" % (n, word + 1, n % 2))
+                self.command("unstick t%d" % n)
+                self.command("flip f%d A %d 9" % (n, word + 2))
+            self.assertFalse(run.output.wait_for(r"hammered", timeout=0),
+                             "the stores ended before the stops were tried")
+            run.send("stop")
+            done = run.output.wait_for(r"hammered (\d+) value (\d+)\n", timeout=60)
+            self.assertIsNotNone(done, "the stand-in never stopped storing")
+            freed = self.command("unstick held")
+            self.assertTrue(run.running(), "the stand-in died")
+        self.assertEqual(self.injector.errors(), [])
+        stores, last = int(done.group(1)), int(done.group(2))
+        self.assertEqual((freed["stores"], freed["forced"]), (str(stores), str(stores)))
+        self.assertEqual(last, (stores << 8 | 1 << 5) & 0xFFFFFFFF)
+
 
 def burst_events(events, first):
     return [e for e in events if e["event"] == "burst" and e["id"] == first["id"]]
