@@ -1,15 +1,14 @@
 #include "app/ecc_watch.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_kernel.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -109,20 +108,11 @@ TEST_F(EccWatchTest, TheStartUpLineTellsEccMachinesFromOthers) {
 // one that finds no controller it can use (ECC off in the firmware) is
 // named in the line.
 TEST_F(EccWatchTest, LoadsTheImagesDriversAndNamesOneThatDeclined) {
-  char made[] = "/tmp/cellcheck-ecc-modules-XXXXXX";
-  ASSERT_NE(mkdtemp(made), nullptr);
-  const std::string root = made;
+  const TempFolder temp("ecc-modules");
+  const std::string root = temp.path();
   const std::string folder = root + "/6.1.0-test-amd64";
   const auto write = [&](const std::string& file, const std::string& text) {
-    const std::string path = folder + "/" + file;
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-      mkdir(path.substr(0, slash).c_str(), 0755);
-    }
-    FILE* f = fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs(text.c_str(), f);
-    fclose(f);
+    ASSERT_TRUE(temp.write("6.1.0-test-amd64/" + file, text)) << file;
   };
   write("modules.dep",
         "kernel/drivers/edac/amd64_edac.ko: kernel/drivers/edac/"
@@ -163,7 +153,6 @@ TEST_F(EccWatchTest, LoadsTheImagesDriversAndNamesOneThatDeclined) {
               "ECC: no ECC reporting on this machine (amd64_edac: No such "
               "device).\n");
   }
-  removeFolder(root);
 }
 
 TEST_F(EccWatchTest, AGrownCountIsALineAndJoinsTheRecordBetweenTests) {

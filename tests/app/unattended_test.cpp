@@ -1,10 +1,8 @@
 #include "app/unattended.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -13,6 +11,7 @@
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_dhcp_client.h"
 #include "tests/support/fake_kernel.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -35,20 +34,12 @@ class UnattendedTest : public ::testing::Test {
     kernel.putFile("/sys/class/dmi/id/bios_version", "1.16.2\n");
     kernel.putFile("/sys/bus/pci/devices/0000:00:03.0/modalias",
                    "pci:v00008086d0000100Esv00001AF4sd00001100bc02sc00i00\n");
-    char made[] = "/tmp/cellcheck-image-XXXXXX";
-    ASSERT_NE(mkdtemp(made), nullptr);
-    image = made;
-    const std::string modules = image + "/lib/modules/" + kRelease;
-    for (const std::string& folder :
-         {image + "/lib", image + "/lib/modules", modules, modules + "/kernel",
-          image + "/bin"}) {
-      mkdir(folder.c_str(), 0755);
-    }
+    const std::string modules = std::string("lib/modules/") + kRelease;
     write(modules + "/modules.dep", "kernel/e1000.ko:\n");
     write(modules + "/modules.alias",
           "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n");
     write(modules + "/kernel/e1000.ko", std::string(3 * kMiB, 'm'));
-    write(image + "/bin/busybox", "busybox");
+    write("bin/busybox", "busybox");
     unattended.reset(new Unattended(kernel, dhcp, image + "/lib/modules",
                                     image + "/bin/busybox"));
     unattended->leaseWaitSeconds = 1;
@@ -57,13 +48,8 @@ class UnattendedTest : public ::testing::Test {
     dhcp.given.address = "10.99.0.50";
     dhcp.given.logServer = "10.99.0.1";
   }
-  void TearDown() override { removeFolder(image); }
-
-  static void write(const std::string& path, const std::string& text) {
-    FILE* f = fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs(text.c_str(), f);
-    fclose(f);
+  void write(const std::string& file, const std::string& text) {
+    ASSERT_TRUE(temp.write(file, text)) << file;
   }
 
   bool exists(const std::string& path) {
@@ -81,7 +67,8 @@ class UnattendedTest : public ::testing::Test {
 
   FakeKernel kernel;
   FakeDhcpClient dhcp;
-  std::string image;
+  TempFolder temp{"image"};
+  const std::string image = temp.path();
   std::unique_ptr<Unattended> unattended;
   CellcheckerDos tester;
   BadMemory record;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/fake_kernel.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -51,10 +52,6 @@ TEST(ModuleIndexTest, ReadsDependenciesAliasesAndSoftDependencies) {
 class ModuleLoaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char made[] = "/tmp/cellcheck-modules-XXXXXX";
-    ASSERT_NE(mkdtemp(made), nullptr);
-    root = made;
-    folder = root + "/6.1.0-test-amd64";
     write(
         "modules.dep",
         "kernel/drivers/virtio/virtio_pci.ko: "
@@ -101,18 +98,8 @@ class ModuleLoaderTest : public ::testing::Test {
     kernel.putFile("/sys/bus/pci/devices/0000:00:01.0/vendor", "0x8086\n");
   }
 
-  void TearDown() override { removeFolder(root); }
-
   void write(const std::string& file, const std::string& text) {
-    const std::string path = folder + "/" + file;
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-      mkdir(path.substr(0, slash).c_str(), 0755);
-    }
-    FILE* f = fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs(text.c_str(), f);
-    fclose(f);
+    ASSERT_TRUE(temp.write("6.1.0-test-amd64/" + file, text)) << file;
   }
 
   void device(const std::string& bus, const std::string& name,
@@ -133,8 +120,9 @@ class ModuleLoaderTest : public ::testing::Test {
   }
 
   FakeKernel kernel;
-  std::string root;
-  std::string folder;
+  TempFolder temp{"modules"};
+  const std::string root = temp.path();
+  const std::string folder = root + "/6.1.0-test-amd64";
 };
 
 TEST_F(ModuleLoaderTest, LoadsTheBusDriverThenTheDeviceThatAppears) {
