@@ -111,6 +111,9 @@ int main(int argc, char** argv) {
     LinuxKernel::haltForever();
   }
   MachineCheckWatch machineChecks(memoryFaults, cellchecker, badMemory, &watch);
+  // A machine check during a test comes before the errors of the fresh page
+  // that replaced the lost one.
+  cellchecker.showFirst([&] { machineChecks.poll(); });
   // Between tests, never inside one: what the guard caught, and what the
   // memory controllers counted.
   const auto betweenTests = [&] {

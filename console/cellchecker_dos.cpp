@@ -9,6 +9,7 @@ void CellcheckerDos::statusMessage(const char* text) {
 }
 
 void CellcheckerDos::report(u64 index) {
+  if (pending_) pending_();
   // The values are read again here, so the message shows what the memory
   // holds now, not what the test saw.
   cprintf(
@@ -19,6 +20,7 @@ void CellcheckerDos::report(u64 index) {
 }
 
 void CellcheckerDos::report(u64 indexA, u64 indexB) {
+  if (pending_) pending_();
   cprintf(
       "\n\rError found with word pair# %llu or %llu (either could be the "
       "source)\n\r",

@@ -7,6 +7,9 @@
 #ifndef CELLCHECK_CONSOLE_CELLCHECKER_DOS_H_
 #define CELLCHECK_CONSOLE_CELLCHECKER_DOS_H_
 
+#include <functional>
+#include <utility>
+
 #include "console/bad_memory_watch.h"
 #include "tester/cellchecker.h"
 
@@ -28,11 +31,18 @@ class CellcheckerDos : public Cellchecker {
   // third line of an error says the physical addresses are unknown, and
   // nothing is recorded.
   void watchBadMemory(BadMemoryWatch* watch) { watch_ = watch; }
+  // Runs before each error of the tests is printed, to put first what was
+  // found outside them and not yet shown (a machine check caught during the
+  // test): the error may follow from it.
+  void showFirst(std::function<void()> pending) {
+    pending_ = std::move(pending);
+  }
 
  private:
   void printDetails(u64 indexA, u64 indexB);
 
   BadMemoryWatch* watch_ = nullptr;
+  std::function<void()> pending_;
 };
 
 #endif  // CELLCHECK_CONSOLE_CELLCHECKER_DOS_H_

@@ -74,6 +74,20 @@ TEST_F(ConsoleReporterTest, CrossPairErrorNamesBothIndices) {
   EXPECT_EQ(tester.errorCount, 42u);
 }
 
+TEST_F(ConsoleReporterTest, WhatWasFoundOutsideTheTestsComesBeforeAnError) {
+  int shown = 0;
+  tester.showFirst(
+      [&] { cprintf("\n\rcaught outside the tests %d\n\r", ++shown); });
+  tester.report(u64{2});
+  tester.report(u64{2}, u64{3});
+  const std::string text = console.take();
+  EXPECT_EQ(shown, 2);
+  EXPECT_EQ(text.find("caught outside the tests 1"), 2u);
+  EXPECT_LT(text.find("caught outside the tests 2"),
+            text.find("word pair# 2 or 3"));
+  EXPECT_GT(text.find("caught outside the tests 2"), text.find("Error 1,"));
+}
+
 TEST_F(ConsoleReporterTest, CoverageIsRoundedToAWholePercentAtLeastTwoWide) {
   struct Case {
     u64 passes;

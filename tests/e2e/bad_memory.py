@@ -26,7 +26,9 @@ PAIR = re.compile(rb"Error found with word pair# [^\r\n]*")
 DETAILS = re.compile(
     rb"Physical addresses: bank A (0x[0-9a-f]+), bank B (0x[0-9a-f]+) "
     rb"\(either could be bad\); bits (0x[0-9a-f]{8}) differ")
-LINUX_LINE = re.compile(rb"Keep Linux off them[^\r\n]*?: ((?:memmap=\S+ ?)+)")
+# Up to the line's end: the console sends a line in pieces, and a match of
+# what has come so far could stop inside an address.
+LINUX_LINE = re.compile(rb"Keep Linux off them[^\r\n]*?: ((?:memmap=\S+ ?)+)[\r\n]")
 MEMMAP = re.compile(r"memmap=(\d+)([KMG])\$(0x[0-9a-f]+)")
 UNITS = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
 # The area before the boot menu's options: 3829 of 4096 MiB (MemTotal 3915).
