@@ -4,14 +4,9 @@
 #include <utility>
 
 #include "base/cprintf.h"
+#include "base/wording.h"
 
 namespace {
-
-unsigned long long ull(u64 n) { return n; }
-
-const char* plural(u64 n, const char* one, const char* many) {
-  return n == 1 ? one : many;
-}
 
 // Controllers named in the start-up line at most; the rest are counted.
 constexpr int kNamedControllers = 4;
@@ -91,8 +86,7 @@ std::string EccWatch::startLine() const {
       counters_.controllersNotWatched() + counters_.modulesNotWatched();
   if (notWatched != 0) {
     line += "; " + std::to_string(notWatched) +
-            " more past the tables, not "
-            "watched";
+            " more past the tables, not watched";
   }
   return line + ".";
 }

@@ -1,12 +1,7 @@
 #include "app/machine_check_watch.h"
 
 #include "base/cprintf.h"
-
-namespace {
-
-unsigned long long ull(u64 n) { return n; }
-
-}  // namespace
+#include "base/wording.h"
 
 void MachineCheckWatch::poll() {
   const u64 logged = log_.count();

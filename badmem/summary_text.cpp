@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "base/wording.h"
+
 namespace {
 
 // Suspect pages and ranges listed by address at most; the rest are counted.
@@ -33,12 +35,6 @@ class Text {
   size_t size_;
   size_t length_ = 0;
 };
-
-unsigned long long ull(u64 n) { return n; }
-
-const char* plural(u64 n, const char* one, const char* many) {
-  return n == 1 ? one : many;
-}
 
 int bitsIn(u32 mask) { return __builtin_popcount(mask); }
 
