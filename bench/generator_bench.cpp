@@ -7,25 +7,11 @@
 #include <benchmark/benchmark.h>
 
 #include "tester/pattern_generator.h"
+#include "tests/support/generator_state.h"
 
 namespace {
 
 constexpr int64_t kDraws = 1 << 16;
-
-// One draw exactly as the generator's algorithm states it: every cursor and
-// the selector are read from and written to the table at every step.
-inline uint32_t tableResidentDraw() {
-  const uint32_t lead = randTable[kLeadCursor];
-  const uint32_t trail = randTable[kTrailCursor];
-  const uint32_t v = randTable[lead] - randTable[trail];
-  randTable[lead] = v;
-  randTable[kLeadCursor] = lead == 1 ? 55 : lead - 1;
-  randTable[kTrailCursor] = trail == 1 ? 55 : trail - 1;
-  const uint32_t slot = kShuffleFirst + randTable[kSelector] % kShuffleSize;
-  randTable[kSelector] = randTable[slot];
-  randTable[slot] = v;
-  return randTable[kSelector];
-}
 
 void projectDraws(benchmark::State& state) {
   seedRandNumber(45435243);
@@ -61,7 +47,7 @@ void literalDraws(benchmark::State& state) {
   seedRandNumber(45435243);
   uint32_t sink = 0;
   for (auto _ : state) {
-    for (int64_t i = 0; i < kDraws; ++i) sink ^= tableResidentDraw();
+    for (int64_t i = 0; i < kDraws; ++i) sink ^= literalDraw();
   }
   benchmark::DoNotOptimize(sink);
   state.SetItemsProcessed(state.iterations() * kDraws);

@@ -24,4 +24,21 @@ inline bool standsDrawsAfterSeed(uint64_t draws, unsigned seed) {
   return generatorState() == now;
 }
 
+// One draw as the algorithm states it, every cursor and the selector read
+// from and written to the table at each step: what RandDraws must match
+// word for word, however it holds its state between draws, and the
+// reference its speed is measured against.
+inline uint32_t literalDraw() {
+  const uint32_t lead = randTable[kLeadCursor];
+  const uint32_t trail = randTable[kTrailCursor];
+  const uint32_t v = randTable[lead] - randTable[trail];
+  randTable[lead] = v;
+  randTable[kLeadCursor] = lead == 1 ? 55 : lead - 1;
+  randTable[kTrailCursor] = trail == 1 ? 55 : trail - 1;
+  const uint32_t slot = kShuffleFirst + randTable[kSelector] % kShuffleSize;
+  randTable[kSelector] = randTable[slot];
+  randTable[slot] = v;
+  return randTable[kSelector];
+}
+
 #endif  // CELLCHECK_TESTS_SUPPORT_GENERATOR_STATE_H_

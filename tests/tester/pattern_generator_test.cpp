@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/generator_state.h"
 #include "tests/support/recording_tester.h"
 
 namespace {
@@ -88,22 +89,6 @@ TEST(PatternGeneratorTest, LoopDrawsMatchSingleDrawsAndKeepTheTableCurrent) {
   }
   EXPECT_EQ(looped, single);
   EXPECT_EQ(std::vector<uint32_t>(randTable, randTable + 101), afterSingle);
-}
-
-// One draw as the algorithm states it, every cursor and the selector read
-// from and written to the table at each step: what RandDraws must match
-// word for word, however it holds its state between draws.
-uint32_t literalDraw() {
-  const uint32_t lead = randTable[kLeadCursor];
-  const uint32_t trail = randTable[kTrailCursor];
-  const uint32_t v = randTable[lead] - randTable[trail];
-  randTable[lead] = v;
-  randTable[kLeadCursor] = lead == 1 ? 55 : lead - 1;
-  randTable[kTrailCursor] = trail == 1 ? 55 : trail - 1;
-  const uint32_t slot = kShuffleFirst + randTable[kSelector] % kShuffleSize;
-  randTable[kSelector] = randTable[slot];
-  randTable[slot] = v;
-  return randTable[kSelector];
 }
 
 struct DrawRun {
