@@ -11,7 +11,8 @@ Cellchecker::Cellchecker()
       bankA(nullptr),
       bankB(nullptr),
       wordsPerBank(0),
-      passCount(0) {
+      passCount(0),
+      shares_(1) {
   seedRand(static_cast<unsigned>(time(nullptr)));
 }
 
@@ -89,4 +90,17 @@ void Cellchecker::findAndReportErrors(u64 startA, u64 startB, u64 count) {
   }
 }
 
-void Cellchecker::seedRand(unsigned seed) { seedRandNumber(seed); }
+void Cellchecker::seedRand(unsigned seed) { generators_.seed(seed); }
+
+void Cellchecker::useWorkers(WorkerPool* pool) {
+  pool_ = pool;
+  generators_.resize(workers());
+  shares_.assign(workers(), Share{});
+}
+
+void Cellchecker::sliceBanks() {
+  const unsigned count = workers();
+  for (unsigned worker = 0; worker < count; ++worker) {
+    shares_[worker].slice = bankSlice(bankA, wordsPerBank, count, worker);
+  }
+}

@@ -4,7 +4,13 @@
 #ifndef CELLCHECK_TESTER_CELLCHECKER_H_
 #define CELLCHECK_TESTER_CELLCHECKER_H_
 
+#include <mutex>
+#include <vector>
+
 #include "base/types.h"
+#include "tester/bank_slices.h"
+#include "tester/pattern_generator.h"
+#include "tester/worker_pool.h"
 
 // Results of init and initNoAlloc.
 enum InitResult : int {
@@ -58,7 +64,19 @@ class Cellchecker {
   // ascending order of k, through report(indexA, indexB).
   void findAndReportErrors(u64 startA, u64 startB, u64 count);
 
+  // Seeds every worker's generator: worker 0's, the only one of a
+  // one-worker run, is randTable, seeded as seedRandNumber seeds it.
   void seedRand(unsigned seed);
+
+  // From now on every test but the write-speed test runs on all of the
+  // pool's workers at once, each on its own slice of both banks, and
+  // returns when all have finished; the pre-test too when this comes before
+  // initNoAlloc. Without a pool, or with a pool of one worker, every test
+  // runs on the calling thread exactly as with one thread. Worker k draws
+  // from a generator of its own, seeded from the last seed and k. The pool
+  // must outlive its use here.
+  void useWorkers(WorkerPool* pool);
+  unsigned workers() const { return pool_ != nullptr ? pool_->size() : 1; }
 
   // The tests. None may run before initNoAlloc or init succeeded.
   // Fills both banks with one stream of draws, then reports every pair that
@@ -86,7 +104,44 @@ class Cellchecker {
   u64 passCount;
 
  private:
+  // What one worker does in a test, in a cache line of its own.
+  struct alignas(64) Share {
+    WordRange slice;  // its slice of both banks
+    WordRange block;  // the positions of a copy test's block it moves
+    u64 sweeps;       // the decay test's sweeps it makes
+    bool differs;     // its fast check found a difference
+    bool differsB;    // the same, for bank B of the repeating-pattern test
+  };
+
   void preTest();
+  int copyTest(bool intoBankA);
+  bool repeatedBlockDiffers(u32* table, u64 blockWords, u64 words, u32* bank);
+  void reportRepeatMismatches(u64 blockWords, u64 words, u32* bank);
+  void runTestBanksRepRandSplit(int banks);
+  // Notes every worker's slice of the banks as they are now.
+  void sliceBanks();
+  // Runs job(worker) on every worker, on the calling thread when there is
+  // one; returns when all have finished.
+  template <class Job>
+  void onEveryWorker(Job& job) {
+    if (workers() > 1) {
+      pool_->run(job);
+    } else {
+      job(0u);
+    }
+  }
+  // Inside a job: returns once every worker has come here.
+  void workersMeet() {
+    if (workers() > 1) pool_->meet();
+  }
+
+  WorkerPool* pool_ = nullptr;
+  WorkerGenerators generators_;
+  std::vector<Share> shares_;
+  // Taken by a worker that reports while the others go on testing (only
+  // on the error path): one error's lines at a time, numbered in the order
+  // they are printed.
+  std::mutex errorPath_;
 };
 
 // Coverage in percent: 2000 passes are 100 %. Computed in double, narrowed to

@@ -16,7 +16,7 @@ constexpr int kWarmUpSteps = 997;
 
 }  // namespace
 
-bool spreadSeedText(const char* text) {
+bool spreadSeedText(const char* text, uint32_t* table) {
   const size_t length = strlen(text);
   if (length > kMaxTextLength) return false;
 
@@ -29,31 +29,54 @@ bool spreadSeedText(const char* text) {
   // Byte 0 feeds no entry; bytes count as signed, so 0xFF is -1.
   for (uint32_t j = 1; j <= 97; ++j) {
     const int32_t byte = static_cast<signed char>(seed[j]);
-    randTable[j] = static_cast<uint32_t>(byte) * 8171717u + 997u * j;
+    table[j] = static_cast<uint32_t>(byte) * 8171717u + 997u * j;
   }
   return true;
 }
 
-void warmUpRandTable() {
+void warmUpRandTable(uint32_t* table) {
   uint32_t i = 97;
   uint32_t k = 12;
   for (int step = 0; step < kWarmUpSteps; ++step) {
-    randTable[i] -= randTable[k];
+    table[i] -= table[k];
     i = i == 1 ? 97 : i - 1;
     k = k == 1 ? 97 : k - 1;
   }
 }
 
-void init_rand(const char* text) {
-  if (!spreadSeedText(text)) return;
-  warmUpRandTable();
-  randTable[kLeadCursor] = 55;
-  randTable[kTrailCursor] = 24;
-  randTable[kSelector] = 77;
+void seedTable(uint32_t* table, const char* text) {
+  if (!spreadSeedText(text, table)) return;
+  warmUpRandTable(table);
+  table[kLeadCursor] = 55;
+  table[kTrailCursor] = 24;
+  table[kSelector] = 77;
 }
 
-void seedRandNumber(unsigned seed) {
-  char text[32];
-  snprintf(text, sizeof text, "Nasty%uboy", seed);
-  init_rand(text);
+void init_rand(const char* text) { seedTable(randTable, text); }
+
+void seedRandNumber(unsigned seed) { seedWorkerTable(randTable, seed, 0); }
+
+void seedWorkerTable(uint32_t* table, unsigned seed, unsigned worker) {
+  char text[48];
+  if (worker == 0) {
+    snprintf(text, sizeof text, "Nasty%uboy", seed);
+  } else {
+    snprintf(text, sizeof text, "Nasty%uboy%u", seed, worker);
+  }
+  seedTable(table, text);
+}
+
+void WorkerGenerators::seed(unsigned seed) {
+  seed_ = seed;
+  for (unsigned worker = 0; worker < size(); ++worker) {
+    seedWorkerTable(table(worker), seed, worker);
+  }
+}
+
+void WorkerGenerators::resize(unsigned workers) {
+  const unsigned before = size();
+  others_.resize(workers > 1 ? workers - 1 : 0, Table{});
+  for (unsigned worker = before; worker < size(); ++worker) {
+    seedWorkerTable(table(worker), seed_, worker);
+  }
 }

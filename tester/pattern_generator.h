@@ -6,8 +6,11 @@
 #define CELLCHECK_TESTER_PATTERN_GENERATOR_H_
 
 #include <cstdint>
+#include <vector>
 
-// The whole generator state. Invariants:
+// The generator state of a one-thread run, and of worker 0 of a run on
+// several workers: the free draws (nextRand, nextRand64) and the seeding
+// functions act on it. Invariants:
 //   [1..55]   lagged table, the last 55 values of the recurrence
 //   [56..97]  shuffle table
 //   [98]      leading cursor (1..55): the lagged word the next draw replaces
@@ -17,30 +20,44 @@
 // Seeding writes entries 1 to 100 and nothing else.
 extern uint32_t randTable[1000];
 
+// A generator's whole state is the first 101 words of a table laid out as
+// randTable: every other worker's table holds just those.
+constexpr uint32_t kGeneratorWords = 101;
+using GeneratorTable = uint32_t[kGeneratorWords];
+
 constexpr uint32_t kLeadCursor = 98;
 constexpr uint32_t kTrailCursor = 99;
 constexpr uint32_t kSelector = 100;
 constexpr uint32_t kShuffleFirst = 56;
 constexpr uint32_t kShuffleSize = 42;
 
-// Seeds from a NUL-terminated text. A text longer than 85 bytes is ignored:
-// the state, and so the sequence, is left as it was.
+// Seeds randTable from a NUL-terminated text. A text longer than 85 bytes is
+// ignored: the state, and so the sequence, is left as it was.
 void init_rand(const char* text);
+// The same for any generator's table.
+void seedTable(uint32_t* table, const char* text);
 
-// The two halves of seeding from a text, for init_rand and its tests:
+// The two halves of seeding from a text, for seedTable and its tests:
 // entries 1 to 97 from the bytes of "aEbFcGdHeI" + text + 'Q' padding (false,
 // and nothing written, for a text that is too long), then the warm-up that
 // mixes them.
-bool spreadSeedText(const char* text);
-void warmUpRandTable();
+bool spreadSeedText(const char* text, uint32_t* table = randTable);
+void warmUpRandTable(uint32_t* table = randTable);
 
-// Seeds from a number, through the text "Nasty<seed>boy".
+// Seeds randTable from a number, through the text "Nasty<seed>boy".
 void seedRandNumber(unsigned seed);
 
-// Draws with the cursors and the selector held in registers. A test's loop
-// draws through one of these; the table entries 98 to 100 are brought up to
-// date when it goes out of scope, so no other draw may be made from the table
-// while one is alive. (Writing the three words back at every draw would chain
+// Seeds worker `worker`'s table for a run seeded with `seed`: worker 0, the
+// only one of a one-worker run, exactly as seedRandNumber; worker k >= 1
+// through the text "Nasty<seed>boy<k>", a sequence of its own that depends
+// only on the seed and k.
+void seedWorkerTable(uint32_t* table, unsigned seed, unsigned worker);
+
+// Draws from one generator's table (randTable unless given another) with the
+// cursors and the selector held in registers. A test's loop draws through one
+// of these; the table entries 98 to 100 are brought up to date when it goes
+// out of scope, so no other draw may be made from the table while one is
+// alive. (Writing the three words back at every draw would chain
 // each draw's load of the selector to the previous draw's store.)
 //
 // Each draw's shuffle slot comes from the previous result, so draws cannot
@@ -62,19 +79,20 @@ void seedRandNumber(unsigned seed);
 //   the chain takes.
 class RandDraws {
  public:
-  RandDraws()
-      : lead_(randTable[kLeadCursor]),
-        trail_(randTable[kTrailCursor]),
-        slot_(randTable[kSelector] % kShuffleSize),
-        selector_(randTable[kSelector]) {
+  explicit RandDraws(uint32_t* table = randTable)
+      : table_(*reinterpret_cast<GeneratorTable*>(table)),
+        lead_(table[kLeadCursor]),
+        trail_(table[kTrailCursor]),
+        slot_(table[kSelector] % kShuffleSize),
+        selector_(table[kSelector]) {
     for (uint32_t i = 0; i < kShuffleSize; ++i) {
-      nextSlot_[i] = randTable[kShuffleFirst + i] % kShuffleSize;
+      nextSlot_[i] = table[kShuffleFirst + i] % kShuffleSize;
     }
   }
   ~RandDraws() {
-    randTable[kLeadCursor] = static_cast<uint32_t>(lead_);
-    randTable[kTrailCursor] = static_cast<uint32_t>(trail_);
-    randTable[kSelector] = selector_;
+    table_[kLeadCursor] = static_cast<uint32_t>(lead_);
+    table_[kTrailCursor] = static_cast<uint32_t>(trail_);
+    table_[kSelector] = selector_;
   }
   RandDraws(const RandDraws&) = delete;
   RandDraws& operator=(const RandDraws&) = delete;
@@ -82,13 +100,13 @@ class RandDraws {
   // One draw: v(n) = v(n-55) - v(n-24) replaces the lagged word; the result
   // is the shuffle word picked by the previous result, which v(n) replaces.
   uint32_t nextRand() {
-    const uint32_t v = randTable[lead_] - randTable[trail_];
-    randTable[lead_] = v;
+    GeneratorTable& table = table_;
+    const uint32_t v = table[lead_] - table[trail_];
+    table[lead_] = v;
     lead_ = lead_ == 1 ? 55 : lead_ - 1;
     trail_ = trail_ == 1 ? 55 : trail_ - 1;
-    uint32_t* const shuffle = randTable + kShuffleFirst;
-    selector_ = shuffle[slot_];
-    shuffle[slot_] = v;
+    selector_ = table[kShuffleFirst + slot_];
+    table[kShuffleFirst + slot_] = v;
     const uint64_t next = nextSlot_[slot_];
     nextSlot_[slot_] = v % kShuffleSize;
     slot_ = next;
@@ -102,9 +120,14 @@ class RandDraws {
   }
 
  private:
-  // Invariant: slot_ = selector_ % 42, and nextSlot_[i] = randTable[56 + i]
+  // Invariant: slot_ = selector_ % 42, and nextSlot_[i] = table_[56 + i]
   // % 42 for every shuffle word i.
   uint32_t nextSlot_[kShuffleSize];
+  // Indexed as an array, not through a plain pointer: the compiler then
+  // addresses a lagged word with its index alone, as it does for a global
+  // table, where a pointer made it add an address computation to the loop
+  // (28 instructions a draw instead of 27 in a loop of its own).
+  GeneratorTable& table_;
   uint64_t lead_;
   uint64_t trail_;
   uint64_t slot_;
@@ -114,5 +137,34 @@ class RandDraws {
 // Single draws straight from the table, for code outside a test's loop.
 inline uint32_t nextRand() { return RandDraws().nextRand(); }
 inline uint64_t nextRand64() { return RandDraws().nextRand64(); }
+
+// The generators of a run's workers, one state each, so that no two threads
+// ever draw from one table. Worker 0's is randTable: a one-worker run draws
+// exactly the one sequence the free draws and seedRandNumber act on. Every
+// other worker's table is an object of its own on cache lines of its own.
+class WorkerGenerators {
+ public:
+  WorkerGenerators() = default;
+  WorkerGenerators(const WorkerGenerators&) = delete;
+  WorkerGenerators& operator=(const WorkerGenerators&) = delete;
+
+  // Seeds every worker's table for a run seeded with `seed`.
+  void seed(unsigned seed);
+  // From now on there are `workers` (at least one); the tables added are
+  // seeded from the last seed given.
+  void resize(unsigned workers);
+
+  unsigned size() const { return static_cast<unsigned>(others_.size()) + 1; }
+  uint32_t* table(unsigned worker) {
+    return worker == 0 ? randTable : others_[worker - 1].words;
+  }
+
+ private:
+  struct alignas(64) Table {
+    uint32_t words[kGeneratorWords];
+  };
+  std::vector<Table> others_;  // worker k's at k - 1
+  unsigned seed_ = 0;
+};
 
 #endif  // CELLCHECK_TESTER_PATTERN_GENERATOR_H_

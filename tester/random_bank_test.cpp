@@ -1,6 +1,9 @@
 // The random bank test: one stream of fresh draws written into both banks at
 // once, pair by pair, then the two banks checked against each other. It leaves
-// the banks equal word for word, which the decay test relies on.
+// the banks equal word for word, which the decay test relies on. On several
+// workers each fills its own slice of both banks from its own generator; all
+// fills end before any check begins, so a store that disturbs a word of
+// another worker's slice is caught too.
 #include <emmintrin.h>
 
 #include "tester/block_kernels.h"
@@ -9,30 +12,46 @@
 
 void Cellchecker::runTestBanksAllRand() {
   ++passCount;
-  const u64 words = wordsPerBank;
-  if (words == 0) return;  // no test area yet: the run only counts itself
+  if (wordsPerBank == 0) return;  // no test area yet: the run only counts
+  sliceBanks();
+
+  auto fillAndCheck = [this](unsigned worker) {
+    // Copies of their own: the loop's stores could otherwise change what
+    // the compiler must read again at every word.
+    u32* const a = bankA;
+    u32* const b = bankB;
+    Share& share = shares_[worker];
+    const WordRange slice = share.slice;
+    {
+      // The stores alternate between the two halves of the test area. They
+      // are streaming stores: a bank is far too big for a cache to hold
+      // until the check, so reading each line in before writing it would
+      // only load the memory bus under the draws; and the check then reads
+      // memory, not a cache.
+      RandDraws draws(generators_.table(worker));
+      for (u64 k = slice.begin; k < slice.end; ++k) {
+        const int value = static_cast<int>(draws.nextRand());
+        _mm_stream_si32(reinterpret_cast<int*>(a + k), value);
+        _mm_stream_si32(reinterpret_cast<int*>(b + k), value);
+      }
+    }
+    _mm_sfence();  // every streaming store lands before the check reads
+    workersMeet();
+    share.differs =
+        memCmpFast(a + slice.begin, b + slice.begin, slice.size()) != 0;
+  };
+  onEveryWorker(fillAndCheck);
+
+  // The word-by-word pass, on this thread: the slices in order, so the
+  // reports come in ascending order of index.
   u32* const a = bankA;
   u32* const b = bankB;
-
-  {
-    // The stores alternate between the two halves of the test area. They are
-    // streaming stores: a bank is far too big for a cache to hold until the
-    // check, so reading each line in before writing it would only load the
-    // memory bus under the draws; and the check then reads memory, not a
-    // cache.
-    RandDraws draws;
-    for (u64 k = 0; k < words; ++k) {
-      const int value = static_cast<int>(draws.nextRand());
-      _mm_stream_si32(reinterpret_cast<int*>(a + k), value);
-      _mm_stream_si32(reinterpret_cast<int*>(b + k), value);
+  for (const Share& share : shares_) {
+    if (!share.differs) continue;
+    for (u64 k = share.slice.begin; k < share.slice.end; ++k) {
+      const u32 inB = b[k];
+      const u32 inA = a[k];
+      if (inA != inB) report(k);
     }
-  }
-  _mm_sfence();  // every streaming store lands before the check reads
-  if (!memCmpFast(a, b, words)) return;
-
-  for (u64 k = 0; k < words; ++k) {
-    const u32 inB = b[k];
-    const u32 inA = a[k];
-    if (inA != inB) report(k);
   }
 }
