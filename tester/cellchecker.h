@@ -77,6 +77,8 @@ class Cellchecker {
   // must outlive its use here.
   void useWorkers(WorkerPool* pool);
   unsigned workers() const { return pool_ != nullptr ? pool_->size() : 1; }
+  // Worker `worker`'s generator table (randTable for worker 0).
+  uint32_t* generatorOf(unsigned worker) { return generators_.table(worker); }
 
   // The tests. None may run before initNoAlloc or init succeeded.
   // Fills both banks with one stream of draws, then reports every pair that

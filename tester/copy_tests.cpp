@@ -3,7 +3,9 @@
 // the two blocks compared. Copy test A writes bank A, copy test B bank B;
 // everything else, the reports included, is the same. On several workers one
 // displacement holds for the whole test, and each worker copies and then
-// compares the part of the block that it writes in its own slice.
+// compares the part of the block that it writes in its own slice; as with one
+// thread, every copy ends before any check begins, so a store that lands in
+// another worker's part is caught too.
 #include "tester/block_kernels.h"
 #include "tester/cellchecker.h"
 #include "tester/pattern_generator.h"
@@ -33,6 +35,7 @@ int Cellchecker::copyTest(bool intoBankA) {
     } else {
       memCopyFast(b, a, part.size());
     }
+    workersMeet();
     share.differs = memCmpFast(a, b, part.size()) != 0;
   };
   onEveryWorker(copyAndCheck);

@@ -56,12 +56,32 @@ void init_rand(const char* text) { seedTable(randTable, text); }
 
 void seedRandNumber(unsigned seed) { seedWorkerTable(randTable, seed, 0); }
 
+namespace {
+
+// A 64-bit mix (splitmix64's finaliser): neighbouring inputs give outputs
+// that differ in about half their bits.
+uint64_t mixed(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+}  // namespace
+
 void seedWorkerTable(uint32_t* table, unsigned seed, unsigned worker) {
   char text[48];
   if (worker == 0) {
     snprintf(text, sizeof text, "Nasty%uboy", seed);
   } else {
-    snprintf(text, sizeof text, "Nasty%uboy%u", seed, worker);
+    // Seeding spreads a text's bytes over the table only a little: texts
+    // that differ in a byte or two ("...boy1", "...boy2") give sequences
+    // that share draws for thousands of draws (the first one always). A
+    // mix of the seed and the worker's number, in 16 hex digits, makes
+    // every worker's text differ from every other's in most of them.
+    snprintf(text, sizeof text, "Nasty%uboy%016llx", seed,
+             static_cast<unsigned long long>(
+                 mixed(static_cast<uint64_t>(seed) << 32 | worker)));
   }
   seedTable(table, text);
 }

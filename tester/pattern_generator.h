@@ -49,8 +49,8 @@ void seedRandNumber(unsigned seed);
 
 // Seeds worker `worker`'s table for a run seeded with `seed`: worker 0, the
 // only one of a one-worker run, exactly as seedRandNumber; worker k >= 1
-// through the text "Nasty<seed>boy<k>", a sequence of its own that depends
-// only on the seed and k.
+// through a text of its own made from the seed and k, so its sequence
+// depends on nothing else and shares no draws with another worker's.
 void seedWorkerTable(uint32_t* table, unsigned seed, unsigned worker);
 
 // Draws from one generator's table (randTable unless given another) with the

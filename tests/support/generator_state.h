@@ -24,6 +24,22 @@ inline bool standsDrawsAfterSeed(uint64_t draws, unsigned seed) {
   return generatorState() == now;
 }
 
+// True when worker `worker`'s table stands exactly `draws` draws after a
+// run was seeded with `seed`. Leaves `table` as it was.
+inline bool workerStandsDrawsAfterSeed(const uint32_t* table, uint64_t draws,
+                                       unsigned seed, unsigned worker) {
+  GeneratorTable expected = {};
+  seedWorkerTable(expected, seed, worker);
+  {
+    RandDraws loop(expected);
+    for (uint64_t n = 0; n < draws; ++n) loop.nextRand();
+  }
+  for (uint32_t i = 0; i < kGeneratorWords; ++i) {
+    if (expected[i] != table[i]) return false;
+  }
+  return true;
+}
+
 // One draw as the algorithm states it, every cursor and the selector read
 // from and written to the table at each step: what RandDraws must match
 // word for word, however it holds its state between draws, and the

@@ -87,22 +87,28 @@ const Case kCases[] = {
 
 class OneWorkerSequenceTest : public ::testing::TestWithParam<Case> {};
 
+// Without a pool, and with a pool of one CPU.
 TEST_P(OneWorkerSequenceTest, LeavesBanksGeneratorAndReportsAsOneThreadDid) {
   const Case& c = GetParam();
-  std::vector<u32> area(c.areaWords);
-  RecordingTester tester;
+  WorkerPool pool({3}, [](unsigned) { return 0; });
+  for (WorkerPool* workers : {static_cast<WorkerPool*>(nullptr), &pool}) {
+    SCOPED_TRACE(workers == nullptr ? "no pool" : "a pool of one");
+    std::vector<u32> area(c.areaWords);
+    RecordingTester tester;
+    tester.useWorkers(workers);
 
-  const Outcome got = runSequence(tester, area);
+    const Outcome got = runSequence(tester, area);
 
-  EXPECT_EQ(got.bankA, c.expected.bankA);
-  EXPECT_EQ(got.bankB, c.expected.bankB);
-  EXPECT_EQ(got.generator, c.expected.generator);
-  EXPECT_EQ(got.reportedPairs, c.expected.reportedPairs);
-  EXPECT_EQ(got.reportCount, c.expected.reportCount);
-  EXPECT_EQ(got.copyResults, c.expected.copyResults);
-  EXPECT_EQ(got.passCount, c.expected.passCount);
-  EXPECT_TRUE(tester.crossPairs.empty());
-  EXPECT_TRUE(tester.addresses.empty());
+    EXPECT_EQ(got.bankA, c.expected.bankA);
+    EXPECT_EQ(got.bankB, c.expected.bankB);
+    EXPECT_EQ(got.generator, c.expected.generator);
+    EXPECT_EQ(got.reportedPairs, c.expected.reportedPairs);
+    EXPECT_EQ(got.reportCount, c.expected.reportCount);
+    EXPECT_EQ(got.copyResults, c.expected.copyResults);
+    EXPECT_EQ(got.passCount, c.expected.passCount);
+    EXPECT_TRUE(tester.crossPairs.empty());
+    EXPECT_TRUE(tester.addresses.empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, OneWorkerSequenceTest,
