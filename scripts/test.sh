@@ -5,6 +5,8 @@
 #   2. its tests: unit, lab (the fault lab, as root) and e2e (the boot image
 #      built and booted in QEMU), all through ctest,
 #   3. the unit tests again under AddressSanitizer and UBSan (preset sanitize),
+#   4. the unit tests that run worker threads under ThreadSanitizer (preset
+#      tsan),
 # and ends with every skipped test and its reason, the time of each step and
 # one line of counts. No test may change the host's kernel settings (all of
 # /proc/sys/vm, and the others the program writes): they are compared before
@@ -12,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/need-packages.sh g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev file \
+scripts/need-packages.sh g++ libtsan2 cmake make libgtest-dev libgmock-dev libbenchmark-dev file \
   python3 qemu-system-x86 ovmf tesseract-ocr iproute2 dnsmasq-base rsyslog
 
 # Every readable setting of /proc/sys/vm (not the triggers that act when read
@@ -60,6 +62,15 @@ if timed "sanitizer build" \
   timed "sanitizer unit tests" \
     ctest --preset sanitize --output-junit "$PWD/build-sanitize/junit.xml" || status=1
   junit+=("sanitize=build-sanitize/junit.xml")
+else
+  status=1
+fi
+
+if timed "ThreadSanitizer build" \
+    sh -c 'cmake --preset tsan >/dev/null && cmake --build --preset tsan -j "$(nproc)"'; then
+  timed "ThreadSanitizer worker tests" \
+    ctest --preset tsan --output-junit "$PWD/build-tsan/junit.xml" || status=1
+  junit+=("tsan=build-tsan/junit.xml")
 else
   status=1
 fi
