@@ -10,6 +10,7 @@
 
 #include "bench/areas.h"
 #include "bench/ratio_table.h"
+#include "bench/workers.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    printRatioTable(rates_);
+    printRatioTable(rates_, benchWorkers());
     printHugePageTable();
     for (const auto& [name, score] : scores_) {
       std::printf("%s: speed score %.1f\n", name.c_str(), score);

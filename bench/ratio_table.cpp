@@ -40,7 +40,31 @@ constexpr Ratio kRatios[] = {
      "tests/write-speed-burst/small-pages", 0},
     {"tests/copy-pair", "tests/copy-pair/memcpy+reduction", 0},
     {"layout/stores/start-up", "layout/stores/aligned", 0},
+    // Every CPU at once against one. The machine's own gain first: what the
+    // memory gives every CPU together (all rates here are wall-clock).
+    {"workers/memcpy+reduction/all-cpus", "workers/memcpy+reduction/one-cpu",
+     0},
+    {"workers/copy-pair/all", "workers/copy-pair/one", 0},
+    {"workers/random-bank/all", "workers/random-bank/one", 0},
+    {"workers/batch/all", "workers/batch/one", 0},
+    {"workers/copy-pair/all", "workers/memcpy+reduction/all-cpus", 0.9},
+    // The random bank test is bound by its draws on one CPU: all of them
+    // can at best multiply that rate, or reach what the memory moves.
+    {"workers/random-bank/all", "workers/random-bank/bound", 0.9},
 };
+
+// The lesser of `workers` times the one-worker random bank rate and the
+// all-CPU reference's rate for the same traffic (a word pair written twice
+// and read twice against a word read, written and read twice).
+void addRandomBankBound(std::map<std::string, double>& rates,
+                        unsigned workers) {
+  const auto one = rates.find("workers/random-bank/one");
+  const auto memory = rates.find("workers/memcpy+reduction/all-cpus");
+  if (one == rates.end() || memory == rates.end()) return;
+  const double scaled = workers * one->second;
+  rates["workers/random-bank/bound"] =
+      scaled < memory->second ? scaled : memory->second;
+}
 
 }  // namespace
 
@@ -61,8 +85,12 @@ std::string shortRate(double rate) {
 
 }  // namespace
 
-void printRatioTable(const std::map<std::string, double>& rates) {
+void printRatioTable(std::map<std::string, double> rates, unsigned workers) {
+  addRandomBankBound(rates, workers);
   std::printf("\nMedian rates (items/s: words, draws or probes) and ratios\n");
+  if (rates.count("workers/random-bank/bound") != 0) {
+    std::printf("(all workers: %u)\n", workers);
+  }
   std::printf("%-36s %8s  %-40s %8s %6s %7s\n", "figure", "rate", "reference",
               "rate", "ratio", "target");
   for (const Ratio& ratio : kRatios) {

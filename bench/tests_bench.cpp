@@ -15,6 +15,7 @@
 #include "app/schedule.h"
 #include "bench/areas.h"
 #include "bench/read_reduction.h"
+#include "bench/silenced.h"
 #include "bench/silent_tester.h"
 #include "tester/block_kernels.h"
 #include "tester/pattern_generator.h"
@@ -109,26 +110,6 @@ void copyPairReference(benchmark::State& state) {
   benchmark::DoNotOptimize(differ);
   state.SetItemsProcessed(state.iterations() * 2 * area.wordsPerBank);
 }
-
-// Runs with standard output sent to /dev/null: the schedule prints its
-// messages through cprintf.
-class Silenced {
- public:
-  Silenced() : saved_(dup(STDOUT_FILENO)) {
-    fflush(stdout);
-    FILE* null = fopen("/dev/null", "w");
-    dup2(fileno(null), STDOUT_FILENO);
-    fclose(null);
-  }
-  ~Silenced() {
-    fflush(stdout);
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-  }
-
- private:
-  int saved_;
-};
 
 // CPU time of this thread, in seconds: unlike the wall clock, it does not
 // grow when other work shares the machine.
