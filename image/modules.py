@@ -1,21 +1,21 @@
 #!/usr/bin/python3
 """Puts the image's kernel modules into a folder tree for the initramfs:
-the modules named in a list, with every module they need, from the unpacked
-kernel package (Debian signs them: their signatures are appended, so they
-are never stripped), and modules.dep, modules.alias and modules.softdep made
-for exactly that set with Debian's depmod.
+the modules named in a list, with every module they need, copied byte for
+byte from the unpacked kernel package (Debian signs them: their signatures
+are appended, so they are never stripped), and modules.dep, modules.alias
+and modules.softdep made for exactly that set with Debian's depmod.
 
-A module the package ships compressed (module.ko.xz) goes into the image
-decompressed: the signature was appended before compression, so the
-decompressed file is the signed module, which the loader hands to the kernel
-as it is, and the initramfs's own compression covers it. A listed name that
-the kernel has built in (modules.builtin) needs no file and is left out.
+Debian 13 ships its modules compressed (module.ko.xz); they stay so, a
+fifth of their size unpacked: the program deletes the module files before it
+measures the memory, and freshly freed pages can sit on the kernel's per-CPU
+lists, where the measurement does not count them yet. The kernel unpacks a
+module itself (finit_module with MODULE_INIT_COMPRESSED_FILE) and checks the
+signature on what it unpacked. A listed name that the kernel has built in
+(modules.builtin) needs no file and is left out.
 
 Usage: modules.py KERNEL_PACKAGE_FOLDER TREE LIST
 KERNEL_PACKAGE_FOLDER holds usr/lib/modules/RELEASE/ (or lib/modules/RELEASE/)
 as dpkg-deb -x left it; the modules go to TREE/lib/modules/RELEASE/."""
-import gzip
-import lzma
 import os
 import shutil
 import subprocess
@@ -24,21 +24,10 @@ import tempfile
 
 # What depmod writes that the loader reads; the rest is left out.
 INDEX_FILES = ("modules.dep", "modules.alias", "modules.softdep")
-# How a module file may be compressed, and how to read it.
-DECOMPRESS = {".ko.xz": lzma.decompress, ".ko.gz": gzip.decompress, ".ko": bytes}
 
 
 def module_name(path):
     return os.path.basename(path).split(".ko")[0].replace("-", "_")
-
-
-def plain_file(path):
-    """The module's file name without its compression suffix, and how to
-    decompress it."""
-    for suffix, decompress in DECOMPRESS.items():
-        if path.endswith(suffix):
-            return path[:-len(suffix)] + ".ko", decompress
-    sys.exit(f"modules.py: {path}: a compression this build cannot undo")
 
 
 def modules_folder(package):
@@ -129,18 +118,14 @@ def main():
             sys.exit(f"modules.py: not in kernel {release}: {' '.join(missing)}")
         chosen = closure(wanted, files, needs, soft)
 
-        # The chosen modules, decompressed, and their own index.
+        # The chosen modules and their own index.
         image = os.path.join(work, "image")
         staged = os.path.join(image, "lib", "modules", release)
         os.makedirs(staged)
         for name in sorted(chosen):
-            plain, decompress = plain_file(files[name])
-            destination = os.path.join(staged, plain)
+            destination = os.path.join(staged, files[name])
             os.makedirs(os.path.dirname(destination), exist_ok=True)
-            with open(os.path.join(source, files[name]), "rb") as f:
-                data = decompress(f.read())
-            with open(destination, "wb") as f:
-                f.write(data)
+            shutil.copyfile(os.path.join(source, files[name]), destination)
         for extra in ("modules.order", "modules.builtin", "modules.builtin.modinfo"):
             if os.path.exists(os.path.join(source, extra)):
                 shutil.copyfile(os.path.join(source, extra), os.path.join(staged, extra))
@@ -149,9 +134,9 @@ def main():
         target = os.path.join(tree, "lib", "modules", release)
         os.makedirs(target, exist_ok=True)
         for name in sorted(chosen):
-            plain = plain_file(files[name])[0]
-            os.makedirs(os.path.dirname(os.path.join(target, plain)), exist_ok=True)
-            shutil.copyfile(os.path.join(staged, plain), os.path.join(target, plain))
+            destination = os.path.join(target, files[name])
+            os.makedirs(os.path.dirname(destination), exist_ok=True)
+            shutil.copyfile(os.path.join(staged, files[name]), destination)
         for entry in INDEX_FILES:
             shutil.copyfile(os.path.join(staged, entry), os.path.join(target, entry))
     print(" ".join(sorted(chosen)))
