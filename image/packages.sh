@@ -25,14 +25,17 @@ use_image_apt() {
     "$root/etc/sources.list.d" "$root/etc/trusted.gpg.d" \
     "$root/lists/partial" "$root/cache/archives/partial"
   [ -f "$root/status" ] || : >"$root/status"
-  cat >"$root/etc/sources.list" <<SOURCES
+  # Written anew and moved into place: a copy of the cache made of hard
+  # links (as the reproducibility test makes) must not write through them.
+  cat >"$root/etc/sources.list.new" <<SOURCES
 deb [signed-by=$archive_keyring] $archive/debian $image_release main
 deb [signed-by=$archive_keyring] $archive/debian $image_release-updates main
 deb [signed-by=$archive_keyring] $archive/debian-security $image_release-security main
 SOURCES
+  mv "$root/etc/sources.list.new" "$root/etc/sources.list"
   # Read before the build machine's own files would be, which these
   # settings then leave unread.
-  cat >"$root/apt.conf" <<CONFIG
+  cat >"$root/apt.conf.new" <<CONFIG
 Dir::Etc "$root/etc";
 Dir::Etc::main "apt.conf";
 Dir::Etc::parts "apt.conf.d";
@@ -53,10 +56,11 @@ Acquire::Languages "none";
 // into a build folder.
 APT::Sandbox::User "root";
 CONFIG
+  mv "$root/apt.conf.new" "$root/apt.conf"
   export APT_CONFIG=$root/apt.conf
 }
 
-# The kernel's versioned package (linux-image-6.1.0-57-amd64) changes its
+# The kernel's versioned package (linux-image-6.12.121+deb13-amd64) changes its
 # name with every ABI bump; linux-image-amd64 stands for whichever it is.
 is_kernel_package() { [[ $1 =~ ^linux-image-[0-9].*-amd64$ ]]; }
 
