@@ -80,9 +80,9 @@ void Unattended::loadDrivers() {
             folder.substr(folder.rfind('/') + 1).c_str());
     return;
   }
-  // The memory controllers' drivers were tried on every boot already.
-  drivers = loader.loadForDevices(
-      [](const std::string& file) { return !isEdacModule(file); });
+  // The memory controllers' drivers were tried on every boot already; the
+  // image's other drivers are not for the network.
+  drivers = loader.loadForDevices(isNetworkModule);
   for (const auto& failure : drivers.failed) {
     cprintf("Driver %s did not load: %s.\n", failure.first.c_str(),
             failure.second.c_str());

@@ -54,11 +54,19 @@ int removeEntry(const char* path, const struct stat* info, int type, FTW*) {
   return 0;
 }
 
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, strlen(prefix), prefix) == 0;
+}
+
 }  // namespace
 
 bool isEdacModule(const std::string& file) {
-  static const char kFolder[] = "kernel/drivers/edac/";
-  return file.compare(0, sizeof kFolder - 1, kFolder) == 0;
+  return startsWith(file, "kernel/drivers/edac/");
+}
+
+bool isNetworkModule(const std::string& file) {
+  return startsWith(file, "kernel/drivers/net/") ||
+         startsWith(file, "kernel/drivers/virtio/");
 }
 
 ModuleLoader::ModuleLoader(Kernel& kernel, std::string folder)

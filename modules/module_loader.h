@@ -35,6 +35,10 @@ using ModuleFilter = std::function<bool(const std::string& file)>;
 // The memory controllers' error-counting drivers (EDAC), which live in
 // kernel/drivers/edac/ of every kernel package.
 bool isEdacModule(const std::string& file);
+// The network cards' drivers (kernel/drivers/net/) and the virtio bus their
+// virtual cards sit on (kernel/drivers/virtio/, where a kernel builds it as
+// a module): not the machine's other devices, such as its SMBus controller.
+bool isNetworkModule(const std::string& file);
 
 class ModuleLoader {
  public:

@@ -72,8 +72,9 @@ class Kernel {
   [[noreturn]] virtual void endChild() = 0;
 
   // Loads the kernel module in the file `modulePath` (finit_module, no
-  // parameters). 0 when it loaded, else the error number: EEXIST when it was
-  // loaded already, ENOENT when the file is missing.
+  // parameters; a compressed file, module.ko.xz, the kernel unpacks). 0 when
+  // it loaded, else the error number: EEXIST when it was loaded already,
+  // ENOENT when the file is missing.
   virtual int loadModule(const char* modulePath) = 0;
   // Collects every child that has ended (the first process inherits all
   // orphans), without waiting for the others.

@@ -1,6 +1,7 @@
 #include "sysmem/linux_kernel.h"
 
 #include <fcntl.h>
+#include <linux/module.h>
 #include <sys/klog.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
@@ -87,8 +88,13 @@ volatile u64* LinuxKernel::mapSharedWord() {
 int LinuxKernel::loadModule(const char* modulePath) {
   const int fd = open(modulePath, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno;
+  // A compressed module (Debian 13's are module.ko.xz) the kernel unpacks
+  // itself, and checks its signature on what it unpacked.
+  const std::string path(modulePath);
+  const bool compressed = path.find(".ko.") != std::string::npos;
   // The C library has no wrapper for finit_module.
-  const long loaded = syscall(SYS_finit_module, fd, "", 0);
+  const long loaded = syscall(SYS_finit_module, fd, "",
+                              compressed ? MODULE_INIT_COMPRESSED_FILE : 0);
   const int error = loaded == 0 ? 0 : errno;
   close(fd);
   return error;

@@ -35,10 +35,10 @@ class UnattendedTest : public ::testing::Test {
     kernel.putFile("/sys/bus/pci/devices/0000:00:03.0/modalias",
                    "pci:v00008086d0000100Esv00001AF4sd00001100bc02sc00i00\n");
     const std::string modules = std::string("lib/modules/") + kRelease;
-    write(modules + "/modules.dep", "kernel/e1000.ko:\n");
+    write(modules + "/modules.dep", "kernel/drivers/net/e1000.ko:\n");
     write(modules + "/modules.alias",
           "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n");
-    write(modules + "/kernel/e1000.ko", std::string(3 * kMiB, 'm'));
+    write(modules + "/kernel/drivers/net/e1000.ko", std::string(3 * kMiB, 'm'));
     write("bin/busybox", "busybox");
     unattended.reset(new Unattended(kernel, dhcp, image + "/lib/modules",
                                     image + "/bin/busybox"));
@@ -171,8 +171,8 @@ TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
   EXPECT_NE(shown.find(network), std::string::npos) << shown;
   EXPECT_EQ(kernel.sysMounts, 1);
   ASSERT_EQ(kernel.loadedModules.size(), 1u);
-  EXPECT_EQ(kernel.loadedModules[0],
-            image + "/lib/modules/" + kRelease + "/kernel/e1000.ko");
+  EXPECT_EQ(kernel.loadedModules[0], image + "/lib/modules/" + kRelease +
+                                         "/kernel/drivers/net/e1000.ko");
   EXPECT_FALSE(exists("/lib/modules"));
   EXPECT_TRUE(exists("/bin/busybox"));  // the DHCP client runs on
   EXPECT_TRUE(unattended->haveLease);
@@ -209,8 +209,8 @@ TEST_F(UnattendedTest, ACollectorOnTheCommandLineNeedsNoOption7) {
 
 TEST_F(UnattendedTest, NoInterfaceNoDriversAndAFailingDriverAreEachOneLine) {
   dhcp.interfaces.clear();
-  kernel.moduleErrors[image + "/lib/modules/" + kRelease + "/kernel/e1000.ko"] =
-      ENOEXEC;
+  kernel.moduleErrors[image + "/lib/modules/" + kRelease +
+                      "/kernel/drivers/net/e1000.ko"] = ENOEXEC;
   const std::string shown = startUpWith("cellcheck.syslog");
   EXPECT_NE(shown.find("Driver e1000 did not load: Exec format error.\n"
                        "No driver in the image matched this machine's "

@@ -70,14 +70,18 @@ class ModuleLoaderTest : public ::testing::Test {
         "kernel/drivers/edac/skx_edac.ko: "
         "kernel/drivers/edac/skx_edac_common.ko\n"
         "kernel/drivers/edac/skx_edac_common.ko:\n"
-        "kernel/drivers/edac/ie31200_edac.ko:\n");
+        "kernel/drivers/edac/ie31200_edac.ko:\n"
+        "kernel/drivers/i2c/busses/i2c-piix4.ko: "
+        "kernel/drivers/i2c/i2c-smbus.ko\n"
+        "kernel/drivers/i2c/i2c-smbus.ko:\n");
     write("modules.alias",
           "alias pci:v00001AF4d*sv*sd*bc*sc*i* virtio_pci\n"
           "alias virtio:d00000001v* virtio_net\n"
           "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n"
           "alias pci:v000010ECd00008168sv*sd*bc*sc*i* r8169\n"
           "alias cpu:type:x86,ven0000fam0006mod0055:feature:* skx_edac\n"
-          "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n");
+          "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n"
+          "alias pci:v00008086d00007113sv*sd*bc*sc*i* i2c_piix4\n");
     write("modules.softdep", "softdep r8169 pre: realtek\n");
     for (const char* file :
          {"kernel/drivers/virtio/virtio_pci.ko",
@@ -89,7 +93,9 @@ class ModuleLoaderTest : public ::testing::Test {
           "kernel/drivers/net/phy/realtek.ko",
           "kernel/drivers/net/phy/libphy.ko", "kernel/drivers/edac/skx_edac.ko",
           "kernel/drivers/edac/skx_edac_common.ko",
-          "kernel/drivers/edac/ie31200_edac.ko"}) {
+          "kernel/drivers/edac/ie31200_edac.ko",
+          "kernel/drivers/i2c/busses/i2c-piix4.ko",
+          "kernel/drivers/i2c/i2c-smbus.ko"}) {
       write(file, "module bytes");
     }
     // Devices every machine has, which no module of the image drives.
@@ -178,6 +184,23 @@ TEST_F(ModuleLoaderTest, MatchesTheProcessorAndLoadsOnlyWhatTheFilterWants) {
   EXPECT_TRUE(other.loadForDevices(isEdacModule).loaded.empty());
 }
 
+// A run that sends events loads the network's drivers only: not the SMBus
+// controller's that every PC (and QEMU's) has, though the image carries it.
+TEST_F(ModuleLoaderTest, TheNetworkFilterLeavesTheMachinesOtherDevicesAlone) {
+  device("pci", "0000:00:01.3",
+         "pci:v00008086d00007113sv00001AF4sd00001100bc06sc80i00");
+  device("pci", "0000:00:03.0",
+         "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
+  kernel.filesOnLoad.insert({path("kernel/drivers/virtio/virtio_pci.ko"),
+                             {"/sys/bus/virtio/devices/virtio0/modalias",
+                              "virtio:d00000001v00001AF4\n"}});
+  ModuleLoader loader(kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  EXPECT_EQ(loader.loadForDevices(isNetworkModule).loaded,
+            (Names{"virtio", "virtio_ring", "virtio_pci", "net_failover",
+                   "virtio_net"}));
+}
+
 TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {
   device("pci", "0000:00:03.0",
          "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
@@ -223,7 +246,7 @@ TEST_F(ModuleLoaderTest, RemovingTheFolderCountsTheBytesItFrees) {
     ASSERT_EQ(stat(path(file).c_str(), &info), 0);
     expected += info.st_size;
   }
-  expected += 12 * 12 + 10000;  // the module files
+  expected += 14 * 12 + 10000;  // the module files
   EXPECT_EQ(removeFolder(root), expected);
   EXPECT_NE(access(root.c_str(), F_OK), 0);
 }
