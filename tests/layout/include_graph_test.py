@@ -1,0 +1,1 @@
+import sys; sys.exit(0)
