@@ -45,6 +45,8 @@ class BadMemoryWatch : public BetweenTestsWork {
     poll();
     return true;
   }
+  // Before a verdict: nothing; the verdict shows the summary itself.
+  void lastLook() override {}
 
   const BadMemory& record() const { return record_; }
 
