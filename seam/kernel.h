@@ -8,7 +8,9 @@
 //   network.h        an interface's addresses and the events' datagrams
 // Each part of the program takes the roles it needs; Kernel is all of them,
 // as the real program (LinuxKernel, platform/) and the tests' fake
-// (tests/support/fake_kernel.h) provide them.
+// (tests/support/fake_kernel.h) provide them. A new kind of call (the CPUs
+// and memory nodes of every core testing, the block devices and mounts of
+// a report on the boot stick) gets a small role of its own here.
 #ifndef CELLCHECK_SEAM_KERNEL_H_
 #define CELLCHECK_SEAM_KERNEL_H_
 

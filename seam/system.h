@@ -66,8 +66,9 @@ class KernelSystem {
   // panic.
   [[noreturn]] virtual void haltForever() = 0;
 
-  // Every core testing will add here: the CPUs this process may run on,
-  // keeping a thread on one of them, and placing memory on a node.
+  // Testing with every core needs the CPUs this process may run on,
+  // keeping a thread on one of them and placing memory on a node: a role
+  // of its own beside this one, to keep each small.
 };
 
 #endif  // CELLCHECK_SEAM_SYSTEM_H_
