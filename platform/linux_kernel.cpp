@@ -2,8 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <linux/module.h>
 #include <ftw.h>
+#include <linux/module.h>
 #include <net/if.h>
 #include <net/route.h>
 #include <sys/ioctl.h>

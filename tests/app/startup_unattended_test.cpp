@@ -186,9 +186,8 @@ TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
   EXPECT_NE(shown.find(network), std::string::npos) << shown;
   EXPECT_EQ(kernel.sysMounts, 1);
   ASSERT_EQ(kernel.loadedModules.size(), 1u);
-  EXPECT_EQ(kernel.loadedModules[0],
-            image + "/lib/modules/" + kRelease +
-                 "/kernel/drivers/net/e1000.ko");
+  EXPECT_EQ(kernel.loadedModules[0], image + "/lib/modules/" + kRelease +
+                                         "/kernel/drivers/net/e1000.ko");
   EXPECT_TRUE(dropped("/lib/modules"));
   EXPECT_FALSE(dropped("/bin/busybox"));  // the DHCP client runs on
   EXPECT_TRUE(unattended->haveLease);
