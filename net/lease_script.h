@@ -5,6 +5,8 @@
 #ifndef CELLCHECK_NET_LEASE_SCRIPT_H_
 #define CELLCHECK_NET_LEASE_SCRIPT_H_
 
+#include "seam/network.h"
+
 // True when this process was started as udhcpc's event script: one
 // argument, a lease event, and the lease folder in the environment (set by
 // the first process for its DHCP client only, so that the binary run from a
@@ -15,6 +17,6 @@ bool startedAsLeaseScript(int argc, char** argv);
 // interface up without an address and forgets its lease; bound and renew
 // give it the address, netmask, broadcast address and default route of the
 // lease and write the lease file; leasefail and nak change nothing.
-int runLeaseScript(const char* event);
+int runLeaseScript(NetworkInterfaces& network, const char* event);
 
 #endif  // CELLCHECK_NET_LEASE_SCRIPT_H_

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux_kernel.h"
+
 namespace {
 
 // A UDP socket of the test's own on 127.0.0.1, standing in for a collector.
