@@ -164,6 +164,54 @@ char* takeArea(TestAreaMemory& memory, u64 available, u64* size) {
   return area;
 }
 
+// One worker per CPU that tests, each kept on its CPU and given a signal
+// stack of its own for the fault guard. Made before the memory is measured:
+// their stacks are memory the measurement must leave room for.
+std::unique_ptr<WorkerPool> startWorkers(Kernel& kernel, TestingCpus* testing,
+                                         MemoryFaultGuard* guard) {
+  if (testing->cpus.size() <= 1) return nullptr;
+  auto pool = std::make_unique<WorkerPool>(
+      testing->cpus, [&kernel](unsigned cpu) { return kernel.pinThread(cpu); },
+      [guard](unsigned) {
+        if (guard != nullptr) guard->guardThisThread();
+      });
+  // A CPU whose thread could not be made does not test.
+  if (pool->cpus().size() != testing->cpus.size()) {
+    TestingCpus kept;
+    for (size_t k = 0, i = 0; k < testing->cpus.size(); ++k) {
+      if (i < pool->cpus().size() && pool->cpus()[i] == testing->cpus[k]) {
+        kept.cpus.push_back(testing->cpus[k]);
+        kept.nodes.push_back(testing->nodes[k]);
+        ++i;
+      }
+    }
+    kept.memoryNodes = testing->memoryNodes;
+    *testing = kept;
+  }
+  return pool;
+}
+
+// Below the test area's line: how many CPUs test, on how many nodes, and
+// anything that keeps a worker from its CPU or its node.
+void showTestingCpus(const TestingCpus& testing, const WorkerPool* pool,
+                     unsigned refusedPlacements) {
+  cprintf("%s\n", testingCpusLine(static_cast<unsigned>(testing.cpus.size()),
+                                  testing.memoryNodes)
+                      .c_str());
+  if (pool != nullptr && pool->unpinned() != 0) {
+    cprintf(
+        "%u of them could not be kept on their own CPU; they test where "
+        "the kernel runs them.\n",
+        pool->unpinned());
+  }
+  if (refusedPlacements != 0) {
+    cprintf(
+        "The kernel would not place %u parts of the test area on their "
+        "workers' memory nodes; they test where the kernel put them.\n",
+        refusedPlacements);
+  }
+}
+
 // Locked, the area stays where it is in physical memory, so the address
 // shown for an error is where the error is.
 bool lockInPlace(TestAreaMemory& memory, char* area, u64 bytes) {
@@ -222,6 +270,10 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   showBanner();
   kernel.mountProc();
   if (parts.unattended != nullptr) parts.unattended->readOptions();
+  const unsigned cpuCap =
+      parts.unattended != nullptr && parts.unattended->options.cpus != 0
+          ? parts.unattended->options.cpus
+          : parts.cpus;
   found.installedKiB = showRamAmount(kernel);
   // Read before the measurement: it allocates, and once the area is taken
   // the kernel gives no more memory.
@@ -234,6 +286,9 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
         sayWhetherEccIsCounted(kernel, *parts.ecc, parts.moduleRoot);
   }
   if (parts.unattended != nullptr) parts.unattended->prepare();
+  found.testing = chooseTestingCpus(kernel, kernel, cpuCap);
+  found.pool = startWorkers(kernel, &found.testing, parts.guard);
+  tester.useWorkers(found.pool.get());
   found.availableBytes = tuneAndMeasure(kernel, shared, parts.unattended);
   found.secureBoot = showSecureBoot(kernel);
   if (shared == nullptr) {
@@ -245,6 +300,10 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
     found.result = StartupResult::kStopped;
     return found;
   }
+  // Placed before the lock brings the pages in.
+  const unsigned refused =
+      placeSlices(kernel, area, found.areaBytes, found.testing);
+  showTestingCpus(found.testing, found.pool.get(), refused);
   found.locked = lockInPlace(kernel, area, found.areaBytes);
   if (parts.guard != nullptr) {
     parts.guard->guardArea(area, found.areaBytes, found.locked);

@@ -7,16 +7,19 @@
 #ifndef CELLCHECK_APP_STARTUP_H_
 #define CELLCHECK_APP_STARTUP_H_
 
+#include <memory>
 #include <string>
 
 #include "badmem/bad_memory.h"
 #include "console/ecc_watch.h"
+#include "cpus/testing_cpus.h"
 #include "machinecheck/fault_guard.h"
 #include "modules/module_loader.h"
 #include "run/unattended.h"
 #include "seam/kernel.h"
 #include "sysmem/secure_boot.h"
 #include "tester/cellchecker.h"
+#include "tester/worker_pool.h"
 
 enum class StartupResult {
   // The tester holds the test area: testing can begin.
@@ -40,6 +43,10 @@ struct StartupFound {
   // The memory controllers' drivers tried (not when this is not the
   // image's own /init).
   DriverLoad eccDrivers;
+  // The CPUs that test and their workers, which the tester uses from the
+  // pre-test on (null: the one thread of a single CPU).
+  TestingCpus testing;
+  std::unique_ptr<WorkerPool> pool;
 };
 
 // What start-up works with besides the kernel, the tester and the record;
@@ -57,6 +64,9 @@ struct StartupParts {
   MemoryFaultGuard* guard = nullptr;
   // The image's /lib/modules, where the drivers are.
   std::string moduleRoot = "/lib/modules";
+  // At most this many CPUs test when there are no options to say it (0:
+  // every one); cellcheck.cpus overrides it.
+  unsigned cpus = 0;
 };
 
 // `record` receives the bad memory the kernel's early check found.

@@ -85,6 +85,10 @@ bool MemoryFaultGuard::install() {
   return installed_;
 }
 
+bool MemoryFaultGuard::guardThisThread() {
+  return traps_.trapFaultsOnThisThread();
+}
+
 void MemoryFaultGuard::guardArea(char* area, u64 bytes, bool locked) {
   locked_ = locked;
   areaBegin_ = reinterpret_cast<uintptr_t>(area);
@@ -119,16 +123,25 @@ bool MemoryFaultGuard::survive(const siginfo_t& info) {
     return false;
   }
   void* const at = reinterpret_cast<void*>(page);
+  while (replacing_.test_and_set(std::memory_order_acquire)) {
+  }
   // Only now: the replacement drops the kernel's marker, which names the
   // frame.
   const u64 physical = traps_.lostPhysicalAddress(at);
-  if (!traps_.replaceLostPage(at, bytes, locked_)) return false;
-  log_.add(MemoryFault{page, bytes, physical == 0 ? kUnknownAddress : physical,
-                       info.si_code == BUS_MCEERR_AO});
-  return true;
+  const bool replaced = traps_.replaceLostPage(at, bytes, locked_);
+  if (replaced) {
+    log_.add(MemoryFault{page, bytes,
+                         physical == 0 ? kUnknownAddress : physical,
+                         info.si_code == BUS_MCEERR_AO});
+  }
+  replacing_.clear(std::memory_order_release);
+  return replaced;
 }
 
 void MemoryFaultGuard::stop(int signal, const siginfo_t& info, void* context) {
+  if (stopping_.test_and_set()) {
+    for (;;) traps_.waitForPowerOff();
+  }
   const u64 address = reinterpret_cast<uintptr_t>(info.si_addr);
   Line line;
   line.add("\n\r");

@@ -21,6 +21,7 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/types.h"
@@ -42,6 +43,9 @@ class MemoryFaultGuard {
   // One guard per process at a time. False when the handlers could not be
   // set.
   bool install();
+  // Called on each thread started after install() (the workers), before
+  // it tests: its own stack for the handler. False when it has none.
+  bool guardThisThread();
   // Uncorrected errors in [area, area + bytes) are survived from now on.
   // `locked`: the area is locked in RAM, and so is each page put in.
   void guardArea(char* area, u64 bytes, bool locked);
@@ -59,6 +63,14 @@ class MemoryFaultGuard {
   uintptr_t areaEnd_ = 0;
   bool locked_ = false;
   bool installed_ = false;
+  // Held while a handler replaces a page and logs it: workers may meet
+  // errors at once, and the log has one writer at a time. A spin lock, as
+  // the only lock a handler may take; the handler blocks both signals, so
+  // a thread never waits for itself.
+  std::atomic_flag replacing_ = ATOMIC_FLAG_INIT;
+  // Set by the first thread that stops the run: the others that fault
+  // meanwhile wait silently, so the stop is said once.
+  std::atomic_flag stopping_ = ATOMIC_FLAG_INIT;
 };
 
 #endif  // CELLCHECK_MACHINECHECK_FAULT_GUARD_H_

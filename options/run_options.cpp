@@ -98,6 +98,21 @@ bool parseCollector(const std::string& text, std::string* host,
   return true;
 }
 
+// A whole number of CPUs from 1 to kMaxCpus; more than any machine has
+// means a typing error.
+constexpr unsigned kMaxCpus = 65536;
+bool parseCpuCount(const std::string& text, unsigned* cpus) {
+  if (text.empty() || text.size() > 5 || text[0] == '0') return false;
+  unsigned value = 0;
+  for (char c : text) {
+    if (!isDigit(c)) return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value > kMaxCpus) return false;
+  *cpus = value;
+  return true;
+}
+
 std::string shown(const Parameter& parameter) {
   return parameter.hasValue ? parameter.name + "=" + parameter.value
                             : parameter.name;
@@ -193,10 +208,19 @@ RunOptions parseRunOptions(const std::string& cmdline,
                  "port (like 192.0.2.10 or 192.0.2.10:5514), or no value for "
                  "the log server from DHCP.");
       }
+    } else if (key == "cpus") {
+      unsigned cpus;
+      if (!parameter.hasValue || !parseCpuCount(parameter.value, &cpus)) {
+        complain(parameter,
+                 "not a number of CPUs (a whole number from 1, like 4).");
+      } else {
+        options.cpus = cpus;
+      }
+      continue;
     } else {
       complain(parameter,
                "unknown (known: cellcheck.time, cellcheck.coverage, "
-               "cellcheck.end, cellcheck.syslog).");
+               "cellcheck.end, cellcheck.syslog, cellcheck.cpus).");
     }
     if (complaints->size() == complaintsBefore) options.any = true;
   }

@@ -32,6 +32,10 @@ struct RunOptions {
   // hands out (option 7).
   std::string syslogHost;
   uint16_t syslogPort = 514;
+  // cellcheck.cpus=N: at most this many CPUs test (1: the one-thread run);
+  // 0: every CPU the program may run on. Not an unattended run's option: it
+  // says how to test, and alone leaves the run an attended one.
+  unsigned cpus = 0;
 
   bool timed() const { return seconds != 0 || coverage != 0; }
 };

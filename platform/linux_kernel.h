@@ -63,11 +63,18 @@ class LinuxKernel : public Kernel {
   // Memory errors.
   bool trapFaults(FaultHandler handler) override;
   void releaseFaults() override;
+  bool trapFaultsOnThisThread() override;
   bool inTrappingProcess() override;
   void endAsUntrapped(int signal) override;
   u64 lostPhysicalAddress(const void* address) override;
   bool replaceLostPage(void* page, u64 bytes, bool locked) override;
   [[noreturn]] void waitForPowerOff() override;
+
+  // Processors.
+  std::vector<unsigned> allowedCpus() override;
+  int pinThread(unsigned cpu) override;
+  int placeOnNode(void* begin, u64 bytes, unsigned node) override;
+  int nodeOfPage(const void* address) override;
 
   // The network.
   bool configureInterface(const InterfaceSetup& setup) override;

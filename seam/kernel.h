@@ -6,11 +6,12 @@
 //   test_area.h      the test area: taken, locked, physical addresses
 //   memory_errors.h  uncorrected memory errors and the fault handler
 //   network.h        an interface's addresses and the events' datagrams
+//   processors.h     the CPUs that test, threads kept on them, memory nodes
 // Each part of the program takes the roles it needs; Kernel is all of them,
 // as the real program (LinuxKernel, platform/) and the tests' fake
-// (tests/support/fake_kernel.h) provide them. A new kind of call (the CPUs
-// and memory nodes of every core testing, the block devices and mounts of
-// a report on the boot stick) gets a small role of its own here.
+// (tests/support/fake_kernel.h) provide them. A new kind of call (the block
+// devices and mounts of a report on the boot stick) gets a small role of
+// its own here.
 #ifndef CELLCHECK_SEAM_KERNEL_H_
 #define CELLCHECK_SEAM_KERNEL_H_
 
@@ -18,6 +19,7 @@
 #include "seam/measurement.h"
 #include "seam/memory_errors.h"
 #include "seam/network.h"
+#include "seam/processors.h"
 #include "seam/system.h"
 #include "seam/test_area.h"
 
@@ -26,6 +28,7 @@ class Kernel : public KernelFiles,
                public MemoryMeasurement,
                public TestAreaMemory,
                public MemoryErrorTraps,
-               public NetworkInterfaces {};
+               public NetworkInterfaces,
+               public KernelProcessors {};
 
 #endif  // CELLCHECK_SEAM_KERNEL_H_

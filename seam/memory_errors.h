@@ -31,6 +31,11 @@ class MemoryErrorTraps {
   virtual bool trapFaults(FaultHandler handler) = 0;
   // Puts back the handlers and the stack there were before.
   virtual void releaseFaults() = 0;
+  // Gives the calling thread, started after trapFaults, a stack of its own
+  // for the handler (the signal stack belongs to one thread): without it a
+  // fault on that thread would run the handler on the faulting stack. False
+  // when no stack could be had. Once per thread; the stack is never freed.
+  virtual bool trapFaultsOnThisThread() = 0;
   // False in a child that inherited the handler (the memory measurement
   // forks): it must end as it would have without one.
   virtual bool inTrappingProcess() = 0;

@@ -66,10 +66,6 @@ class KernelSystem {
   // must not return from main or crash, since either makes the kernel
   // panic.
   [[noreturn]] virtual void haltForever() = 0;
-
-  // Testing with every core needs the CPUs this process may run on,
-  // keeping a thread on one of them and placing memory on a node: a role
-  // of its own beside this one, to keep each small.
 };
 
 #endif  // CELLCHECK_SEAM_SYSTEM_H_

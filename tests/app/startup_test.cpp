@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "console/cellchecker_dos.h"
+#include "tester/bank_slices.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_kernel.h"
 #include "tests/support/temp_folder.h"
@@ -117,6 +118,7 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
                     "GB\n") +
                 "ializing....\nSecure Boot: on\n"
                 "Test area: 35 MiB of the 64 MiB obtainable\n"
+                "Testing with 1 CPU on 1 memory node\n"
                 "\n\rPreparing and pre-testing memory...\n\r"
                 "\x1b[?25l");
 
@@ -179,6 +181,7 @@ TEST_F(StartUpTest, AnAreaMostlyOnSmallPagesIsSaidOnceThePreTestFilledIt) {
     ASSERT_EQ(startUp(pages, fresh, record).result, StartupResult::kReady);
     const std::string tail =
         "Test area: 35 MiB of the 64 MiB obtainable\n"
+        "Testing with 1 CPU on 1 memory node\n"
         "\n\rPreparing and pre-testing memory...\n\r" +
         std::string(c.line) + "\x1b[?25l";
     const std::string transcript = console.take();
@@ -237,6 +240,7 @@ TEST_F(StartUpTest, SaysWhetherEccIsReportedAndGuardsTheArea) {
             opened.substr(0, opened.size() - 4) +
                 "ECC: no ECC reporting on this machine.\nInitializing....\n"
                 "Secure Boot: on\nTest area: 35 MiB of the 64 MiB obtainable\n"
+                "Testing with 1 CPU on 1 memory node\n"
                 "\n\rPreparing and pre-testing memory...\n\r\x1b[?25l");
 
   char* const page = reinterpret_cast<char*>(tester.bankB) + 4096;
@@ -316,6 +320,66 @@ TEST_F(StartUpTest, LoadsTheImagesMemoryControllerDriversOnly) {
   }
 }
 
+// A machine of two nodes, each with two CPUs whose numbers interleave.
+void makeTwoNodes(FakeKernel& kernel) {
+  kernel.cpus = {0, 1, 2, 3};
+  kernel.putFile("/sys/devices/system/node/online", "0-1\n");
+  kernel.putFile("/sys/devices/system/node/has_memory", "0-1\n");
+  kernel.putFile("/sys/devices/system/node/node0/cpulist", "0,2\n");
+  kernel.putFile("/sys/devices/system/node/node1/cpulist", "1,3\n");
+}
+
+TEST_F(StartUpTest, EveryCpuTestsOnItsOwnNodesMemory) {
+  makeTwoNodes(kernel);
+  MemoryFaultLog faults;
+  MemoryFaultGuard guard(kernel, faults);
+  ASSERT_TRUE(guard.install());
+  StartupParts parts;
+  parts.guard = &guard;
+  ConsoleCapture console;
+  StartupFound found = startUp(kernel, tester, record, parts);
+  ASSERT_EQ(found.result, StartupResult::kReady);
+  EXPECT_NE(console.take().find("Test area: 35 MiB of the 64 MiB obtainable\n"
+                                "Testing with 4 CPUs on 2 memory nodes\n"
+                                "\n\rPreparing"),
+            std::string::npos);
+  ASSERT_NE(found.pool, nullptr);
+  EXPECT_EQ(tester.workers(), 4u);
+  // Each worker on its CPU, grouped by node, with a stack for the guard.
+  EXPECT_EQ(found.pool->cpus(), (std::vector<unsigned>{0, 2, 1, 3}));
+  EXPECT_EQ(kernel.pinnedCpus(), (std::vector<unsigned>{0, 1, 2, 3}));
+  EXPECT_EQ(kernel.threadStacks(), 4);
+  // The slices were placed before the lock brought the area in: workers 0
+  // and 1 test node 0's memory, 2 and 3 node 1's, in both banks.
+  ASSERT_FALSE(kernel.placements.empty());
+  ASSERT_EQ(kernel.locks.size(), 1u);
+  const unsigned nodes[] = {0, 0, 1, 1};
+  for (unsigned k = 0; k < 4; ++k) {
+    const WordRange slice = bankSlice(tester.bankA, tester.wordsPerBank, 4, k);
+    const u64 middle = (slice.begin + slice.end) / 2;
+    EXPECT_EQ(kernel.nodeOfPage(tester.bankA + middle),
+              static_cast<int>(nodes[k]));
+    EXPECT_EQ(kernel.nodeOfPage(tester.bankB + middle),
+              static_cast<int>(nodes[k]));
+  }
+  tester.useWorkers(nullptr);
+}
+
+TEST_F(StartUpTest, OneCpuAskedForTestsOnTheStartingThreadAlone) {
+  makeTwoNodes(kernel);
+  StartupParts parts;
+  parts.cpus = 1;
+  ConsoleCapture console;
+  StartupFound found = startUp(kernel, tester, record, parts);
+  ASSERT_EQ(found.result, StartupResult::kReady);
+  EXPECT_NE(console.take().find("Testing with 1 CPU on 1 memory node\n"),
+            std::string::npos);
+  EXPECT_EQ(found.pool, nullptr);
+  EXPECT_EQ(tester.workers(), 1u);
+  EXPECT_TRUE(kernel.pinnedCpus().empty());
+  EXPECT_TRUE(kernel.placements.empty());
+}
+
 TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
   kernel.makeUnopenable(ProcFile::kMeminfo);
   kernel.physPageCount = 457 * 256;
@@ -324,6 +388,7 @@ TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
   EXPECT_EQ(console.take(), opening("Amount of RAM mapped by BIOS: 0.45 GB\n") +
                                 "ializing....\nSecure Boot: on\n"
                                 "Test area: 35 MiB of the 64 MiB obtainable\n"
+                                "Testing with 1 CPU on 1 memory node\n"
                                 "\n\rPreparing and pre-testing memory...\n\r"
                                 "\x1b[?25l");
 }
@@ -334,6 +399,7 @@ TEST_F(StartUpTest, ALockTheKernelRefusesIsSaidAndTestingGoesOn) {
   ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
   EXPECT_NE(console.take().find(
                 "Test area: 35 MiB of the 64 MiB obtainable\n"
+                "Testing with 1 CPU on 1 memory node\n"
                 "The kernel would not lock the test area in RAM; testing goes "
                 "on, but the physical addresses shown for errors may be out "
                 "of date.\n\n\rPreparing and pre-testing memory..."),
@@ -411,7 +477,8 @@ TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
   EXPECT_NE(console.take().find(
                 "ializing....\nSecure Boot: on\nThe kernel would not give 35 "
                 "MiB; testing 28 MiB.\nTest area: 28 MiB of the 64 MiB "
-                "obtainable\n\n\rPreparing"),
+                "obtainable\nTesting with 1 CPU on 1 memory node\n\n\r"
+                "Preparing"),
             std::string::npos);
 }
 

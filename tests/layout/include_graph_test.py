@@ -33,13 +33,14 @@ ALLOWED = {
     "report": {"seam", "base"},
     "net": {"seam", "base"},
     "machinecheck": {"badmem", "seam", "base"},
+    "cpus": {"tester", "seam", "base"},
     # The seam on Linux: only main (and the benchmarks and the lab's
     # stand-ins) include it.
     "platform": {"sysmem", "seam", "base"},
     "console": {"tester", "badmem", "ecc", "machinecheck", "seam", "base"},
     "run": {"console", "report", "net", "options", "identity", "modules",
             "machinecheck", "badmem", "sysmem", "tester", "seam", "base"},
-    "app": {"run", "console", "platform", "net", "report", "options",
+    "app": {"cpus", "run", "console", "platform", "net", "report", "options",
             "identity", "modules", "ecc", "machinecheck", "badmem", "sysmem",
             "tester", "seam", "base"},
     # Beside the program: the fault lab reads the tester's bank rule and the

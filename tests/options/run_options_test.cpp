@@ -15,6 +15,7 @@ struct Expected {
   bool syslog;
   const char* host;
   uint16_t port;
+  unsigned cpus = 0;
 };
 
 constexpr Expected kNone{false, 0, 0, EndAction::kHalt, false, "", 514};
@@ -91,7 +92,27 @@ TEST(RunOptionsTest, ReadsEachOptionAndIgnoresWhatDoesNotParse) {
        "Option cellcheck.syslog=192.0.2.256 ignored"},
       {"cellcheck.verbose=1", kNone,
        "Option cellcheck.verbose=1 ignored: unknown (known: cellcheck.time, "
-       "cellcheck.coverage, cellcheck.end, cellcheck.syslog)."},
+       "cellcheck.coverage, cellcheck.end, cellcheck.syslog, "
+       "cellcheck.cpus)."},
+      // A cap on the CPUs that test; alone it leaves the run attended.
+      {"cellcheck.cpus=1",
+       {false, 0, 0, EndAction::kHalt, false, "", 514, 1},
+       nullptr},
+      {"cellcheck.cpus=64 cellcheck.time=1m",
+       {true, 60, 0, EndAction::kHalt, false, "", 514, 64},
+       nullptr},
+      {"cellcheck.cpus=0", kNone,
+       "Option cellcheck.cpus=0 ignored: not a number of CPUs"},
+      {"cellcheck.cpus", kNone, "Option cellcheck.cpus ignored"},
+      {"cellcheck.cpus=", kNone, "Option cellcheck.cpus= ignored"},
+      {"cellcheck.cpus=-2", kNone, "Option cellcheck.cpus=-2 ignored"},
+      {"cellcheck.cpus=4x", kNone, "Option cellcheck.cpus=4x ignored"},
+      {"cellcheck.cpus=04", kNone, "Option cellcheck.cpus=04 ignored"},
+      {"cellcheck.cpus=99999", kNone, "Option cellcheck.cpus=99999 ignored"},
+      // A bad cap after a good one leaves the good one.
+      {"cellcheck.cpus=2 cellcheck.cpus=many",
+       {false, 0, 0, EndAction::kHalt, false, "", 514, 2},
+       "Option cellcheck.cpus=many ignored"},
       // A good option stands beside a bad one.
       {"cellcheck.time=30s cellcheck.end=later",
        {true, 30, 0, EndAction::kHalt, false, "", 514},
@@ -110,6 +131,7 @@ TEST(RunOptionsTest, ReadsEachOptionAndIgnoresWhatDoesNotParse) {
     EXPECT_EQ(options.syslog, c.options.syslog);
     EXPECT_EQ(options.syslogHost, c.options.host);
     EXPECT_EQ(options.syslogPort, c.options.port);
+    EXPECT_EQ(options.cpus, c.options.cpus);
     if (c.complaint == nullptr) {
       EXPECT_TRUE(complaints.empty()) << complaints[0];
     } else {

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -238,6 +239,58 @@ u64 FakeKernel::physicalAddress(const void* address) {
   const auto found = frames.find(at & ~(kPageBytes - 1));
   return found == frames.end() ? 0
                                : found->second * kPageBytes + at % kPageBytes;
+}
+
+bool FakeKernel::trapFaultsOnThisThread() {
+  constexpr size_t kBytes = 64 * 1024;
+  void* memory = mmap(nullptr, kBytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return false;
+  stack_t stack = {};
+  stack.ss_sp = memory;
+  stack.ss_size = kBytes;
+  const bool set = sigaltstack(&stack, nullptr) == 0;
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  mappings_.emplace_back(memory, kBytes);
+  if (set) ++threadStacks_;
+  return set;
+}
+
+int FakeKernel::threadStacks() const {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  return threadStacks_;
+}
+
+int FakeKernel::pinThread(unsigned cpu) {
+  for (unsigned refused : unpinnable) {
+    if (refused == cpu) return EINVAL;
+  }
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  pinned_.push_back(cpu);
+  return 0;
+}
+
+std::vector<unsigned> FakeKernel::pinnedCpus() const {
+  std::lock_guard<std::mutex> lock(threadsMutex_);
+  std::vector<unsigned> pinned = pinned_;
+  std::sort(pinned.begin(), pinned.end());
+  return pinned;
+}
+
+int FakeKernel::placeOnNode(void* begin, u64 bytes, unsigned node) {
+  const u64 at = reinterpret_cast<uintptr_t>(begin);
+  if (at % kPageBytes != 0 || bytes % kPageBytes != 0) return EINVAL;
+  placements.push_back(Placement{begin, bytes, node});
+  for (u64 page = at; page < at + bytes; page += kPageBytes) {
+    pageNodes[page] = static_cast<int>(node);
+  }
+  return 0;
+}
+
+int FakeKernel::nodeOfPage(const void* address) {
+  const auto found =
+      pageNodes.find(reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1));
+  return found == pageNodes.end() ? -1 : found->second;
 }
 
 bool FakeKernel::trapFaults(FaultHandler handler) {

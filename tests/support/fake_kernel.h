@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -63,6 +64,10 @@ class FakeKernel : public Kernel {
   // (a bus driver binds its devices, and their devices show up in /sys).
   std::map<std::string, int> moduleErrors;
   std::multimap<std::string, std::pair<std::string, std::string>> filesOnLoad;
+  // The CPUs this process may run on; pinThread refuses those listed in
+  // `unpinnable` with EINVAL.
+  std::vector<unsigned> cpus = {0};
+  std::vector<unsigned> unpinnable;
   // startChild fails with this error number (0: it starts them).
   int childError = 0;
   // Every datagram sent fails.
@@ -100,6 +105,18 @@ class FakeKernel : public Kernel {
   bool areaFilledWhenCollapseStopped = false;
   std::vector<InterfaceSetup> interfaceSetups;
   std::vector<std::string> clearedInterfaces;
+  // Threads kept on a CPU (by the CPU), from several threads at once; and
+  // the stretches placed on a node, in order, each also marking its pages
+  // as on that node for nodeOfPage.
+  std::vector<unsigned> pinnedCpus() const;
+  struct Placement {
+    void* begin;
+    u64 bytes;
+    unsigned node;
+  };
+  std::vector<Placement> placements;
+  std::map<u64, int> pageNodes;
+  int threadStacks() const;
   // Every datagram sent, with where to ("address:port").
   std::vector<std::pair<std::string, std::string>> datagrams;
 
@@ -176,12 +193,20 @@ class FakeKernel : public Kernel {
   // own.
   bool trapFaults(FaultHandler handler) override;
   void releaseFaults() override;
+  // Counted; the stack is really set (from a small pool of the fake's own).
+  bool trapFaultsOnThisThread() override;
   bool inTrappingProcess() override { return getpid() == trapping_; }
   void endAsUntrapped(int signal) override;
   u64 lostPhysicalAddress(const void* address) override;
   // Fills the page with zeros, as a fresh page would read.
   bool replaceLostPage(void* page, u64 bytes, bool locked) override;
   [[noreturn]] void waitForPowerOff() override;
+
+  // Processors.
+  std::vector<unsigned> allowedCpus() override { return cpus; }
+  int pinThread(unsigned cpu) override;
+  int placeOnNode(void* begin, u64 bytes, unsigned node) override;
+  int nodeOfPage(const void* address) override;
 
   // The network.
   bool configureInterface(const InterfaceSetup& setup) override {
@@ -206,6 +231,10 @@ class FakeKernel : public Kernel {
   struct sigaction oldBus_ = {};
   struct sigaction oldSegv_ = {};
   stack_t oldStack_ = {};
+  // Guards what the workers' threads note.
+  mutable std::mutex threadsMutex_;
+  std::vector<unsigned> pinned_;
+  int threadStacks_ = 0;
 };
 
 #endif  // CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
