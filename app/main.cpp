@@ -117,6 +117,7 @@ int main(int argc, char** argv) {
 
   between.put(BetweenTests::kEvents, &run.events());
   between.put(BetweenTests::kLimit, &run.limit());
+  run.estimateFrom([&schedule] { return schedule.secondsToFullCoverage(); });
   run.postStart(StartFigures{started.installedKiB, started.areaBytes,
                              started.secureBoot});
   schedule.runUntilEnded();

@@ -13,6 +13,7 @@
 
 #include "base/between_tests.h"
 #include "base/cprintf.h"
+#include "console/full_testing_estimate.h"
 #include "console/progress_line.h"
 
 // The first batch's size; each next one is 1.4 times it, truncated.
@@ -60,6 +61,10 @@ class Schedule {
 
   // The same schedule until the step between tests ends the run; returns
   // then (the test before has finished).
+  // Seconds full testing needs to reach 100 % coverage at the speed the
+  // opening measured: 0 until the opening has run.
+  double secondsToFullCoverage() const { return secondsTo100_; }
+
   void runUntilEnded() {
     runOpening();
     if (between_ != nullptr) between_->fullTestingBegins();
@@ -84,6 +89,7 @@ class Schedule {
   Clock now_;
   BetweenTestsWork* between_;
   ProgressLine progress_;
+  double secondsTo100_ = 0;
 };
 
 template <class Tester>
@@ -143,6 +149,10 @@ void Schedule<Tester>::printSpeedScore(uint32_t startTime) {
                        static_cast<double>(elapsed) / 26800.0;
   cprintf("\n\r\n\r Cellcheck Ratemark64 (mixed CPU/RAM benchmark): %.1f",
           score);
+  // Users ask when a complete test will be done: the batches' copy and
+  // random bank tests take what the same tests took here.
+  secondsTo100_ = ::secondsToFullCoverage(tester_.passCount, elapsed);
+  cprintf("\n\r %s", fullTestingEstimateLine(secondsTo100_).c_str());
 }
 
 template <class Tester>

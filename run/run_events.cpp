@@ -81,7 +81,8 @@ SyslogEvent stoppedEvent(u64 installedKiB, const MachineIdentity& identity) {
   return event;
 }
 
-SyslogEvent progressEvent(double coverage, u64 errors, double hours) {
+SyslogEvent progressEvent(double coverage, u64 errors, double hours,
+                          double hoursTo100) {
   const std::string covered = coverageText(coverage);
   const std::string tested = hoursText(hours);
   SyslogEvent event;
@@ -92,6 +93,11 @@ SyslogEvent progressEvent(double coverage, u64 errors, double hours) {
                   {"hours", tested}};
   event.text = covered + " % coverage, " + errorsText(errors) + ", " + tested +
                " hours of full testing";
+  if (hoursTo100 > 0) {
+    event.params.emplace_back("hoursto100", hoursText(hoursTo100));
+    event.text += "; 100 % coverage in about " + hoursText(hoursTo100) +
+                  " hours at the speed measured";
+  }
   return event;
 }
 
@@ -187,6 +193,9 @@ SyslogEvent verdictEvent(const Verdict& verdict,
                               std::to_string(verdict.eccCorrected));
     event.params.emplace_back("eccuncorrected",
                               std::to_string(verdict.eccUncorrected));
+  }
+  if (verdict.hoursTo100 > 0) {
+    event.params.emplace_back("hoursto100", hoursText(verdict.hoursTo100));
   }
   addIdentity(identity, &event.params);
   event.text = word + ": " + std::to_string(verdict.mib) + " MiB tested for " +

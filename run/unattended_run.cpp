@@ -151,8 +151,14 @@ void UnattendedRun::postErrors() {
 
 void UnattendedRun::postProgress() {
   if (!start_.options.syslog) return;
+  double hoursTo100 = 0;
+  if (!estimatePosted_ && secondsTo100_) {
+    hoursTo100 = secondsTo100_() / 3600.0;
+    estimatePosted_ = hoursTo100 > 0;
+  }
   eventLog_.post(progressEvent(tester_.percentCoverage(),
-                               findings_.totals().errors, hoursSinceBegin()));
+                               findings_.totals().errors, hoursSinceBegin(),
+                               hoursTo100));
   // The summary again when it has changed since it last went out.
   const u64 found = findingsSoFar();
   if (found != findingsInLastSummary_) {
@@ -178,6 +184,7 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   // Events lost so far: the verdict's own fate cannot be known.
   verdict.unsent = eventLog_.unsent();
   verdict.end = start_.options.end;
+  if (secondsTo100_) verdict.hoursTo100 = secondsTo100_() / 3600.0;
   printVerdict(verdict, findings_);
 
   if (!start_.options.syslog) return verdict.pass;

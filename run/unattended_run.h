@@ -8,6 +8,7 @@
 #define CELLCHECK_RUN_UNATTENDED_RUN_H_
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +36,12 @@ class UnattendedRun {
   BetweenTestsWork& events() { return events_; }
   BetweenTestsWork& limit() { return limit_; }
 
+  // Where the estimate of full testing's time to 100 % coverage comes from
+  // (seconds; 0 while not known): the first progress event and the verdict
+  // carry it.
+  void estimateFrom(std::function<double()> secondsTo100) {
+    secondsTo100_ = std::move(secondsTo100);
+  }
   // The start event: identity, RAM, test area, what the options ask.
   void postStart(const StartFigures& figures);
   // Start-up stopped before testing (the screen says why): one event, so
@@ -118,6 +125,8 @@ class UnattendedRun {
   // Each module's counts as last posted.
   std::map<std::string, std::pair<u64, u64>> eccPosted_;
   u64 findingsInLastSummary_ = 0;
+  std::function<double()> secondsTo100_;
+  bool estimatePosted_ = false;
 };
 
 #endif  // CELLCHECK_RUN_UNATTENDED_RUN_H_

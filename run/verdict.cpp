@@ -4,6 +4,7 @@
 
 #include "base/cprintf.h"
 #include "base/wording.h"
+#include "console/full_testing_estimate.h"
 
 namespace {
 
@@ -33,6 +34,13 @@ void printVerdict(const Verdict& verdict, Findings& findings) {
           ull(verdict.mib), hoursText(verdict.hours).c_str(),
           coverageText(verdict.coverage).c_str(), ull(verdict.errors),
           plural(verdict.errors, "", "s"));
+  // Beside the hours tested, what a complete test needs on this machine.
+  if (verdict.hoursTo100 > 0) {
+    cprintf(
+        " 100 %% coverage takes about %s of full testing at the speed "
+        "measured at start-up.\n\r",
+        durationWords(verdict.hoursTo100 * 3600).c_str());
+  }
   // The hardware's own findings, apart from the errors the tests found.
   if (verdict.machineChecks != 0) {
     cprintf(" Uncorrected memory errors caught by machine checks: %llu.\n\r",

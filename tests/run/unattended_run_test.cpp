@@ -151,6 +151,34 @@ TEST_F(UnattendedRunTest,
   }
 }
 
+// The estimate of the time to 100 % goes out with the first progress (it is
+// known once the opening has measured the speed) and in the verdict.
+TEST_F(UnattendedRunTest,
+       TheEstimateToFullCoverageIsInTheFirstProgressAndTheVerdict) {
+  auto run = makeRun();
+  run->estimateFrom([] { return 2.5 * 3600; });
+  RunStep step(*run);
+  run->postStart(figures);
+  step.fullTestingBegins();
+  runTests(step, 7);
+  ConsoleCapture console;
+  run->finish(step);
+  EXPECT_NE(console.take().find(
+                " Tested 1002 MiB for 0.02 hours, 3.3 % coverage, 0 errors.\n\r"
+                " 100 % coverage takes about 2 h 30 min of full testing at "
+                "the speed measured at start-up.\n\r"),
+            std::string::npos);
+  const std::vector<std::string> progress = withMsgid("progress");
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_NE(progress[0].find("hoursto100=\"2.50\""), std::string::npos)
+      << progress[0];
+  EXPECT_EQ(progress[1].find("hoursto100"), std::string::npos) << progress[1];
+  const std::vector<std::string> verdicts = withMsgid("verdict");
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_NE(verdicts[0].find("hoursto100=\"2.50\""), std::string::npos)
+      << verdicts[0];
+}
+
 // The limit counts from the notice that full testing begins: the opening,
 // however long it takes, runs whole, and its findings still go out.
 TEST_F(UnattendedRunTest, TheOpeningRunsWholeAndItsErrorsGoOut) {
