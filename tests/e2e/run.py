@@ -70,6 +70,8 @@ def _full_testing_lines():
 FULL_TESTING = _full_testing_lines()
 PROGRESS = re.compile(rb"\r *(\d+)% coverage, +(\d+) errors \[([#-]{50})\][/\\]")
 PRETEST = b"Preparing and pre-testing memory..."
+TESTING_CPUS = re.compile(r"Testing with (\d+) CPUs? on (\d+) memory nodes?")
+ESTIMATE = re.compile(r" Full testing reaches 100 % coverage in about \d+ (s|min|h \d+ min|d \d+ h) at this speed\.")
 # The start-up's own message when the machine has too little memory to test.
 TOO_SMALL = re.compile(rb"Not enough memory to test")
 
@@ -226,6 +228,7 @@ def test_direct_boot_full_flow(case):
             AMOUNT,
             NOTE,
             "Initializing....",
+            TESTING_CPUS,
             "Preparing and pre-testing memory...",
             ["", " Running fast write tests..."],
             [" Running quick serial tests 0..9:", " Finished quick test 9."],
@@ -235,7 +238,7 @@ def test_direct_boot_full_flow(case):
         ])[-1]
         value = float(score.group(1))
         assert math.isfinite(value) and value > 0, f"speed score {score.group(1)!r}"
-        find_in_order(banner, [SCORE, BASELINE, [""] + FULL_TESTING + [" "],
+        find_in_order(banner, [SCORE, ESTIMATE, BASELINE, [""] + FULL_TESTING + [" "],
                                re.compile(r" *\d+% coverage,  0 errors \[[#-]{50}\][/\\]")])
         quick = re.findall(rb"Finished quick test (\d+)\.", output)
         copies = re.findall(rb"Finished copy test (\d+)\r", output)

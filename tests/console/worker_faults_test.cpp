@@ -1,0 +1,160 @@
+// Faults met by the worker threads that run the tests: the guard's handler
+// runs on whichever thread faulted, on that thread's own signal stack.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "base/stop_message.h"
+#include "machinecheck/fault_guard.h"
+#include "tester/worker_pool.h"
+#include "tests/support/fake_kernel.h"
+
+namespace {
+
+constexpr u64 kPage = FakeKernel::kPageBytes;
+constexpr int kAreaPages = 4;
+
+// The signal the kernel sends for an uncorrected error, to this thread.
+void sendToSelf(int signal, int code, const void* address) {
+  siginfo_t info = {};
+  info.si_signo = signal;
+  info.si_code = code;
+  info.si_addr = const_cast<void*>(address);
+  info.si_addr_lsb = 12;
+  syscall(SYS_rt_tgsigqueueinfo, getpid(), gettid(), signal, &info);
+}
+
+// A real program fault, without undefined behaviour.
+void storeToReadOnlyPage() {
+  void* page =
+      mmap(nullptr, kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (page == MAP_FAILED) abort();
+  *static_cast<volatile char*>(page) = 1;
+}
+
+// Runs past the end of the worker's stack: only a handler on a stack of
+// its own can say so.
+// (A limit the compiler cannot see past, far beyond any stack.)
+volatile int overflowLimit = 1 << 30;
+int overflowStack(int depth) {
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  if (depth == overflowLimit) return frame[0];
+  return overflowStack(depth + 1) + frame[0];
+}
+
+TEST(WorkerFaultsTest, ErrorsMetByEveryWorkerAtOnceAreAllSurvived) {
+  FakeKernel kernel;
+  MemoryFaultLog faults;
+  char* area = static_cast<char*>(mmap(nullptr, kAreaPages * kPage,
+                                       PROT_READ | PROT_WRITE,
+                                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(area, MAP_FAILED);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    MemoryFaultGuard guard(kernel, faults);
+    ASSERT_TRUE(guard.install());
+    guard.guardArea(area, kAreaPages * kPage, true);
+    WorkerPool pool(
+        {0, 1}, [](unsigned) { return 0; },
+        [&guard](unsigned) { guard.guardThisThread(); });
+    const u64 before = faults.count();
+    auto job = [&](unsigned worker) {
+      pool.meet();  // both signals at once, as near as can be
+      sendToSelf(SIGBUS, BUS_MCEERR_AR, area + (worker + 1) * kPage + 8);
+    };
+    pool.run(job);
+    ASSERT_EQ(faults.count(), before + 2);
+  }
+  EXPECT_EQ(kernel.threadStacks(), 40);
+  munmap(area, kAreaPages * kPage);
+}
+
+// What a forked child printed before it stopped, and whether it was still
+// there afterwards (the first process must never end).
+struct Stopped {
+  std::string output;
+  bool stillThere;
+};
+
+template <class Act>
+Stopped runChild(Act act) {
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) abort();
+  fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    close(pipeEnds[0]);
+    act();
+    _exit(0);  // not reached when the guard stops the child
+  }
+  close(pipeEnds[1]);
+  Stopped result{std::string(), false};
+  const time_t deadline = time(nullptr) + 20;
+  while (result.output.find(kStopMessage) == std::string::npos &&
+         time(nullptr) < deadline) {
+    pollfd ready{pipeEnds[0], POLLIN, 0};
+    if (poll(&ready, 1, 1000) <= 0) continue;
+    char chunk[512];
+    const ssize_t n = read(pipeEnds[0], chunk, sizeof chunk);
+    if (n <= 0) break;
+    result.output.append(chunk, static_cast<size_t>(n));
+  }
+  usleep(200000);
+  result.stillThere = waitpid(child, nullptr, WNOHANG) == 0;
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(pipeEnds[0]);
+  return result;
+}
+
+TEST(WorkerFaultsTest, AProgramFaultInAWorkerStopsTheRunOnce) {
+  struct Case {
+    const char* what;
+    void (*act)();
+  };
+  const Case cases[] = {
+    {"a store to a read-only page", storeToReadOnlyPage},
+#if !defined(__SANITIZE_ADDRESS__)
+    // (AddressSanitizer takes the overflow for its own report.)
+    {"a worker's stack overflowing", [] { overflowStack(0); }},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Stopped stopped = runChild([&] {
+      FakeKernel kernel;
+      MemoryFaultLog faults;
+      MemoryFaultGuard guard(kernel, faults);
+      guard.install();
+      WorkerPool pool(
+          {0, 1}, [](unsigned) { return 0; },
+          [&guard](unsigned) { guard.guardThisThread(); });
+      // Both workers fault: the stop is said once.
+      auto job = [&](unsigned) { c.act(); };
+      pool.run(job);
+    });
+    EXPECT_NE(stopped.output.find("Program fault: SIGSEGV (code "),
+              std::string::npos)
+        << stopped.output;
+    EXPECT_EQ(stopped.output.find("Program fault"),
+              stopped.output.rfind("Program fault"))
+        << stopped.output;
+    const std::string end = std::string("\n\r") + kStopMessage;
+    ASSERT_GE(stopped.output.size(), end.size()) << stopped.output;
+    EXPECT_EQ(stopped.output.substr(stopped.output.size() - end.size()), end);
+    EXPECT_TRUE(stopped.stillThere);
+  }
+}
+
+}  // namespace
