@@ -7,6 +7,9 @@ injects memory faults while they test, and measures what they report.
                            stuck bit in each bank, reported exactly
   lab/faultlab.py compare  the full comparison with memtester; writes the
                            table into README.md
+  lab/faultlab.py coverage time from the notice that full testing begins to
+                           100 % coverage, with 1 CPU and with all (--memory,
+                           default here 2048 MiB); no faults
 
 Needs root (namespaces, a memory cgroup, ptrace); exits 77 where the machine
 cannot make the sandbox. Build first (scripts/test.sh or cmake).
@@ -16,6 +19,7 @@ import argparse
 import concurrent.futures
 import datetime
 import os
+import re
 import subprocess
 import sys
 import time
@@ -24,8 +28,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from labkit import ci, runs, subjects, table  # noqa: E402
 from labkit.faults import PlanShape, plan  # noqa: E402
-from labkit.host import HostChanged  # noqa: E402
-from labkit.sandbox import CANNOT_SANDBOX, SandboxError, unavailable  # noqa: E402
+from labkit.host import HostChanged, HostGuard  # noqa: E402
+from labkit.sandbox import (CANNOT_SANDBOX, SandboxError, SandboxRun,  # noqa: E402
+                            unavailable)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MIB = 1 << 20
@@ -83,6 +88,37 @@ def compare(args):
         raise runs.LabFailure("Cellcheck reported errors with no fault behind them")
 
 
+def coverage(args):
+    """Full testing's time to 100 % coverage, alone in the sandbox, with one
+    CPU and then with every CPU of the machine."""
+    cellcheck = subjects.cellcheck(args.build)
+    memory = (args.memory if args.memory_given else 2048) * MIB
+    runs.probe(args.build, memory)
+    cpus = len(os.sched_getaffinity(0))
+    for count in sorted({1, cpus}):
+        with HostGuard():
+            with SandboxRun(args.build, cellcheck.argv, memory, cpus=count) as run:
+                opened = time.monotonic()
+                notice = runs.wait_until_testing(run, cellcheck, 3600)
+                began = time.monotonic()
+                done = run.output.wait_for(r"100% coverage", start=notice, timeout=7200)
+                ended = time.monotonic()
+                if done is None:
+                    raise runs.LabFailure("no 100 % coverage with %d CPUs" % count)
+                text = run.output.text()
+        area = re.search(r"Test area: (\d+) MiB", text)
+        testing = re.search(r"Testing with [^\n]*", text)
+        estimate = re.search(r"Full testing reaches 100 % coverage in about ([^\n]*) at", text)
+        print("%d CPU%s: %s; opening %.0f s, full testing to 100 %% %.0f s "
+              "(%s MiB; %s; estimated %s; %s; load average %s)" % (
+                  count, "" if count == 1 else "s", ci.speed_score(text),
+                  began - opened, ended - began, area.group(1) if area else "?",
+                  testing.group(0) if testing else "?",
+                  estimate.group(1) if estimate else "?",
+                  "errors: %d" % len(cellcheck.parse(run.output)), load_average()),
+              flush=True)
+
+
 def report_section(args, shape, faults, clean, results):
     counts = {}
     for fault in faults:
@@ -116,11 +152,11 @@ def load_average():
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("command", choices=["probe", "ci", "compare"])
+    parser.add_argument("command", choices=["probe", "ci", "compare", "coverage"])
     parser.add_argument("--build", default=os.path.join(ROOT, "build"),
                         help="the CMake build directory")
-    parser.add_argument("--memory", type=int, default=512,
-                        help="the sandbox's memory limit in MiB (default 512)")
+    parser.add_argument("--memory", type=int, default=None,
+                        help="the sandbox's memory limit in MiB (default 512; coverage: 2048)")
     parser.add_argument("--seed", type=int, default=7,
                         help="seeds the faults' places, bits and times")
     parser.add_argument("--clean-seconds", type=float, default=45,
@@ -137,6 +173,9 @@ def main():
                         help="where to keep each run's output and injections")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
+    args.memory_given = args.memory is not None
+    if args.memory is None:
+        args.memory = 512
     if args.logs is None:
         args.logs = os.path.join(args.build, "faultlab")
 
@@ -145,7 +184,8 @@ def main():
         print("faultlab: skipped: the lab needs " + lacking)
         return CANNOT_SANDBOX
     try:
-        {"probe": probe, "ci": run_ci, "compare": compare}[args.command](args)
+        {"probe": probe, "ci": run_ci, "compare": compare,
+         "coverage": coverage}[args.command](args)
     except (runs.LabFailure, HostChanged, SandboxError) as failure:
         print("faultlab: FAILED: %s" % failure, file=sys.stderr)
         return 1

@@ -2,7 +2,11 @@
 // a memory cgroup of its own with a limit: a fenced-off slice of this machine
 // in which a program written to own a whole PC can run at native speed.
 //
-//   lab_sandbox --memory BYTES [--pidfile FILE] -- PROGRAM [ARG...]
+//   lab_sandbox --memory BYTES [--pidfile FILE] [--cpus N] -- PROGRAM [ARG...]
+//
+// With --cpus the program may run on the first N of this process's CPUs
+// only, as on a machine of N CPUs (it tests with one worker per CPU it may
+// run on).
 //
 // Root inside maps to an unprivileged user outside (nobody), and the process
 // takes that user for real before it runs the program, so the kernel tunables,
@@ -43,6 +47,7 @@ constexpr unsigned kOutsideId = 65534;
 struct Options {
   unsigned long long memoryBytes = 0;
   std::string pidFile;
+  unsigned cpus = 0;           // 0: every CPU this process may run on
   std::vector<char*> command;  // null-terminated
 };
 
@@ -60,6 +65,8 @@ Options parseOptions(int argc, char** argv) {
       options.memoryBytes = strtoull(argv[++i], nullptr, 10);
     } else if (arg == "--pidfile" && i + 1 < argc) {
       options.pidFile = argv[++i];
+    } else if (arg == "--cpus" && i + 1 < argc) {
+      options.cpus = static_cast<unsigned>(strtoul(argv[++i], nullptr, 10));
     } else {
       complain(2, "unknown option " + arg);
       exit(2);
@@ -69,8 +76,8 @@ Options parseOptions(int argc, char** argv) {
   options.command.push_back(nullptr);
   if (options.memoryBytes == 0 || options.command.size() < 2) {
     complain(2,
-             "usage: lab_sandbox --memory BYTES [--pidfile FILE] -- PROGRAM "
-             "[ARG...]");
+             "usage: lab_sandbox --memory BYTES [--pidfile FILE] [--cpus N] "
+             "-- PROGRAM [ARG...]");
     exit(2);
   }
   return options;
@@ -186,9 +193,27 @@ int runInSandbox(const Options& options, int programFd, MemoryCgroup& cgroup) {
 
 }  // namespace
 
+// Keeps this process, and so the program it starts, on the first `count`
+// of its CPUs.
+bool keepToCpus(unsigned count) {
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return false;
+  cpu_set_t kept;
+  CPU_ZERO(&kept);
+  for (unsigned cpu = 0, taken = 0; cpu < CPU_SETSIZE && taken < count; ++cpu) {
+    if (!CPU_ISSET(cpu, &allowed)) continue;
+    CPU_SET(cpu, &kept);
+    ++taken;
+  }
+  return sched_setaffinity(0, sizeof kept, &kept) == 0;
+}
+
 int main(int argc, char** argv) {
   const Options options = parseOptions(argc, argv);
   if (geteuid() != 0) return complain(kCannotSandbox, "needs root");
+  if (options.cpus != 0 && !keepToCpus(options.cpus)) {
+    return complain(1, "cannot keep the program to its CPUs");
+  }
 
   const int programFd = open(options.command[0], O_RDONLY | O_CLOEXEC);
   if (programFd < 0) {

@@ -9,7 +9,8 @@ from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
 from labkit.reports import cellcheck_error_numbers
-from labkit.runs import LabFailure, clean_run, finish, wait_until_testing
+from labkit.runs import (INJECTED_CPUS, LabFailure, clean_run, finish,
+                         wait_until_testing)
 from labkit.sandbox import SandboxRun
 
 TUNABLES = sources.tunables()
@@ -146,7 +147,8 @@ def _check_values(outcome):
 def faults_run(build, subject, memory_bytes, seed, logs=None):
     rng = random.Random(seed)
     with HostGuard():
-        with SandboxRun(build, subject.argv, memory_bytes) as run:
+        with SandboxRun(build, subject.argv, memory_bytes,
+                        cpus=INJECTED_CPUS) as run:
             run.output.wait_for(r"Running quick serial tests", timeout=600)
             injector = Injector(build, run.pid, subject.layout(run.output))
             words = int(injector.area["words"])

@@ -119,10 +119,18 @@ def finish(run, subject, injector, models, started_ns, logs):
                      outcomes, false_alarms, kills)
 
 
-def clean_run(build, subject, memory_bytes, seconds, logs=None, start_timeout=600):
-    """The tester alone for `seconds` of endless testing."""
+# The injector traces the program's first thread only: a worker thread's
+# store to a held page would reach the program's own fault guard. Runs with
+# faults keep the program to one CPU, which tests on that thread alone.
+INJECTED_CPUS = 1
+
+
+def clean_run(build, subject, memory_bytes, seconds, logs=None, start_timeout=600,
+              cpus=None):
+    """The tester alone for `seconds` of endless testing, on `cpus` CPUs
+    (None: all)."""
     with HostGuard():
-        with SandboxRun(build, subject.argv, memory_bytes) as run:
+        with SandboxRun(build, subject.argv, memory_bytes, cpus=cpus) as run:
             started = wait_until_testing(run, subject, start_timeout)
             _sleep_until(started + int(seconds * 1e9))
             result = finish(run, subject, None, {}, started, logs)
@@ -134,7 +142,7 @@ def faults_run(build, subject, memory_bytes, faults, seconds, logs=None,
     """The tester with the planned faults injected at their times after it
     began testing; runs `seconds` of testing in all."""
     with HostGuard():
-        with SandboxRun(build, subject.argv, memory_bytes) as run:
+        with SandboxRun(build, subject.argv, memory_bytes, cpus=INJECTED_CPUS) as run:
             started = wait_until_testing(run, subject, start_timeout)
             injector = Injector(build, run.pid, subject.layout(run.output))
             area = injector.area

@@ -47,8 +47,11 @@ class SandboxRun:
     is empty.
     """
 
-    def __init__(self, build, argv, memory_bytes, stdin=False):
+    def __init__(self, build, argv, memory_bytes, stdin=False, cpus=None):
         self.build = build
+        # The program may run on this many CPUs (None: on all of the
+        # machine's); it tests with one worker per CPU it may run on.
+        self.cpus = cpus
         self.argv = argv
         self.memory_bytes = memory_bytes
         self.stdin = stdin
@@ -71,7 +74,10 @@ class SandboxRun:
         piddir = tempfile.mkdtemp(prefix="faultlab-")
         pidfile = os.path.join(piddir, "pid")
         command = [os.path.join(self.build, "lab", "lab_sandbox"), "--memory",
-                   str(self.memory_bytes), "--pidfile", pidfile, "--"] + self.argv
+                   str(self.memory_bytes), "--pidfile", pidfile]
+        if self.cpus:
+            command += ["--cpus", str(self.cpus)]
+        command += ["--"] + self.argv
         self._process = subprocess.Popen(
             command, stdin=subprocess.PIPE if self.stdin else subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
