@@ -32,6 +32,7 @@ from vm import Vm, VmFailure  # noqa: E402
 import bad_memory  # noqa: E402
 import fleet  # noqa: E402
 import machine_check  # noqa: E402
+import numa  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SERIAL_PRODUCT = "cellcheck-serial"
@@ -83,9 +84,10 @@ class Case:
         self.logs = logs
         self.notes = []
 
-    def vm(self, name, args, memory_mib, firmware="bios", nic=("-nic", "none")):
+    def vm(self, name, args, memory_mib, firmware="bios", nic=("-nic", "none"),
+           accel="tcg"):
         return Vm(name, list(nic) + args, memory_mib,
-                  os.path.join(self.logs, name + ".log"), firmware)
+                  os.path.join(self.logs, name + ".log"), firmware, accel=accel)
 
     def note(self, text):
         self.notes.append(text)
@@ -376,6 +378,7 @@ CASES = [
     fleet.test_fleet_two_guests,
     test_direct_boot_full_flow,
     test_direct_boot_3g,
+    *numa.CASES,
     *secure_boot.CASES,
     iso_case("uefi", "cd"),
     iso_case("uefi", "usb"),

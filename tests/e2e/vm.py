@@ -25,7 +25,7 @@ class Vm:
     of expect() calls checks that texts come in that order."""
 
     def __init__(self, name, args, memory_mib, log_path, firmware="bios",
-                 launcher=()):
+                 launcher=(), accel="tcg"):
         self.name = name
         self.memory_mib = memory_mib
         self.output = bytearray()
@@ -36,7 +36,7 @@ class Vm:
         self.monitor_path = os.path.join(self._monitor_dir, "monitor")
         # launcher: what QEMU runs under, e.g. ip netns exec NAME.
         command = list(launcher) + [
-            QEMU, "-accel", "tcg", "-m", str(memory_mib),
+            QEMU, "-accel", accel, "-m", str(memory_mib),
             "-display", "none", "-no-reboot",
             "-chardev", "stdio,id=serial,signal=off",
             "-serial", "chardev:serial",
