@@ -249,9 +249,10 @@ bool FakeKernel::trapFaultsOnThisThread() {
   stack_t stack = {};
   stack.ss_sp = memory;
   stack.ss_size = kBytes;
+  // Never unmapped, as in the program: a thread's signal stack stays set
+  // until it ends, and the C library keeps ended threads' stacks for reuse.
   const bool set = sigaltstack(&stack, nullptr) == 0;
   std::lock_guard<std::mutex> lock(threadsMutex_);
-  mappings_.emplace_back(memory, kBytes);
   if (set) ++threadStacks_;
   return set;
 }

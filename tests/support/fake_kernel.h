@@ -193,7 +193,7 @@ class FakeKernel : public Kernel {
   // own.
   bool trapFaults(FaultHandler handler) override;
   void releaseFaults() override;
-  // Counted; the stack is really set (from a small pool of the fake's own).
+  // Counted; the stack is really set (mapped for the process's life).
   bool trapFaultsOnThisThread() override;
   bool inTrappingProcess() override { return getpid() == trapping_; }
   void endAsUntrapped(int signal) override;
