@@ -99,8 +99,9 @@ def coverage(args):
         with HostGuard():
             with SandboxRun(args.build, cellcheck.argv, memory, cpus=count) as run:
                 opened = time.monotonic()
-                notice = runs.wait_until_testing(run, cellcheck, 3600)
+                runs.wait_until_testing(run, cellcheck, 3600)
                 began = time.monotonic()
+                notice = run.output.wait_for(cellcheck.started).end()
                 done = run.output.wait_for(r"100% coverage", start=notice, timeout=7200)
                 ended = time.monotonic()
                 if done is None:
