@@ -25,10 +25,12 @@ SyslogEvent startEvent(const StartFigures& figures, const RunOptions& options,
                        const MachineIdentity& identity);
 // Start-up stopped before testing (the screen says why).
 SyslogEvent stoppedEvent(u64 installedKiB, const MachineIdentity& identity);
+// With the highest temperatures so far, when there are sensors.
 // `hoursTo100`, when above 0, is the estimate of full testing's hours to
 // 100 % coverage at the speed the opening measured (the first progress, as
 // full testing begins, carries it).
 SyslogEvent progressEvent(double coverage, u64 errors, double hours,
+                          const FoundTemperatures& temperatures = {},
                           double hoursTo100 = 0);
 // The head of the summary's events (its lines are the rest).
 SyslogEvent summaryHead();

@@ -158,7 +158,7 @@ void UnattendedRun::postProgress() {
   }
   eventLog_.post(progressEvent(tester_.percentCoverage(),
                                findings_.totals().errors, hoursSinceBegin(),
-                               hoursTo100));
+                               findings_.temperatures(), hoursTo100));
   // The summary again when it has changed since it last went out.
   const u64 found = findingsSoFar();
   if (found != findingsInLastSummary_) {
@@ -185,6 +185,7 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   verdict.unsent = eventLog_.unsent();
   verdict.end = start_.options.end;
   if (secondsTo100_) verdict.hoursTo100 = secondsTo100_() / 3600.0;
+  verdict.temperatures = findings_.temperatures();
   printVerdict(verdict, findings_);
 
   if (!start_.options.syslog) return verdict.pass;

@@ -25,6 +25,9 @@ struct Verdict {
   // Full testing's estimated hours to 100 % coverage at the speed the
   // opening measured; 0 when not known.
   double hoursTo100 = 0;
+  // The highest temperatures of the run, read once more for the verdict;
+  // they never change PASS or FAIL.
+  FoundTemperatures temperatures;
 };
 
 // The verdict between two rules, with the bad-memory summary when anything
