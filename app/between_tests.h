@@ -17,8 +17,9 @@
 //                   everything above, which feeds the record;
 //   kEvents         an unattended run's events: after the screen, so that
 //                   they carry the figures the screen shows;
-//   kReport         (to come) the report on the boot stick, from the same
-//                   findings;
+//   kReport         the report on the boot stick: after the screen (it
+//                   keeps the screen's lines) and the events, from the
+//                   same findings;
 //   kLimit          last: an unattended run's time or coverage, which may
 //                   end the run, once everything found has been shown and
 //                   sent.

@@ -21,8 +21,10 @@
 #include "net/udhcpc_client.h"
 #include "platform/linux_kernel.h"
 #include "run/findings.h"
+#include "run/stick_report.h"
 #include "run/unattended.h"
 #include "run/unattended_run.h"
+#include "stick/boot_stick.h"
 
 namespace {
 
@@ -82,15 +84,19 @@ int main(int argc, char** argv) {
   UdhcpcClient dhcp(kernel, kernel, kBusybox, kImageInit, kLeaseFolder);
   Unattended unattended(kernel, kernel, dhcp, kModuleRoot, kBusybox);
   EccWatch ecc(kernel, badMemory, clock);
+  Findings findings(badMemory, watch, &memoryFaults);
+  BootStick stick(kernel, kernel, kernel);
+  StickReport report(stick, kernel, kernel, findings, cellchecker, addresses,
+                     clock);
   StartupParts parts;
   parts.unattended = &unattended;
   parts.ecc = &ecc;
+  parts.report = &report;
   parts.guard = &guard;
   parts.moduleRoot = kModuleRoot;
   const StartupFound started = startUp(kernel, cellchecker, badMemory, parts);
   if (started.result == StartupResult::kNotInit) return 1;
 
-  Findings findings(badMemory, watch, &memoryFaults);
   UnattendedRun run(unattended, kernel, kernel, dhcp, cellchecker, findings,
                     clock);
   if (started.result == StartupResult::kStopped) {
@@ -112,7 +118,15 @@ int main(int argc, char** argv) {
   between.put(BetweenTests::kMachineChecks, &machineChecks);
   between.put(BetweenTests::kEcc, &ecc);
   between.put(BetweenTests::kSummary, &watch);
+  ReportStart reportStart;
+  reportStart.options = unattended.options;
+  reportStart.installedKiB = started.installedKiB;
+  reportStart.areaBytes = started.areaBytes;
+  reportStart.eccLine = ecc.startLine();
+  report.start(reportStart);
+  between.put(BetweenTests::kReport, &report);
   Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch);
+  report.countSummaries([&schedule] { return schedule.summariesShown(); });
   if (!unattended.options.any) schedule.runForever();
 
   between.put(BetweenTests::kEvents, &run.events());
@@ -121,5 +135,6 @@ int main(int argc, char** argv) {
                              started.secureBoot});
   schedule.runUntilEnded();
   run.finish(between);
+  report.verdict(run.verdict());
   endUnattended(kernel, unattended.options.end);
 }

@@ -13,6 +13,7 @@
 #include "console/ecc_watch.h"
 #include "machinecheck/fault_guard.h"
 #include "modules/module_loader.h"
+#include "run/stick_report.h"
 #include "run/unattended.h"
 #include "seam/kernel.h"
 #include "sysmem/secure_boot.h"
@@ -52,6 +53,9 @@ struct StartupParts {
   // Says whether ECC errors are counted, once the memory controllers'
   // drivers are loaded (before the memory is measured).
   EccWatch* ecc = nullptr;
+  // Finds the boot stick's report partition (drivers and a mount, before
+  // the memory is measured) and says where reports go.
+  StickReport* report = nullptr;
   // Survives uncorrected memory errors in the test area from the moment it
   // is taken (the pre-test included).
   MemoryFaultGuard* guard = nullptr;

@@ -1,10 +1,18 @@
-// The one output primitive: every message of the program goes through it.
+// The one output primitive: every message of the program goes through it,
+// and everything it writes is also kept in the console's ring
+// (base/console_ring.h) for the report on the boot stick.
 #ifndef CELLCHECK_BASE_CPRINTF_H_
 #define CELLCHECK_BASE_CPRINTF_H_
+
+#include <cstddef>
 
 // Formats like printf, writes to standard output and flushes at once, so the
 // text is on the screen before the next test starts (and a forked child never
 // inherits unwritten output). Write errors are ignored.
 void cprintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes `length` bytes as they are, the same way: for text built whole
+// beforehand (the progress line).
+void consoleWrite(const char* text, size_t length);
 
 #endif  // CELLCHECK_BASE_CPRINTF_H_

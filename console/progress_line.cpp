@@ -29,6 +29,7 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
       cprintf("\n\rSummary: tested for %.1f hours, with %i errors found.\n\r",
               hours, static_cast<int>(summaryErrors_));
       if (watch_ != nullptr) watch_->printSummary();
+      ++summariesShown_;
     } else {
       // The old line's spinner gives way to a blank and the line stays.
       cprintf("\b \n");
@@ -49,6 +50,5 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
   line[length++] = ']';
   toggler_ ^= 1;
   line[length++] = kSpinner[toggler_];
-  fwrite(line, 1, static_cast<size_t>(length), stdout);
-  fflush(stdout);
+  consoleWrite(line, static_cast<size_t>(length));
 }

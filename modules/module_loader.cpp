@@ -35,6 +35,12 @@ bool isNetworkModule(const std::string& file) {
          startsWith(file, "kernel/drivers/virtio/");
 }
 
+bool isStickModule(const std::string& file) {
+  return startsWith(file, "kernel/drivers/usb/host/") ||
+         startsWith(file, "kernel/drivers/usb/storage/") ||
+         startsWith(file, "kernel/drivers/scsi/sd_mod.");
+}
+
 ModuleLoader::ModuleLoader(KernelFiles& files, KernelSystem& system,
                            std::string folder)
     : files_(files), system_(system), folder_(std::move(folder)) {}
@@ -117,6 +123,19 @@ ModuleLoadResult ModuleLoader::loadForDevices(const ModuleFilter& wanted) {
       }
     }
     if (tried_.size() == triedBefore) break;  // nothing new to try
+  }
+  return result;
+}
+
+ModuleLoadResult ModuleLoader::loadNamed(
+    const std::vector<std::string>& names) {
+  ModuleLoadResult result;
+  for (const std::string& name : names) {
+    if (!index_.has(name)) {
+      result.failed.emplace_back(name, "not in the image");
+      continue;
+    }
+    load(name, &result, 0);
   }
   return result;
 }

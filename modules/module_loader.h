@@ -44,6 +44,11 @@ bool isEdacModule(const std::string& file);
 // virtual cards sit on (kernel/drivers/virtio/, where a kernel builds it as
 // a module): not the machine's other devices, such as its SMBus controller.
 bool isNetworkModule(const std::string& file);
+// What a USB stick needs to be found: the USB host controllers' drivers
+// (kernel/drivers/usb/host/), the USB storage drivers (usb-storage, uas)
+// and the SCSI disk driver they hand their disks to (sd_mod), nothing of
+// SCSI else.
+bool isStickModule(const std::string& file);
 
 class ModuleLoader {
  public:
@@ -57,6 +62,9 @@ class ModuleLoader {
   // With `wanted`, only the modules it accepts are matched to devices (what
   // they need loads from anywhere).
   ModuleLoadResult loadForDevices(const ModuleFilter& wanted = ModuleFilter());
+  // Loads the modules `names` (with what they need) that no device asks
+  // for: a file system and its code pages.
+  ModuleLoadResult loadNamed(const std::vector<std::string>& names);
 
   // At most this many rounds of reading the devices: each round after the
   // first needs a bus driver that the round before loaded.

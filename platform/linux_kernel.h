@@ -75,6 +75,21 @@ class LinuxKernel : public Kernel {
   std::unique_ptr<DatagramSink> udpSink(const std::string& address,
                                         uint16_t port) override;
 
+  // The disks: partitions from /sys/class/block, their device files in the
+  // kernel's devtmpfs on /dev.
+  int mountDevices() override;
+  std::vector<DiskPartition> partitions() override;
+  int mountFat(const std::string& name, const std::string& at,
+               bool writable) override;
+  int unmount(const std::string& at) override;
+  int readFile(const std::string& path, size_t limit,
+               std::string* text) override;
+  bool exists(const std::string& path) override;
+  int createFile(const std::string& path, int* file) override;
+  int writeFile(int file, const char* data, size_t size) override;
+  int syncAndClose(int file) override;
+  int renameFile(const std::string& from, const std::string& to) override;
+
  private:
   Pagemap pagemap_;
   // Read once: the signal handler's calls must not ask the C library.

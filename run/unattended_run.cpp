@@ -179,6 +179,7 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   verdict.unsent = eventLog_.unsent();
   verdict.end = start_.options.end;
   printVerdict(verdict, findings_);
+  verdict_ = verdict;
 
   if (!start_.options.syslog) return verdict.pass;
   if (!verdict.pass) {

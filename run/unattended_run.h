@@ -19,6 +19,7 @@
 #include "report/event_log.h"
 #include "run/findings.h"
 #include "run/run_events.h"
+#include "run/verdict.h"
 #include "run/unattended.h"
 #include "seam/network.h"
 #include "seam/system.h"
@@ -46,6 +47,8 @@ class UnattendedRun {
   // and to the collector, with the summary when anything was found.
   // Returns true for PASS.
   bool finish(BetweenTestsWork& step);
+  // The verdict finish() showed.
+  const Verdict& verdict() const { return verdict_; }
 
   const EventLog& eventLog() const { return eventLog_; }
 
@@ -118,6 +121,7 @@ class UnattendedRun {
   // Each module's counts as last posted.
   std::map<std::string, std::pair<u64, u64>> eccPosted_;
   u64 findingsInLastSummary_ = 0;
+  Verdict verdict_ = {};
 };
 
 #endif  // CELLCHECK_RUN_UNATTENDED_RUN_H_

@@ -6,14 +6,16 @@
 //   test_area.h      the test area: taken, locked, physical addresses
 //   memory_errors.h  uncorrected memory errors and the fault handler
 //   network.h        an interface's addresses and the events' datagrams
+//   disks.h          the disks' partitions and the report's FAT file system
 // Each part of the program takes the roles it needs; Kernel is all of them,
 // as the real program (LinuxKernel, platform/) and the tests' fake
 // (tests/support/fake_kernel.h) provide them. A new kind of call (the CPUs
-// and memory nodes of every core testing, the block devices and mounts of
-// a report on the boot stick) gets a small role of its own here.
+// and memory nodes of every core testing) gets a small role of its own
+// here.
 #ifndef CELLCHECK_SEAM_KERNEL_H_
 #define CELLCHECK_SEAM_KERNEL_H_
 
+#include "seam/disks.h"
 #include "seam/files.h"
 #include "seam/measurement.h"
 #include "seam/memory_errors.h"
@@ -26,6 +28,7 @@ class Kernel : public KernelFiles,
                public MemoryMeasurement,
                public TestAreaMemory,
                public MemoryErrorTraps,
-               public NetworkInterfaces {};
+               public NetworkInterfaces,
+               public KernelDisks {};
 
 #endif  // CELLCHECK_SEAM_KERNEL_H_

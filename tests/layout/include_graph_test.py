@@ -29,6 +29,8 @@ ALLOWED = {
     "sysmem": {"seam", "base"},
     "identity": {"seam", "base"},
     "modules": {"seam", "base"},
+    # The boot stick's report partition and the report's files on it.
+    "stick": {"modules", "seam", "base"},
     "ecc": {"seam", "base"},
     "report": {"seam", "base"},
     "net": {"seam", "base"},
@@ -37,11 +39,12 @@ ALLOWED = {
     # stand-ins) include it.
     "platform": {"sysmem", "seam", "base"},
     "console": {"tester", "badmem", "ecc", "machinecheck", "seam", "base"},
-    "run": {"console", "report", "net", "options", "identity", "modules",
-            "machinecheck", "badmem", "sysmem", "tester", "seam", "base"},
+    "run": {"console", "report", "net", "options", "identity", "stick",
+            "modules", "machinecheck", "badmem", "sysmem", "tester", "seam",
+            "base"},
     "app": {"run", "console", "platform", "net", "report", "options",
-            "identity", "modules", "ecc", "machinecheck", "badmem", "sysmem",
-            "tester", "seam", "base"},
+            "identity", "stick", "modules", "ecc", "machinecheck", "badmem",
+            "sysmem", "tester", "seam", "base"},
     # Beside the program: the fault lab reads the tester's bank rule and the
     # tunables; the benchmarks run the engine, the schedule and the test
     # area as start-up takes it, and the generator's reference draw of the

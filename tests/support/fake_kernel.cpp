@@ -1,5 +1,6 @@
 #include "tests/support/fake_kernel.h"
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -301,4 +302,113 @@ bool FakeKernel::replaceLostPage(void* page, u64 bytes, bool locked) {
 
 void FakeKernel::setFrame(const void* address, u64 frame) {
   frames[reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1)] = frame;
+}
+
+// The disks.
+
+std::vector<DiskPartition> FakeKernel::partitions() {
+  ++partitionListings;
+  std::vector<DiskPartition> found;
+  for (const FakePartition& disk : disks) {
+    if (disk.appearsAtCall <= partitionListings)
+      found.push_back(disk.partition);
+  }
+  return found;
+}
+
+int FakeKernel::mountFat(const std::string& name, const std::string& at,
+                         bool writable) {
+  for (const FakePartition& disk : disks) {
+    if (disk.partition.name != name) continue;
+    if (disk.folder.empty()) return EINVAL;  // what vfat says to other data
+    if (mounted_.count(at) != 0) return EBUSY;
+    fatMounts.push_back(FatMount{name, at, writable});
+    mounted_[at] = std::make_pair(disk.folder, writable);
+    return 0;
+  }
+  return ENOENT;
+}
+
+int FakeKernel::unmount(const std::string& at) {
+  unmounts.push_back(at);
+  return mounted_.erase(at) != 0 ? 0 : EINVAL;
+}
+
+std::string FakeKernel::onDisk(const std::string& path, bool* writable) const {
+  for (const auto& mount : mounted_) {
+    const std::string& at = mount.first;
+    if (path.compare(0, at.size(), at) == 0 &&
+        (path.size() == at.size() || path[at.size()] == '/')) {
+      *writable = mount.second.second;
+      return mount.second.first + path.substr(at.size());
+    }
+  }
+  return std::string();
+}
+
+int FakeKernel::readFile(const std::string& path, size_t limit,
+                         std::string* text) {
+  bool writable;
+  const std::string real = onDisk(path, &writable);
+  if (real.empty()) return ENOENT;
+  FILE* f = fopen(real.c_str(), "rb");
+  if (f == nullptr) return errno;
+  text->assign(limit, '\0');
+  text->resize(fread(&(*text)[0], 1, limit, f));
+  fclose(f);
+  return 0;
+}
+
+bool FakeKernel::exists(const std::string& path) {
+  bool writable;
+  const std::string real = onDisk(path, &writable);
+  return !real.empty() && access(real.c_str(), F_OK) == 0;
+}
+
+int FakeKernel::createFile(const std::string& path, int* file) {
+  bool writable = false;
+  const std::string real = onDisk(path, &writable);
+  if (real.empty()) return ENOENT;
+  if (!writable) {
+    ++refusedWrites;
+    return EROFS;
+  }
+  const int fd = open(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return errno;
+  created.push_back(real);
+  *file = fd;
+  return 0;
+}
+
+int FakeKernel::writeFile(int file, const char* data, size_t size) {
+  size_t allowed = size;
+  if (bytesBeforeWriteFails >= 0 &&
+      static_cast<unsigned long long>(bytesBeforeWriteFails) < size) {
+    allowed = static_cast<size_t>(bytesBeforeWriteFails);
+  }
+  // What fits goes in first, as on a disk that fills up midway.
+  if (allowed != 0 && write(file, data, allowed) != static_cast<ssize_t>(allowed))
+    return errno;
+  if (bytesBeforeWriteFails >= 0) {
+    bytesBeforeWriteFails -= static_cast<long long>(allowed);
+    if (allowed < size) return writeError;
+  }
+  return 0;
+}
+
+int FakeKernel::syncAndClose(int file) {
+  return close(file) == 0 ? 0 : errno;
+}
+
+int FakeKernel::renameFile(const std::string& from, const std::string& to) {
+  bool fromWritable = false;
+  bool toWritable = false;
+  const std::string realFrom = onDisk(from, &fromWritable);
+  const std::string realTo = onDisk(to, &toWritable);
+  if (realFrom.empty() || realTo.empty()) return ENOENT;
+  if (!fromWritable || !toWritable) {
+    ++refusedWrites;
+    return EROFS;
+  }
+  return rename(realFrom.c_str(), realTo.c_str()) == 0 ? 0 : errno;
 }

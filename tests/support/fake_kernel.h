@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <optional>
 #include <string>
@@ -196,11 +197,61 @@ class FakeKernel : public Kernel {
   std::unique_ptr<DatagramSink> udpSink(const std::string& address,
                                         uint16_t port) override;
 
+  // The disks. Each partition's file system is a real folder of the test's
+  // (none: not FAT, and a mount fails); a mount point is only a name that
+  // paths under it are turned into the partition's folder by. Read-only
+  // mounts refuse every write with EROFS, as the kernel does.
+  struct FakePartition {
+    DiskPartition partition;
+    std::string folder;  // empty: no FAT file system
+    // Seen by partitions() only from its call number this (from 1) on: a
+    // disk found by its driver a little later.
+    int appearsAtCall = 1;
+  };
+  std::vector<FakePartition> disks;
+  // Writes fail with `writeError` once this many more bytes have been
+  // written (-1: never): a full partition, or a stick pulled out midway.
+  long long bytesBeforeWriteFails = -1;
+  int writeError = ENOSPC;
+  // What the program did with them.
+  int deviceMounts = 0;
+  int partitionListings = 0;
+  struct FatMount {
+    std::string partition;
+    std::string at;
+    bool writable;
+  };
+  std::vector<FatMount> fatMounts;    // every mount, in order
+  std::vector<std::string> unmounts;  // mount points, in order
+  std::vector<std::string> created;   // files opened for writing (real paths)
+  int refusedWrites = 0;              // write attempts on read-only mounts
+
+  int mountDevices() override {
+    ++deviceMounts;
+    return 0;
+  }
+  std::vector<DiskPartition> partitions() override;
+  int mountFat(const std::string& name, const std::string& at,
+               bool writable) override;
+  int unmount(const std::string& at) override;
+  int readFile(const std::string& path, size_t limit,
+               std::string* text) override;
+  bool exists(const std::string& path) override;
+  int createFile(const std::string& path, int* file) override;
+  int writeFile(int file, const char* data, size_t size) override;
+  int syncAndClose(int file) override;
+  int renameFile(const std::string& from, const std::string& to) override;
+
  private:
   std::string folder_;
   static constexpr int kProcFiles = 1 + kTunableCount;  // meminfo, tunables
   std::string paths_[kProcFiles];
   std::vector<std::pair<void*, u64>> mappings_;
+  // Mount point -> the partition's folder and whether it is writable.
+  std::map<std::string, std::pair<std::string, bool>> mounted_;
+  // The real path for a path under a mount point; empty when it is under
+  // none. `writable` says whether that mount is.
+  std::string onDisk(const std::string& path, bool* writable) const;
   pid_t trapping_ = 0;
   bool trapped_ = false;
   struct sigaction oldBus_ = {};
