@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/console_ring.h"
 #include "base/fixed_table.h"
 #include "base/hex.h"
 #include "base/small_file.h"
@@ -66,6 +69,48 @@ TEST(SmallFileTest, ReadsWholeFilesLinesAndFolders) {
   EXPECT_STREQ(whole, "6.1.0-test-amd64");
   EXPECT_FALSE(readFileLine((at + "missing").c_str(), whole, sizeof whole));
   EXPECT_STREQ(whole, "");
+}
+
+}  // namespace
+
+namespace {
+
+std::string drained(ConsoleRing& ring, u64* lost) {
+  std::string text;
+  ring.drain([&text](const char* piece, size_t length) {
+    text.append(piece, length);
+  }, lost);
+  return text;
+}
+
+TEST(ConsoleRingTest, HandsOnWhatWasKeptInOrderAcrossItsEnd) {
+  std::unique_ptr<ConsoleRing> ring(new ConsoleRing);
+  u64 lost = 99;
+  const std::string first(ConsoleRing::kBytes - 10, 'a');
+  ring->keep(first.data(), first.size());
+  EXPECT_EQ(drained(*ring, &lost), first);
+  EXPECT_EQ(lost, 0u);
+  // This one wraps around the ring's end.
+  ring->keep("0123456789abcdefghij\n", 21);
+  EXPECT_EQ(drained(*ring, &lost), "0123456789abcdefghij\n");
+  EXPECT_EQ(drained(*ring, &lost), "");
+}
+
+TEST(ConsoleRingTest, WhenLappedKeepsTheLastWholeLinesAndCountsTheLost) {
+  std::unique_ptr<ConsoleRing> ring(new ConsoleRing);
+  // 100,000 lines of 10 bytes: far more than the ring holds.
+  char line[16];
+  for (int i = 0; i < 100000; ++i) {
+    snprintf(line, sizeof line, "line%05d\n", i);
+    ring->keep(line, 10);
+  }
+  u64 lost = 0;
+  const std::string text = drained(*ring, &lost);
+  const size_t kept = text.size() / 10;
+  EXPECT_EQ(text.size() % 10, 0u);  // whole lines only
+  EXPECT_GE(text.size(), ConsoleRing::kBytes - 10);
+  EXPECT_EQ(text.substr(text.size() - 10), "line99999\n");
+  EXPECT_EQ(lost + kept, 100000u);
 }
 
 }  // namespace

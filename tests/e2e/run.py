@@ -32,6 +32,7 @@ from vm import Vm, VmFailure  # noqa: E402
 import bad_memory  # noqa: E402
 import fleet  # noqa: E402
 import machine_check  # noqa: E402
+import stick_report  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SERIAL_PRODUCT = "cellcheck-serial"
@@ -105,7 +106,7 @@ def serial_kernel_args(image):
     wrote it into the ISO's menu."""
     with open(os.path.join(image, "grub.cfg")) as f:
         cfg = f.read()
-    entry = re.search(r'--id serial \{\s*linux /boot/vmlinuz ([^\n]*)', cfg)
+    entry = re.search(r'--id serial \{\s*linux \S*/boot/vmlinuz ([^\n]*)', cfg)
     return entry.group(1).strip()
 
 
@@ -370,6 +371,7 @@ def test_image_is_reproducible(case):
 
 # Longest first, so that two at a time finish together.
 CASES = [
+    *stick_report.CASES,
     fleet.test_fleet_two_guests,
     test_direct_boot_full_flow,
     test_direct_boot_3g,

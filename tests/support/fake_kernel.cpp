@@ -387,7 +387,8 @@ int FakeKernel::writeFile(int file, const char* data, size_t size) {
     allowed = static_cast<size_t>(bytesBeforeWriteFails);
   }
   // What fits goes in first, as on a disk that fills up midway.
-  if (allowed != 0 && write(file, data, allowed) != static_cast<ssize_t>(allowed))
+  if (allowed != 0 &&
+      ::write(file, data, allowed) != static_cast<ssize_t>(allowed))
     return errno;
   if (bytesBeforeWriteFails >= 0) {
     bytesBeforeWriteFails -= static_cast<long long>(allowed);
