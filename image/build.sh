@@ -75,10 +75,8 @@ at_fixed_time() { TZ=UTC faketime -f '2024-01-01 00:00:00' "$@"; }
 # The ISO's file system: kernel, initramfs, the boot menu, and the marker by
 # which GRUB started from the EFI partition finds this medium.
 mkdir -p "$stage/iso/boot/grub" "$stage/iso/.disk"
-# The kernel is loaded by the device GRUB found it on: GRUB hands the
-# device on (BOOT_IMAGE=(cd0)/boot/vmlinuz), and the program tells a CD,
-# which has no room for reports, from a stick.
-fill "$here/grub.cfg" "$out/grub.cfg" '($root)/boot'
+# The kernel is loaded by the device GRUB found it on (grub.cfg says why).
+fill "$here/grub.cfg" "$out/grub.cfg" '($medium)/boot'
 cp "$out/grub.cfg" "$stage/iso/boot/grub/grub.cfg"
 cp "$out/vmlinuz" "$out/initramfs.img" "$stage/iso/boot/"
 echo "Cellcheck boot image" >"$stage/iso/.disk/cellcheck"
@@ -137,5 +135,5 @@ cp "$out/vmlinuz" "$out/initramfs.img" "$net/"
 fill "$here/cellcheck.ipxe" "$net/cellcheck.ipxe" ""
 cp "$shim" "$net/shimx64.efi"
 cp "$signed_grub/grubnetx64.efi.signed" "$net/grubx64.efi"
-fill "$here/grub.cfg" "$net/grub/grub.cfg" '($root)'
+fill "$here/grub.cfg" "$net/grub/grub.cfg" '($medium)'
 cp /usr/share/grub/unicode.pf2 "$net/grub/fonts/"

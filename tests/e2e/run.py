@@ -71,6 +71,12 @@ def _full_testing_lines():
 FULL_TESTING = _full_testing_lines()
 PROGRESS = re.compile(rb"\r *(\d+)% coverage, +(\d+) errors \[([#-]{50})\][/\\]")
 PRETEST = b"Preparing and pre-testing memory..."
+# Where reports go, by the medium booted.
+REPORTS = {
+    "usb": rb"Reports: on the boot stick, partition 3 \(CELLCHECK\)\r?\n",
+    "cd": rb"Reports: none \(booted from a CD\)\r?\n",
+    "network": rb"Reports: none \(booted from the network\)\r?\n",
+}
 # The start-up's own message when the machine has too little memory to test.
 TOO_SMALL = re.compile(rb"Not enough memory to test")
 
@@ -288,6 +294,7 @@ def iso_case(firmware, medium):
                      memory, firmware) as vm:
             banner_at, amount = expect_first_lines(vm, 120)
             check_amount(amount, memory)
+            vm.expect(REPORTS[medium], 120, "the line that says where reports go")
             # OVMF here has no Secure Boot; BIOS has none at all.
             state = b"off" if firmware == "uefi" else rb"not available \(started by BIOS"
             vm.expect(rb"Secure Boot: " + state, 120, "the Secure Boot line")
@@ -342,6 +349,7 @@ def netboot_case(firmware):
                      memory, firmware, nic) as vm:
             banner_at, amount = expect_first_lines(vm, 180)
             check_amount(amount, memory)
+            vm.expect(REPORTS["network"], 120, "the line that says there are no reports")
             case.note(f"banner after {banner_at:.0f} s")
     test.__name__ = f"test_netboot_{firmware}"
     return test
