@@ -107,10 +107,14 @@ echo "$mark" >"$stage/mark"
 at_fixed_time mcopy -i "$report" "$stage/mark" ::/.cellcheck-build
 at_fixed_time mattrib -i "$report" +h +r ::/.cellcheck-build
 
-# grub-mkrescue makes the BIOS part (El Torito for CDs, the hybrid MBR for
-# disks); its own EFI loader would be unsigned, so it is left out (-d) and the
-# EFI partition above is appended as a GPT partition, with an El Torito entry
-# of its own for CDs.
+# grub-mkrescue makes the BIOS part (El Torito for CDs, the MBR's boot code
+# for disks); its own EFI loader would be unsigned, so it is left out (-d) and
+# the EFI partition above is appended, with an El Torito entry of its own for
+# CDs, and so is the report partition. Both are listed, as partitions 2 and
+# 3, in the MBR (the ISO's data is its partition 1), which firmware and
+# Linux read on a stick, and in a GPT beside it, the layout of Debian's own
+# installer images (an isohybrid GPT, without the MBR's protective entry).
+# Linux numbers the partitions by the MBR.
 at_fixed_time grub-mkrescue -d /usr/lib/grub/i386-pc \
   --output="$out/cellcheck.iso" "$stage/iso" -- \
   -volume_date all_file_dates 2024010100000000 \

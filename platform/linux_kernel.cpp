@@ -458,8 +458,8 @@ std::vector<DiskPartition> LinuxKernel::partitions() {
     if (number.empty()) continue;
     // The entry links to .../block/DISK/PARTITION.
     char target[512];
-    const ssize_t length = readlink((blocks + "/" + name).c_str(), target,
-                                    sizeof target - 1);
+    const ssize_t length =
+        readlink((blocks + "/" + name).c_str(), target, sizeof target - 1);
     if (length <= 0) continue;
     target[length] = '\0';
     std::string disk = target;

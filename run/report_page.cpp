@@ -50,7 +50,9 @@ std::string fixed(double value, int decimals) {
   return text;
 }
 
-std::string gib(u64 bytes) { return fixed(static_cast<double>(bytes) / (1 << 30), 2); }
+std::string gib(u64 bytes) {
+  return fixed(static_cast<double>(bytes) / (1 << 30), 2);
+}
 
 constexpr char kStyle[] =
     "body{font-family:sans-serif;margin:2em;max-width:70em;color:#222}"
@@ -101,12 +103,14 @@ void writeMachine(Page& page, const ReportModel& model) {
   };
   const MachineIdentity& id = model.identity;
   page << "<h2>Machine and memory</h2>\n<table>\n"
-       << row({"Vendor", known(id.vendor)}) << row({"Product", known(id.product)})
+       << row({"Vendor", known(id.vendor)})
+       << row({"Product", known(id.product)})
        << row({"Serial number", known(id.serial)})
        << row({"Board serial number", known(id.boardSerial)})
        << row({"Firmware", known(id.firmware)})
        << row({"RAM", std::to_string(model.installedKiB / 1024) + " MiB"})
-       << row({"Tested", std::to_string(model.areaMiB) + " MiB (the test area)"})
+       << row({"Tested",
+               std::to_string(model.areaMiB) + " MiB (the test area)"})
        << "</table>\n";
 }
 
@@ -114,9 +118,9 @@ void writeProgress(Page& page, const ReportModel& model) {
   page << "<h2>How long and how far</h2>\n<table>\n"
        << row({"Started", clockText(model.started) + " (the machine's clock)"})
        << row({"Report written", clockText(model.written)})
-       << row({"Full testing", model.fullTesting
-                                   ? fixed(model.hours, 2) + " hours"
-                                   : std::string("not yet (the opening tests)")})
+       << row({"Full testing",
+               model.fullTesting ? fixed(model.hours, 2) + " hours"
+                                 : std::string("not yet (the opening tests)")})
        << row({"Coverage", fixed(model.coverage, 1) + " %"})
        << row({"Errors", std::to_string(model.totals.errors)})
        << row({"Options", escaped(model.options)}) << "</table>\n";
@@ -152,7 +156,8 @@ void writePicture(Page& page, const ReportModel& model) {
   }
   page << "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 1000 70\" "
           "width=\"100%\" role=\"img\">\n"
-          "<rect x=\"0\" y=\"10\" width=\"1000\" height=\"40\" fill=\"#ddd\"/>\n";
+          "<rect x=\"0\" y=\"10\" width=\"1000\" height=\"40\" "
+          "fill=\"#ddd\"/>\n";
   // RAM outside the test area: the kernel's and this program's.
   writeRanges(page, picture.ram, top, "#90a4ae", 10, 40);
   writeRanges(page, picture.tested, top, "#66bb6a", 10, 40);
@@ -243,7 +248,8 @@ void writeReportPage(const ReportModel& model, ReportSink& sink) {
   const std::string name = model.identity.serial.empty()
                                ? std::string("this machine")
                                : model.identity.serial;
-  page << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+  page << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta "
+          "charset=\"utf-8\">\n"
           "<title>Cellcheck report: "
        << escaped(reportHeadline(model)) << ", " << escaped(name)
        << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n"

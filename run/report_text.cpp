@@ -45,9 +45,9 @@ void writeReportText(const ReportModel& model, ReportSink& sink) {
                  clockText(model.written) + ".");
   line(sink, "Tested " + std::to_string(model.areaMiB) + " MiB of " +
                  std::to_string(model.installedKiB / 1024) + " MiB of RAM: " +
-                 (model.fullTesting ? fixed(model.hours, 2) +
-                                          " hours of full testing, "
-                                    : std::string("the opening tests, ")) +
+                 (model.fullTesting
+                      ? fixed(model.hours, 2) + " hours of full testing, "
+                      : std::string("the opening tests, ")) +
                  fixed(model.coverage, 1) + " % coverage, " +
                  std::to_string(model.totals.errors) +
                  plural(model.totals.errors, " error", " errors") + ".");

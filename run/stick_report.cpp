@@ -118,16 +118,16 @@ void StickReport::takeNewErrors() {
   errorsNotInTable_ += kept - errorsTaken_;
   for (const FoundError& error : errors) {
     const ReportedPair& pair = error.pair;
-    const auto key =
-        std::make_tuple(pair.addressA, pair.addressB, pair.valueA ^ pair.valueB);
+    const auto key = std::make_tuple(pair.addressA, pair.addressB,
+                                     pair.valueA ^ pair.valueB);
     auto row = rows_.find(key);
     if (row != rows_.end()) {
       ++row->second.times;
       row->second.last = error.number;
     } else if (rows_.size() < kMaxErrorRows) {
-      rows_[key] = ErrorRow{pair.addressA, pair.addressB,
-                            pair.valueA ^ pair.valueB, 1, error.number,
-                            error.number};
+      rows_[key] =
+          ErrorRow{pair.addressA, pair.addressB, pair.valueA ^ pair.valueB, 1,
+                   error.number,  error.number};
     } else {
       ++errorsNotInTable_;
     }

@@ -61,10 +61,9 @@ void Transcript::lost(u64 count) {
   if (count == 0) return;
   if (lineLength_ != 0) endLine();
   char text[96];
-  const int length =
-      snprintf(text, sizeof text,
-               "[%" PRIu64 " lines came too fast to be kept for this report]",
-               count);
+  const int length = snprintf(
+      text, sizeof text,
+      "[%" PRIu64 " lines came too fast to be kept for this report]", count);
   store(text, static_cast<size_t>(length));
   sawText_ = true;
 }
@@ -112,9 +111,9 @@ void Transcript::forEachLine(
   }
   if (leftOut_ != 0) {
     char text[80];
-    const int length = snprintf(text, sizeof text,
-                                "[... %" PRIu64 " lines left out here ...]",
-                                leftOut_);
+    const int length =
+        snprintf(text, sizeof text, "[... %" PRIu64 " lines left out here ...]",
+                 leftOut_);
     line(text, static_cast<size_t>(length));
   }
   std::string piece;

@@ -14,8 +14,7 @@ namespace {
 
 // FAT and the code pages its mount takes by default (Debian's kernel:
 // code page 437, ASCII names).
-const std::vector<std::string> kFatModules = {"vfat", "nls_cp437",
-                                              "nls_ascii"};
+const std::vector<std::string> kFatModules = {"vfat", "nls_cp437", "nls_ascii"};
 
 // A mark is one line; anything longer is not ours.
 constexpr size_t kMarkLimit = 256;

@@ -73,7 +73,8 @@ void ReportFiles::name(const std::string& machine, time_t started) {
   gmtime_r(&started, &utc);
   char when[32];
   strftime(when, sizeof when, "%Y-%m-%d_%H-%M-%S", &utc);
-  const std::string first = (machine.empty() ? "unknown" : machine) + "_" + when;
+  const std::string first =
+      (machine.empty() ? "unknown" : machine) + "_" + when;
   base_ = first;
   for (int counter = 2; taken(base_) && counter <= kMaxCounter; ++counter) {
     base_ = first + "-" + std::to_string(counter);

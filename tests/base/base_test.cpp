@@ -77,9 +77,9 @@ namespace {
 
 std::string drained(ConsoleRing& ring, u64* lost) {
   std::string text;
-  ring.drain([&text](const char* piece, size_t length) {
-    text.append(piece, length);
-  }, lost);
+  ring.drain(
+      [&text](const char* piece, size_t length) { text.append(piece, length); },
+      lost);
   return text;
 }
 

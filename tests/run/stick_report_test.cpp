@@ -83,8 +83,8 @@ class StickReportTest : public testing::Test {
     return readSmallFile(folder.path() + "/stick/" + kBase + extension);
   }
   void error(u64 index) {
-    record.recordPair(ReportedPair{index, index, 0xf0, 0xf0 ^ 0x2000,
-                                   0x19fd17ac, 0x98517ac});
+    record.recordPair(
+        ReportedPair{index, index, 0xf0, 0xf0 ^ 0x2000, 0x19fd17ac, 0x98517ac});
     ++tester.errorCount;
   }
 
@@ -104,7 +104,8 @@ class StickReportTest : public testing::Test {
   int summaries = 0;
 };
 
-TEST_F(StickReportTest, WritesAtTheStartAfterFindingsAtSummariesAndAtTheVerdict) {
+TEST_F(StickReportTest,
+       WritesAtTheStartAfterFindingsAtSummariesAndAtTheVerdict) {
   EXPECT_EQ(prepareAndStart(),
             "Reports: on the boot stick, partition 3 (CELLCHECK)\n");
   step();
@@ -145,15 +146,15 @@ TEST_F(StickReportTest, WritesAtTheStartAfterFindingsAtSummariesAndAtTheVerdict)
   EXPECT_EQ(writes(), 12);
 
   const std::string text = file(".txt");
-  for (const std::string& wanted :
-       std::vector<std::string>{"Cellcheck report: FAIL\n", "serial CC-0042",
-        "Options: " + describeRunOptions(start.options) + "\n",
-        "Reports: on the boot stick, partition 3 (CELLCHECK)\n",
-        " VERDICT: FAIL\n", "memmap=4K$0x9851000 memmap=4K$0x19fd1000",
-        "bcdedit /set {badmemory} badmemorylist 0x9851 0x19fd1",
-        "ECC: no ECC reporting on this machine.",
-        "Verdict: FAIL: tested 8 MiB for 0.03 hours, 3.1 % coverage, 2 "
-        "errors."}) {
+  for (const std::string& wanted : std::vector<std::string>{
+           "Cellcheck report: FAIL\n", "serial CC-0042",
+           "Options: " + describeRunOptions(start.options) + "\n",
+           "Reports: on the boot stick, partition 3 (CELLCHECK)\n",
+           " VERDICT: FAIL\n", "memmap=4K$0x9851000 memmap=4K$0x19fd1000",
+           "bcdedit /set {badmemory} badmemorylist 0x9851 0x19fd1",
+           "ECC: no ECC reporting on this machine.",
+           "Verdict: FAIL: tested 8 MiB for 0.03 hours, 3.1 % coverage, 2 "
+           "errors."}) {
     EXPECT_NE(text.find(wanted), std::string::npos) << wanted;
   }
   const std::string page = file(".html");

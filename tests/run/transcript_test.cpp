@@ -59,11 +59,11 @@ TEST(TranscriptTest, SaysWhereLinesWereLost) {
   feed(transcript, "before\nhalf a li");
   transcript.lost(1234);
   feed(transcript, "after\n");
-  EXPECT_EQ(linesOf(transcript),
-            (std::vector<std::string>{
-                "before", "half a li",
-                "[1234 lines came too fast to be kept for this report]",
-                "after"}));
+  EXPECT_EQ(
+      linesOf(transcript),
+      (std::vector<std::string>{
+          "before", "half a li",
+          "[1234 lines came too fast to be kept for this report]", "after"}));
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 
 namespace {
 
-constexpr char kMark[] = "4f2c0a9e8d7b6a5f4e3d2c1b0a9f8e7d6c5b4a3f2e1d0c9b8a7f6e5d4c3b2a19";
+constexpr char kMark[] =
+    "4f2c0a9e8d7b6a5f4e3d2c1b0a9f8e7d6c5b4a3f2e1d0c9b8a7f6e5d4c3b2a19";
 constexpr char kOlderMark[] = "0000aaaa";
 
 class BootStickTest : public testing::Test {
@@ -39,9 +40,9 @@ class BootStickTest : public testing::Test {
     if (mark != nullptr) {
       folder.write(fs + "/" + kMarkFileName, std::string(mark) + "\n");
     }
-    kernel.disks.push_back(FakeKernel::FakePartition{
-        DiskPartition{name, disk, number}, folder.path() + "/" + fs,
-        appearsAtCall});
+    kernel.disks.push_back(
+        FakeKernel::FakePartition{DiskPartition{name, disk, number},
+                                  folder.path() + "/" + fs, appearsAtCall});
   }
 
   std::string prepare() {
@@ -69,7 +70,7 @@ class BootStickTest : public testing::Test {
 TEST_F(BootStickTest, WritesOnlyToThePartitionWithThisImagesMark) {
   addFat("sda1", "sda", 1, nullptr);     // a camera's card, say
   addFat("sdb3", "sdb", 3, kOlderMark);  // another build's stick
-  kernel.disks.push_back(  // not FAT at all
+  kernel.disks.push_back(                // not FAT at all
       FakeKernel::FakePartition{DiskPartition{"sdb1", "sdb", 1}, "", 1});
   addFat("sdc3", "sdc", 3, kMark);
   EXPECT_EQ(prepare(), "Reports: on the boot stick, partition 3 (CELLCHECK)\n");
@@ -98,10 +99,13 @@ TEST_F(BootStickTest, SaysWhyThereAreNoReports) {
     const char* line;
   };
   for (const Case& c : {
-           Case{"BOOT_IMAGE=(cd0)/boot/vmlinuz", "Reports: none (booted from a CD)\n"},
-           Case{"initrd=initramfs.img quiet", "Reports: none (booted from the network)\n"},
+           Case{"BOOT_IMAGE=(cd0)/boot/vmlinuz",
+                "Reports: none (booted from a CD)\n"},
+           Case{"initrd=initramfs.img quiet",
+                "Reports: none (booted from the network)\n"},
            Case{"quiet",
-                "Reports: none (not booted from the image's boot menu on a stick)\n"},
+                "Reports: none (not booted from the image's boot menu on a "
+                "stick)\n"},
        }) {
     kernel.putFile("/proc/cmdline", c.cmdline);
     EXPECT_EQ(prepare(), c.line);
@@ -113,9 +117,10 @@ TEST_F(BootStickTest, SaysWhyThereAreNoReports) {
 
 TEST_F(BootStickTest, FindsNoneWithinTheWait) {
   addFat("sdb3", "sdb", 3, kOlderMark);
-  EXPECT_EQ(prepare(),
-            "Reports: none (no partition of this image's stick was found within "
-            "2 s)\n");
+  EXPECT_EQ(
+      prepare(),
+      "Reports: none (no partition of this image's stick was found within "
+      "2 s)\n");
   EXPECT_TRUE(writableMounts().empty());
 }
 

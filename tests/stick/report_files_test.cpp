@@ -69,10 +69,12 @@ TEST_F(ReportFilesTest, ANewFileReplacesTheLastOnlyWhenWhole) {
   const std::string name = files.base() + ".txt";
   ASSERT_EQ(files.write(".txt", text("first\n")), 0);
   // The new file is written beside the old one, then renamed over it.
-  ASSERT_EQ(files.write(".txt", [&](ReportSink& sink) {
-    EXPECT_EQ(onDisk(name), "first\n");
-    sink.put("second\n");
-  }), 0);
+  ASSERT_EQ(files.write(".txt",
+                        [&](ReportSink& sink) {
+                          EXPECT_EQ(onDisk(name), "first\n");
+                          sink.put("second\n");
+                        }),
+            0);
   EXPECT_EQ(onDisk(name), "second\n");
   EXPECT_FALSE(there(name + ".new"));
   EXPECT_EQ(kernel.created.size(), 2u);

@@ -397,9 +397,7 @@ int FakeKernel::writeFile(int file, const char* data, size_t size) {
   return 0;
 }
 
-int FakeKernel::syncAndClose(int file) {
-  return close(file) == 0 ? 0 : errno;
-}
+int FakeKernel::syncAndClose(int file) { return close(file) == 0 ? 0 : errno; }
 
 int FakeKernel::renameFile(const std::string& from, const std::string& to) {
   bool fromWritable = false;
