@@ -24,7 +24,8 @@ BootMedium bootMediumOf(const std::string& cmdline) {
   }
   if (image[0] != '(') return BootMedium::kUnknown;
   const std::string device = image.substr(1, image.find_first_of(",)") - 1);
-  if (startsWith(device, "cd")) return BootMedium::kCd;
+  if (device == "cd") return BootMedium::kCd;
+  if (startsWith(device, "cd")) return BootMedium::kRemovable;
   if (startsWith(device, "hd")) return BootMedium::kDisk;
   if (device == "tftp" || device == "http" || device == "pxe")
     return BootMedium::kNetwork;

@@ -45,7 +45,9 @@ std::string BootStick::findAndMount() {
   // Run as the first process elsewhere (the fault lab's sandbox), the
   // program must never load a host's modules or touch a host's disks.
   if (!files_.isImageInit()) return "not started as the boot image's /init";
-  switch (bootMediumOf(readFileLine(files_.file("/proc/cmdline")))) {
+  const BootMedium medium =
+      bootMediumOf(readFileLine(files_.file("/proc/cmdline")));
+  switch (medium) {
     case BootMedium::kCd:
       return "booted from a CD";
     case BootMedium::kNetwork:
@@ -53,6 +55,7 @@ std::string BootStick::findAndMount() {
     case BootMedium::kUnknown:
       return "not booted from the image's boot menu on a stick";
     case BootMedium::kDisk:
+    case BootMedium::kRemovable:
       break;
   }
   const std::string mark = readFileLine(paths_.buildMark);
@@ -79,6 +82,11 @@ std::string BootStick::findAndMount() {
     found = marked(disks_.partitions(), mark);
     if (!found.empty() || tick >= ticks) break;
     system_.sleepMilliseconds(kPauseMilliseconds);
+  }
+  // Every stick made from this image has the partition: a removable medium
+  // without it is the CD.
+  if (found.empty() && medium == BootMedium::kRemovable) {
+    return "booted from a CD";
   }
   if (found.empty()) {
     return "no partition of this image's stick was found within " +

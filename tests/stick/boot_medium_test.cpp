@@ -19,8 +19,9 @@ TEST_P(BootMediumTest, ReadsWhereGrubFoundTheKernel) {
 INSTANTIATE_TEST_SUITE_P(
     Cmdlines, BootMediumTest,
     testing::Values(
-        MediumCase{"UefiCd", "BOOT_IMAGE=(cd0)/boot/vmlinuz quiet",
-                   BootMedium::kCd},
+        // GRUB for UEFI names any removable medium so, a stick as well.
+        MediumCase{"UefiRemovable", "BOOT_IMAGE=(cd0)/boot/vmlinuz quiet",
+                   BootMedium::kRemovable},
         MediumCase{"BiosCd", "BOOT_IMAGE=(cd)/boot/vmlinuz quiet",
                    BootMedium::kCd},
         MediumCase{"Stick", "BOOT_IMAGE=(hd0)/boot/vmlinuz memtest=3",

@@ -99,7 +99,7 @@ TEST_F(BootStickTest, SaysWhyThereAreNoReports) {
     const char* line;
   };
   for (const Case& c : {
-           Case{"BOOT_IMAGE=(cd0)/boot/vmlinuz",
+           Case{"BOOT_IMAGE=(cd)/boot/vmlinuz",
                 "Reports: none (booted from a CD)\n"},
            Case{"initrd=initramfs.img quiet",
                 "Reports: none (booted from the network)\n"},
@@ -113,6 +113,15 @@ TEST_F(BootStickTest, SaysWhyThereAreNoReports) {
   }
   EXPECT_TRUE(kernel.fatMounts.empty());
   EXPECT_TRUE(kernel.loadedModules.empty());
+}
+
+TEST_F(BootStickTest, UnderUefiARemovableMediumIsTheStickOrTheCd) {
+  kernel.putFile("/proc/cmdline", "BOOT_IMAGE=(cd1)/boot/vmlinuz quiet\n");
+  addFat("sdb3", "sdb", 3, kOlderMark);
+  EXPECT_EQ(prepare(), "Reports: none (booted from a CD)\n");
+  addFat("sdc3", "sdc", 3, kMark);
+  EXPECT_EQ(prepare(), "Reports: on the boot stick, partition 3 (CELLCHECK)\n");
+  EXPECT_EQ(writableMounts(), std::vector<std::string>{"sdc3"});
 }
 
 TEST_F(BootStickTest, FindsNoneWithinTheWait) {
