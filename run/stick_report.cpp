@@ -53,6 +53,7 @@ void StickReport::prepare() {
   identity_ = readMachineIdentity(kernelFiles_);
   started_ = now_();
   files_->name(machineName(identity_), started_);
+  if (files_->failed()) sayWritingFailed(files_->error());
   readMemoryMap(readSmallFile(kernelFiles_.file("/proc/iomem")), &picture_);
 }
 
@@ -193,6 +194,13 @@ ReportModel StickReport::model() {
   return model;
 }
 
+void StickReport::sayWritingFailed(int error) {
+  cprintf(
+      "\n\rReports: writing to the boot stick failed (%s); no more reports "
+      "are written, testing goes on.\n\r",
+      strerror(error));
+}
+
 void StickReport::write() {
   const time_t now = now_();
   const u64 found = findingsSoFar();
@@ -205,10 +213,7 @@ void StickReport::write() {
     });
   }
   if (error != 0) {
-    cprintf(
-        "\n\rReports: writing to the boot stick failed (%s); no more reports "
-        "are written, testing goes on.\n\r",
-        strerror(error));
+    sayWritingFailed(error);
     return;
   }
   if (found != findingsWritten_) lastFindingWrite_ = now;

@@ -90,6 +90,8 @@ class StickReport : public BetweenTestsWork {
  private:
   void drain();
   void write();
+  // The one line when writing ends.
+  static void sayWritingFailed(int error);
   void takeNewErrors();
   u64 findingsSoFar() const;
   void pictureTestArea();
