@@ -2,7 +2,9 @@
 // kernel and takes the test area, then the schedule tests it until the
 // machine is switched off. With cellcheck.* options on the kernel command
 // line the run is unattended: it may end with a verdict and send its events
-// to a syslog collector. main never returns once testing has begun.
+// to a syslog collector and the serial port. The PC speaker beeps at the
+// first error and at the verdict. main never returns once testing has
+// begun.
 //
 // The same binary answers the DHCP client's lease events (the image has no
 // shell for a script).
@@ -23,6 +25,8 @@
 #include "run/findings.h"
 #include "run/unattended.h"
 #include "run/unattended_run.h"
+#include "speaker/beeps.h"
+#include "speaker/pc_speaker.h"
 
 namespace {
 
@@ -80,12 +84,14 @@ int main(int argc, char** argv) {
   BadMemoryWatch watch(badMemory, addresses, clock);
   cellchecker.watchBadMemory(&watch);
   UdhcpcClient dhcp(kernel, kernel, kBusybox, kImageInit, kLeaseFolder);
-  Unattended unattended(kernel, kernel, dhcp, kModuleRoot, kBusybox);
+  Unattended unattended(kernel, kernel, kernel, dhcp, kModuleRoot, kBusybox);
   EccWatch ecc(kernel, badMemory, clock);
+  PcSpeaker speaker(kernel, kernel, kernel, kModuleRoot);
   StartupParts parts;
   parts.unattended = &unattended;
   parts.ecc = &ecc;
   parts.guard = &guard;
+  parts.speaker = &speaker;
   parts.moduleRoot = kModuleRoot;
   const StartupFound started = startUp(kernel, cellchecker, badMemory, parts);
   if (started.result == StartupResult::kNotInit) return 1;
@@ -108,10 +114,12 @@ int main(int argc, char** argv) {
     machineChecks.poll();
     watch.poll();
   });
+  Beeps beeps(speaker, badMemory, kernel);
   BetweenTests between;
   between.put(BetweenTests::kMachineChecks, &machineChecks);
   between.put(BetweenTests::kEcc, &ecc);
   between.put(BetweenTests::kSummary, &watch);
+  between.put(BetweenTests::kBeep, &beeps);
   Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch);
   if (!unattended.options.any) schedule.runForever();
 
@@ -120,6 +128,6 @@ int main(int argc, char** argv) {
   run.postStart(StartFigures{started.installedKiB, started.areaBytes,
                              started.secureBoot});
   schedule.runUntilEnded();
-  run.finish(between);
+  beeps.verdict(run.finish(between));
   endUnattended(kernel, unattended.options.end);
 }

@@ -226,13 +226,16 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   // Read before the measurement: it allocates, and once the area is taken
   // the kernel gives no more memory.
   reportEarlyCheck(kernel, record);
-  // The drivers take memory, so they load before it is measured; so does
-  // the network, whose DHCP client forks, which the first process can no
-  // longer do once it holds the test area.
+  // The drivers take memory, so they load before it is measured (the
+  // speaker's too); so does the network, whose DHCP client forks, which the
+  // first process can no longer do once it holds the test area.
   if (parts.ecc != nullptr) {
     found.eccDrivers =
         sayWhetherEccIsCounted(kernel, *parts.ecc, parts.moduleRoot);
   }
+  const bool beepsWanted =
+      parts.unattended == nullptr || parts.unattended->options.beep;
+  if (parts.speaker != nullptr && beepsWanted) parts.speaker->open();
   if (parts.unattended != nullptr) parts.unattended->prepare();
   found.availableBytes = tuneAndMeasure(kernel, shared, parts.unattended);
   found.secureBoot = showSecureBoot(kernel);

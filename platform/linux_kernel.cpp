@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "sysmem/tunables.h"
 
@@ -177,6 +178,13 @@ u64 LinuxKernel::physPages() {
 u64 LinuxKernel::pageSize() { return pageBytes_; }
 
 time_t LinuxKernel::now() { return time(nullptr); }
+
+u64 LinuxKernel::milliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<u64>(now.tv_sec) * 1000 +
+         static_cast<u64>(now.tv_nsec) / 1000000;
+}
 
 int LinuxKernel::setConsoleLogLevel(int level) {
   if (klogctl(kSyslogConsoleLevel, nullptr, level) != 0) return errno;

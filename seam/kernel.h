@@ -6,6 +6,7 @@
 //   test_area.h      the test area: taken, locked, physical addresses
 //   memory_errors.h  uncorrected memory errors and the fault handler
 //   network.h        an interface's addresses and the events' datagrams
+//   devices.h        the serial port's event lines and the PC speaker
 // Each part of the program takes the roles it needs; Kernel is all of them,
 // as the real program (LinuxKernel, platform/) and the tests' fake
 // (tests/support/fake_kernel.h) provide them. A new kind of call (the CPUs
@@ -14,6 +15,7 @@
 #ifndef CELLCHECK_SEAM_KERNEL_H_
 #define CELLCHECK_SEAM_KERNEL_H_
 
+#include "seam/devices.h"
 #include "seam/files.h"
 #include "seam/measurement.h"
 #include "seam/memory_errors.h"
@@ -26,6 +28,7 @@ class Kernel : public KernelFiles,
                public MemoryMeasurement,
                public TestAreaMemory,
                public MemoryErrorTraps,
-               public NetworkInterfaces {};
+               public NetworkInterfaces,
+               public KernelDevices {};
 
 #endif  // CELLCHECK_SEAM_KERNEL_H_

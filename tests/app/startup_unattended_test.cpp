@@ -39,8 +39,9 @@ class UnattendedTest : public ::testing::Test {
           "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n");
     write(modules + "/kernel/drivers/net/e1000.ko", std::string(3 * kMiB, 'm'));
     write("bin/busybox", "busybox");
-    unattended.reset(new Unattended(
-        kernel, kernel, dhcp, image + "/lib/modules", image + "/bin/busybox"));
+    unattended.reset(new Unattended(kernel, kernel, kernel, dhcp,
+                                    image + "/lib/modules",
+                                    image + "/bin/busybox"));
     unattended->leaseWaitSeconds = 1;
     kernel.imageInit = true;
     dhcp.given.interface = "eth0";
@@ -139,7 +140,7 @@ TEST_F(UnattendedTest, TheFilesGoOnceTheReserveIsSmallBeforeTheMeasurement) {
   watching.putFile("/proc/cmdline", "quiet\n");
   watching.modules = image + "/lib/modules";
   watching.imageInit = true;
-  Unattended run(watching, watching, dhcp, watching.modules,
+  Unattended run(watching, watching, watching, dhcp, watching.modules,
                  image + "/bin/busybox");
   StartupParts parts;
   parts.unattended = &run;
@@ -165,7 +166,8 @@ TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
       "Cellcheck RAM tester\n"
       "Made by the Cellcheck developers. It tests until you switch off.\n"
       "Option cellcheck.bogus=1 ignored: unknown (known: cellcheck.time, "
-      "cellcheck.coverage, cellcheck.end, cellcheck.syslog).\n"
+      "cellcheck.coverage, cellcheck.end, cellcheck.syslog, cellcheck.log, "
+      "cellcheck.beep).\n"
       "Machine: QEMU Standard PC, serial CC-0042, board serial unknown, "
       "firmware 1.16.2\n"
       "Unattended run: full testing for 1 min, then a verdict and halt; "

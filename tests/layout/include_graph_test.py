@@ -33,6 +33,7 @@ ALLOWED = {
     "report": {"seam", "base"},
     "net": {"seam", "base"},
     "machinecheck": {"badmem", "seam", "base"},
+    "speaker": {"modules", "badmem", "seam", "base"},
     # The seam on Linux: only main (and the benchmarks and the lab's
     # stand-ins) include it.
     "platform": {"sysmem", "seam", "base"},
@@ -40,8 +41,8 @@ ALLOWED = {
     "run": {"console", "report", "net", "options", "identity", "modules",
             "machinecheck", "badmem", "sysmem", "tester", "seam", "base"},
     "app": {"run", "console", "platform", "net", "report", "options",
-            "identity", "modules", "ecc", "machinecheck", "badmem", "sysmem",
-            "tester", "seam", "base"},
+            "identity", "modules", "ecc", "machinecheck", "speaker", "badmem",
+            "sysmem", "tester", "seam", "base"},
     # Beside the program: the fault lab reads the tester's bank rule and the
     # tunables; the benchmarks run the engine, the schedule and the test
     # area as start-up takes it, and the generator's reference draw of the

@@ -57,6 +57,38 @@ class NotedSink : public DatagramSink {
   std::string to_;
 };
 
+// Writes into the fake's notes.
+class NotedSerialPort : public SerialLine {
+ public:
+  NotedSerialPort(FakeKernel& kernel, std::string device)
+      : kernel_(kernel), device_(std::move(device)) {}
+  bool write(const std::string& text) override {
+    if (kernel_.serialWritesFail) return false;
+    kernel_.serialWrites.emplace_back(device_, text);
+    return true;
+  }
+
+ private:
+  FakeKernel& kernel_;
+  std::string device_;
+};
+
+class NotedInputDevice : public InputEvents {
+ public:
+  NotedInputDevice(FakeKernel& kernel, std::string device)
+      : kernel_(kernel), device_(std::move(device)) {}
+  bool send(uint16_t type, uint16_t code, int32_t value) override {
+    if (kernel_.inputEventsFail) return false;
+    kernel_.inputEvents.push_back(
+        {device_, type, code, value, kernel_.milliseconds()});
+    return true;
+  }
+
+ private:
+  FakeKernel& kernel_;
+  std::string device_;
+};
+
 }  // namespace
 
 FakeKernel::FakeKernel() {
@@ -301,4 +333,20 @@ bool FakeKernel::replaceLostPage(void* page, u64 bytes, bool locked) {
 
 void FakeKernel::setFrame(const void* address, u64 frame) {
   frames[reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1)] = frame;
+}
+
+std::unique_ptr<SerialLine> FakeKernel::openSerialPort(
+    const std::string& device, int* error) {
+  const auto failure = deviceErrors.find(device);
+  *error = failure == deviceErrors.end() ? 0 : failure->second;
+  if (*error != 0) return nullptr;
+  return std::unique_ptr<SerialLine>(new NotedSerialPort(*this, device));
+}
+
+std::unique_ptr<InputEvents> FakeKernel::openInputDevice(
+    const std::string& device, int* error) {
+  const auto failure = deviceErrors.find(device);
+  *error = failure == deviceErrors.end() ? 0 : failure->second;
+  if (*error != 0) return nullptr;
+  return std::unique_ptr<InputEvents>(new NotedInputDevice(*this, device));
 }

@@ -67,6 +67,15 @@ class FakeKernel : public Kernel {
   int childError = 0;
   // Every datagram sent fails.
   bool sendsFail = false;
+  // The milliseconds() clock; each sleep moves it on.
+  u64 millisecondClock = 0;
+  // Devices that fail to open, with the error number each gives; every
+  // other device opens.
+  std::map<std::string, int> deviceErrors;
+  // Every write to a serial port fails (the port takes nothing).
+  bool serialWritesFail = false;
+  // Every event written to an input device is refused.
+  bool inputEventsFail = false;
 
   // What the program did.
   int mounts = 0;
@@ -102,6 +111,19 @@ class FakeKernel : public Kernel {
   std::vector<std::string> clearedInterfaces;
   // Every datagram sent, with where to ("address:port").
   std::vector<std::pair<std::string, std::string>> datagrams;
+  int deviceMounts = 0;
+  // Every write to a serial port: the device, and the text.
+  std::vector<std::pair<std::string, std::string>> serialWrites;
+  // Every event written to an input device, with the device and when
+  // (milliseconds()).
+  struct InputEvent {
+    std::string device;
+    uint16_t type;
+    uint16_t code;
+    int32_t value;
+    u64 at;
+  };
+  std::vector<InputEvent> inputEvents;
 
   // The /proc files: their contents (empty when missing), new contents, and
   // a file that cannot be opened at all (its folder does not exist).
@@ -137,6 +159,7 @@ class FakeKernel : public Kernel {
   u64 physPages() override { return physPageCount; }
   u64 pageSize() override { return kPageBytes; }
   time_t now() override { return seconds; }
+  u64 milliseconds() override { return millisecondClock; }
   int setConsoleLogLevel(int level) override {
     consoleLogLevel = level;
     return 0;
@@ -151,6 +174,7 @@ class FakeKernel : public Kernel {
   void reapChildren() override { ++reaps; }
   void sleepMilliseconds(unsigned milliseconds) override {
     sleeps.push_back(milliseconds);
+    millisecondClock += milliseconds;
   }
   int powerOff() override {
     ++powerOffs;
@@ -195,6 +219,13 @@ class FakeKernel : public Kernel {
   // Sends into `datagrams`.
   std::unique_ptr<DatagramSink> udpSink(const std::string& address,
                                         uint16_t port) override;
+
+  // Devices: noted in serialWrites and inputEvents.
+  void mountDevices() override { ++deviceMounts; }
+  std::unique_ptr<SerialLine> openSerialPort(const std::string& device,
+                                             int* error) override;
+  std::unique_ptr<InputEvents> openInputDevice(const std::string& device,
+                                               int* error) override;
 
  private:
   std::string folder_;
