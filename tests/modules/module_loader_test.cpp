@@ -218,7 +218,7 @@ TEST_F(ModuleLoaderTest, TheSpeakerFilterLoadsPcspkrThenTheEventHandler) {
   kernel.filesOnLoad.insert(
       {path("kernel/drivers/input/misc/pcspkr.ko"),
        {"/sys/class/input/input5/modalias",
-        "input:b0010v001Fp0001e0100-e0,12,kramlsf1,2,w\n"}});
+        "input:b0010v001Fp0001e0100-e0,12,kramls1,2,fw\n"}});
   ModuleLoader loader(kernel, kernel, folder);
   ASSERT_TRUE(loader.readIndex());
   EXPECT_EQ(loader.loadForDevices(isSpeakerModule).loaded,

@@ -337,6 +337,7 @@ void FakeKernel::setFrame(const void* address, u64 frame) {
 
 std::unique_ptr<SerialLine> FakeKernel::openSerialPort(
     const std::string& device, int* error) {
+  openedDevices.push_back(device);
   const auto failure = deviceErrors.find(device);
   *error = failure == deviceErrors.end() ? 0 : failure->second;
   if (*error != 0) return nullptr;
@@ -345,6 +346,7 @@ std::unique_ptr<SerialLine> FakeKernel::openSerialPort(
 
 std::unique_ptr<InputEvents> FakeKernel::openInputDevice(
     const std::string& device, int* error) {
+  openedDevices.push_back(device);
   const auto failure = deviceErrors.find(device);
   *error = failure == deviceErrors.end() ? 0 : failure->second;
   if (*error != 0) return nullptr;

@@ -112,6 +112,8 @@ class FakeKernel : public Kernel {
   // Every datagram sent, with where to ("address:port").
   std::vector<std::pair<std::string, std::string>> datagrams;
   int deviceMounts = 0;
+  // Every device opened, in order, whether it opened or not.
+  std::vector<std::string> openedDevices;
   // Every write to a serial port: the device, and the text.
   std::vector<std::pair<std::string, std::string>> serialWrites;
   // Every event written to an input device, with the device and when
