@@ -15,6 +15,8 @@
 //   kTemperatures   (to come) the sensors, read as the counts are;
 //   kSummary        the bad-memory summary when the record grew: after
 //                   everything above, which feeds the record;
+//   kBeep           the tone at the first bad memory, once the screen
+//                   shows it (and its end, in a later step);
 //   kEvents         an unattended run's events: after the screen, so that
 //                   they carry the figures the screen shows;
 //   kReport         the report on the boot stick: after the screen (it
@@ -37,6 +39,7 @@ class BetweenTests : public BetweenTestsWork {
     kEcc,
     kTemperatures,
     kSummary,
+    kBeep,
     kEvents,
     kReport,
     kLimit,

@@ -227,14 +227,17 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   // the kernel gives no more memory.
   reportEarlyCheck(kernel, record);
   // The drivers take memory, so they load before it is measured (the
-  // memory controllers', the boot stick's); so does the network, whose DHCP
-  // client forks, which the first process can no longer do once it holds the
-  // test area.
+  // memory controllers', the boot stick's, the speaker's); so does the
+  // network, whose DHCP client forks, which the first process can no longer
+  // do once it holds the test area.
   if (parts.ecc != nullptr) {
     found.eccDrivers =
         sayWhetherEccIsCounted(kernel, *parts.ecc, parts.moduleRoot);
   }
   if (parts.report != nullptr) parts.report->prepare();
+  const bool beepsWanted =
+      parts.unattended == nullptr || parts.unattended->options.beep;
+  if (parts.speaker != nullptr && beepsWanted) parts.speaker->open();
   if (parts.unattended != nullptr) parts.unattended->prepare();
   found.availableBytes = tuneAndMeasure(kernel, shared, parts.unattended);
   found.secureBoot = showSecureBoot(kernel);

@@ -16,6 +16,7 @@
 #include "run/stick_report.h"
 #include "run/unattended.h"
 #include "seam/kernel.h"
+#include "speaker/pc_speaker.h"
 #include "sysmem/secure_boot.h"
 #include "tester/cellchecker.h"
 
@@ -59,6 +60,9 @@ struct StartupParts {
   // Survives uncorrected memory errors in the test area from the moment it
   // is taken (the pre-test included).
   MemoryFaultGuard* guard = nullptr;
+  // Opened (its drivers loaded) before the memory is measured, unless the
+  // options say cellcheck.beep=off. Silent either way.
+  PcSpeaker* speaker = nullptr;
   // The image's /lib/modules, where the drivers are.
   std::string moduleRoot = "/lib/modules";
 };

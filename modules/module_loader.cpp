@@ -41,6 +41,11 @@ bool isStickModule(const std::string& file) {
          startsWith(file, "kernel/drivers/scsi/sd_mod.");
 }
 
+bool isSpeakerModule(const std::string& file) {
+  return startsWith(file, "kernel/drivers/input/misc/pcspkr.") ||
+         startsWith(file, "kernel/drivers/input/evdev.");
+}
+
 ModuleLoader::ModuleLoader(KernelFiles& files, KernelSystem& system,
                            std::string folder)
     : files_(files), system_(system), folder_(std::move(folder)) {}
@@ -64,6 +69,14 @@ std::vector<std::string> ModuleLoader::deviceModaliases() {
           readFileLine(devices + "/" + device + "/modalias");
       if (!modalias.empty()) modaliases.push_back(modalias);
     }
+  }
+  // Input devices are a class on no bus; their handlers (evdev) match
+  // them there.
+  const std::string inputs = files_.file("/sys/class/input");
+  for (const std::string& device : entries(inputs)) {
+    const std::string modalias =
+        readFileLine(inputs + "/" + device + "/modalias");
+    if (!modalias.empty()) modaliases.push_back(modalias);
   }
   // The processors are devices of the cpu bus without a modalias file of
   // their own; the kernel shows theirs (family, model, features) once.

@@ -1,7 +1,8 @@
 // Loads the kernel modules of the image that the machine's devices need, as
 // modprobe would, for a system that has no modprobe: each device's modalias
 // (from /sys; the processor's as well, which drivers of memory controllers
-// match by family and model) is matched against modules.alias, and each
+// match by family and model, and the input devices', which sit on no bus)
+// is matched against modules.alias, and each
 // matching module is loaded after what modules.dep and modules.softdep say
 // it needs. Loading a
 // bus driver makes new devices appear (virtio_net's device exists only once
@@ -10,7 +11,8 @@
 //
 // The program loads drivers in one place, loadDrivers(), which takes a
 // filter: the memory controllers' drivers on every boot of the image, the
-// network's when events are to be sent.
+// PC speaker's unless the beep is off, the network's when events are to be
+// sent.
 #ifndef CELLCHECK_MODULES_MODULE_LOADER_H_
 #define CELLCHECK_MODULES_MODULE_LOADER_H_
 
@@ -49,6 +51,11 @@ bool isNetworkModule(const std::string& file);
 // and the SCSI disk driver they hand their disks to (sd_mod), nothing of
 // SCSI else.
 bool isStickModule(const std::string& file);
+// The PC speaker's driver (pcspkr, matched by its platform device) and the
+// input layer's event handler (evdev, matched by every input device, the
+// speaker's among them once pcspkr made it), which gives the speaker the
+// device file the program writes its tones to.
+bool isSpeakerModule(const std::string& file);
 
 class ModuleLoader {
  public:

@@ -193,10 +193,27 @@ RunOptions parseRunOptions(const std::string& cmdline,
                  "port (like 192.0.2.10 or 192.0.2.10:5514), or no value for "
                  "the log server from DHCP.");
       }
+    } else if (key == "log") {
+      if (parameter.value == "serial") {
+        options.logSerial = true;
+      } else {
+        complain(parameter,
+                 "the only place for event lines is serial (the first serial "
+                 "port).");
+      }
+    } else if (key == "beep") {
+      if (parameter.value == "off") {
+        options.beep = false;
+      } else if (parameter.value == "on") {
+        options.beep = true;
+      } else {
+        complain(parameter, "the beep is on or off.");
+      }
     } else {
       complain(parameter,
                "unknown (known: cellcheck.time, cellcheck.coverage, "
-               "cellcheck.end, cellcheck.syslog).");
+               "cellcheck.end, cellcheck.syslog, cellcheck.log, "
+               "cellcheck.beep).");
     }
     if (complaints->size() == complaintsBefore) options.any = true;
   }
@@ -250,5 +267,8 @@ std::string describeRunOptions(const RunOptions& options) {
                 : "; events to " + options.syslogHost + ":" +
                       std::to_string(options.syslogPort);
   }
+  if (options.logSerial)
+    text += "; event lines on the first serial port (ttyS0)";
+  if (!options.beep) text += "; no beeps";
   return text + ".";
 }

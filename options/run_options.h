@@ -32,6 +32,12 @@ struct RunOptions {
   // hands out (option 7).
   std::string syslogHost;
   uint16_t syslogPort = 514;
+  // Every event also goes out as a line on the first serial port, at
+  // once: for a serial console, or a management controller's capture of
+  // it, without a network.
+  bool logSerial = false;
+  // The PC speaker sounds at the first error and at the verdict.
+  bool beep = true;
 
   bool timed() const { return seconds != 0 || coverage != 0; }
 };

@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "base/small_file.h"
 #include "sysmem/tunables.h"
@@ -178,6 +179,13 @@ u64 LinuxKernel::physPages() {
 u64 LinuxKernel::pageSize() { return pageBytes_; }
 
 time_t LinuxKernel::now() { return time(nullptr); }
+
+u64 LinuxKernel::milliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<u64>(now.tv_sec) * 1000 +
+         static_cast<u64>(now.tv_nsec) / 1000000;
+}
 
 int LinuxKernel::setConsoleLogLevel(int level) {
   if (klogctl(kSyslogConsoleLevel, nullptr, level) != 0) return errno;
@@ -439,15 +447,6 @@ HugePageRange innerHugePages(uintptr_t start, u64 bytes) {
 }
 
 // The disks.
-
-int LinuxKernel::mountDevices() {
-  mkdir("/dev", 0755);
-  // The kernel mounts it itself only for a root file system on a disk, not
-  // for an initramfs. Mounted already is as good.
-  if (mount("devtmpfs", "/dev", "devtmpfs", MS_NOSUID | MS_NOEXEC, "") == 0)
-    return 0;
-  return errno == EBUSY ? 0 : errno;
-}
 
 std::vector<DiskPartition> LinuxKernel::partitions() {
   std::vector<DiskPartition> found;

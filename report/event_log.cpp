@@ -24,6 +24,7 @@ void EventLog::post(SyslogEvent event) {
   event.params.insert(event.params.begin(),
                       {"seq", std::to_string(++sequence_)});
   const Posted posted{std::move(event), now_()};
+  writeLine(posted);
   if (sink_ != nullptr) {
     deliver(posted);
   } else if (gaveUp_) {
@@ -54,4 +55,16 @@ void EventLog::deliver(const Posted& posted) {
   } else {
     ++failed_;
   }
+}
+
+void EventLog::writeLine(const Posted& posted) {
+  if (port_ == nullptr) return;
+  if (!portFailed_ &&
+      port_->write("\n" + formatSyslog(posted.event, hostname_, posted.when) +
+                   "\n")) {
+    ++linesWritten_;
+    return;
+  }
+  portFailed_ = true;
+  ++linesLost_;
 }

@@ -1,9 +1,10 @@
 // An unattended run after start-up: two pieces of the step between tests
-// (its events, which keep the collector up to date: each error, machine
-// check and ECC count, progress every few minutes; and its limit, which
-// ends the run once the time or coverage asked for is reached), then the
-// verdict on the screen and to the collector. Nothing here runs inside a
-// test, and nothing waits for the network.
+// (its events, which keep the collector and the serial port's event lines
+// up to date: each error, machine check and ECC count, progress every few
+// minutes; and its limit, which ends the run once the time or coverage
+// asked for is reached), then the verdict on the screen, to the collector
+// and on the serial port. Nothing here runs inside a test, and nothing
+// waits for the network.
 #ifndef CELLCHECK_RUN_UNATTENDED_RUN_H_
 #define CELLCHECK_RUN_UNATTENDED_RUN_H_
 
@@ -88,6 +89,10 @@ class UnattendedRun {
 
   void beginFullTesting();
   bool limitReached() const;
+  // Events go somewhere: to a collector, or as lines on the serial port.
+  bool eventsGo() const;
+  // Says once on the screen that the serial port stopped taking lines.
+  void noteSerialPort();
   void findCollector();
   // Children collected, the collector found, new errors, machine checks
   // and ECC counts sent.
@@ -122,6 +127,7 @@ class UnattendedRun {
   std::map<std::string, std::pair<u64, u64>> eccPosted_;
   u64 findingsInLastSummary_ = 0;
   Verdict verdict_ = {};
+  bool saidSerialPortFailed_ = false;
 };
 
 #endif  // CELLCHECK_RUN_UNATTENDED_RUN_H_

@@ -1,8 +1,9 @@
 // The kernel seam, disks role: the partitions of the disks the kernel has
-// found, and the one FAT file system that reports go to: mounted, its files
-// read, written, synced and renamed. Nothing here opens a disk for writing
-// unless the caller mounts it writable; the caller does that only for the
-// partition that carries this image's own mark.
+// found (their device files in /dev, which the devices role mounts), and the
+// one FAT file system that reports go to: mounted, its files read, written,
+// synced and renamed. Nothing here opens a disk for writing unless the caller
+// mounts it writable; the caller does that only for the partition that carries
+// this image's own mark.
 //
 // Failure convention: a call that can fail returns 0 when it did what it
 // says and the error number (errno) when not: ENOSPC for a full file
@@ -26,9 +27,6 @@ class KernelDisks {
  public:
   virtual ~KernelDisks() = default;
 
-  // Mounts the kernel's device file system on /dev, where the device file
-  // of every disk and partition appears as the kernel finds it.
-  virtual int mountDevices() = 0;
   // The partitions the kernel knows now, in the kernel's order. Disks
   // appear a few seconds after their drivers load, one by one.
   virtual std::vector<DiskPartition> partitions() = 0;

@@ -7,6 +7,7 @@
 //   memory_errors.h  uncorrected memory errors and the fault handler
 //   network.h        an interface's addresses and the events' datagrams
 //   disks.h          the disks' partitions and the report's FAT file system
+//   devices.h        the serial port's event lines and the PC speaker
 // Each part of the program takes the roles it needs; Kernel is all of them,
 // as the real program (LinuxKernel, platform/) and the tests' fake
 // (tests/support/fake_kernel.h) provide them. A new kind of call (the CPUs
@@ -15,6 +16,7 @@
 #ifndef CELLCHECK_SEAM_KERNEL_H_
 #define CELLCHECK_SEAM_KERNEL_H_
 
+#include "seam/devices.h"
 #include "seam/disks.h"
 #include "seam/files.h"
 #include "seam/measurement.h"
@@ -29,6 +31,7 @@ class Kernel : public KernelFiles,
                public TestAreaMemory,
                public MemoryErrorTraps,
                public NetworkInterfaces,
-               public KernelDisks {};
+               public KernelDisks,
+               public KernelDevices {};
 
 #endif  // CELLCHECK_SEAM_KERNEL_H_

@@ -28,8 +28,13 @@ std::string trimmed(std::string text) {
 }  // namespace
 
 BootStick::BootStick(KernelFiles& files, KernelSystem& system,
-                     KernelDisks& disks, StickPaths paths)
-    : files_(files), system_(system), disks_(disks), paths_(std::move(paths)) {}
+                     KernelDevices& devices, KernelDisks& disks,
+                     StickPaths paths)
+    : files_(files),
+      system_(system),
+      devices_(devices),
+      disks_(disks),
+      paths_(std::move(paths)) {}
 
 void BootStick::prepare() {
   const std::string none = findAndMount();
@@ -61,7 +66,7 @@ std::string BootStick::findAndMount() {
   const std::string mark = readFileLine(paths_.buildMark);
   if (mark.empty()) return "this image carries no build mark";
   files_.mountSys();
-  disks_.mountDevices();
+  devices_.mountDevices();
   const std::string release = runningKernelRelease(files_);
   ModuleLoader loader(files_, system_, paths_.moduleRoot + "/" + release);
   if (!loader.readIndex()) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "seam/devices.h"
 #include "seam/disks.h"
 #include "seam/files.h"
 #include "seam/system.h"
@@ -37,8 +38,8 @@ struct StickPaths {
 
 class BootStick {
  public:
-  BootStick(KernelFiles& files, KernelSystem& system, KernelDisks& disks,
-            StickPaths paths = StickPaths());
+  BootStick(KernelFiles& files, KernelSystem& system, KernelDevices& devices,
+            KernelDisks& disks, StickPaths paths = StickPaths());
 
   // Start-up, before the memory is measured: finds and mounts the report
   // partition when the machine booted from a disk, and prints the line.
@@ -63,6 +64,7 @@ class BootStick {
 
   KernelFiles& files_;
   KernelSystem& system_;
+  KernelDevices& devices_;
   KernelDisks& disks_;
   StickPaths paths_;
   std::vector<std::string> looked_;  // partitions whose mark was read

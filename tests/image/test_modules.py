@@ -46,6 +46,11 @@ MACHINES = [
      "i2c_piix4"),
     ("Intel's SMBus controller (Raptor Lake-S)",
      "pci:v00008086d00007A23sv00001849sd00007A23bc0Csc05i00", "i2c_i801"),
+    # The PC speaker (its platform device, on every x86 machine), and the
+    # event handler that gives its input device a file to write tones to.
+    ("PC speaker", "platform:pcspkr", "pcspkr"),
+    ("PC speaker's input device", "input:b0010v001Fp0001e0100-e0,12,kramls1,2,fw",
+     "evdev"),
 ]
 
 

@@ -35,6 +35,7 @@ ALLOWED = {
     "report": {"seam", "base"},
     "net": {"seam", "base"},
     "machinecheck": {"badmem", "seam", "base"},
+    "speaker": {"modules", "badmem", "seam", "base"},
     # The seam on Linux: only main (and the benchmarks and the lab's
     # stand-ins) include it.
     "platform": {"sysmem", "seam", "base"},
@@ -43,7 +44,8 @@ ALLOWED = {
             "modules", "machinecheck", "badmem", "sysmem", "tester", "seam",
             "base"},
     "app": {"run", "console", "platform", "net", "report", "options",
-            "identity", "stick", "modules", "ecc", "machinecheck", "badmem",
+            "identity", "stick", "modules", "ecc", "machinecheck", "speaker",
+            "badmem",
             "sysmem", "tester", "seam", "base"},
     # Beside the program: the fault lab reads the tester's bank rule and the
     # tunables; the benchmarks run the engine, the schedule and the test

@@ -73,7 +73,9 @@ class ModuleLoaderTest : public ::testing::Test {
         "kernel/drivers/edac/ie31200_edac.ko:\n"
         "kernel/drivers/i2c/busses/i2c-piix4.ko: "
         "kernel/drivers/i2c/i2c-smbus.ko\n"
-        "kernel/drivers/i2c/i2c-smbus.ko:\n");
+        "kernel/drivers/i2c/i2c-smbus.ko:\n"
+        "kernel/drivers/input/misc/pcspkr.ko:\n"
+        "kernel/drivers/input/evdev.ko:\n");
     write("modules.alias",
           "alias pci:v00001AF4d*sv*sd*bc*sc*i* virtio_pci\n"
           "alias virtio:d00000001v* virtio_net\n"
@@ -81,7 +83,9 @@ class ModuleLoaderTest : public ::testing::Test {
           "alias pci:v000010ECd00008168sv*sd*bc*sc*i* r8169\n"
           "alias cpu:type:x86,ven0000fam0006mod0055:feature:* skx_edac\n"
           "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n"
-          "alias pci:v00008086d00007113sv*sd*bc*sc*i* i2c_piix4\n");
+          "alias pci:v00008086d00007113sv*sd*bc*sc*i* i2c_piix4\n"
+          "alias platform:pcspkr pcspkr\n"
+          "alias input:b*v*p*e*-e*k*r*a*m*l*s*f*w* evdev\n");
     write("modules.softdep", "softdep r8169 pre: realtek\n");
     for (const char* file :
          {"kernel/drivers/virtio/virtio_pci.ko",
@@ -95,7 +99,9 @@ class ModuleLoaderTest : public ::testing::Test {
           "kernel/drivers/edac/skx_edac_common.ko",
           "kernel/drivers/edac/ie31200_edac.ko",
           "kernel/drivers/i2c/busses/i2c-piix4.ko",
-          "kernel/drivers/i2c/i2c-smbus.ko"}) {
+          "kernel/drivers/i2c/i2c-smbus.ko",
+          "kernel/drivers/input/misc/pcspkr.ko",
+          "kernel/drivers/input/evdev.ko"}) {
       write(file, "module bytes");
     }
     // Devices every machine has, which no module of the image drives.
@@ -199,6 +205,24 @@ TEST_F(ModuleLoaderTest, TheNetworkFilterLeavesTheMachinesOtherDevicesAlone) {
   EXPECT_EQ(loader.loadForDevices(isNetworkModule).loaded,
             (Names{"virtio", "virtio_ring", "virtio_pci", "net_failover",
                    "virtio_net"}));
+}
+
+// The speaker's driver makes an input device, which sits on no bus; the
+// input layer's event handler matches it there, in the next round. The
+// SMBus controller and the network card stay alone.
+TEST_F(ModuleLoaderTest, TheSpeakerFilterLoadsPcspkrThenTheEventHandler) {
+  device("platform", "pcspkr", "platform:pcspkr");
+  device("pci", "0000:00:01.3",
+         "pci:v00008086d00007113sv00001AF4sd00001100bc06sc80i00");
+  device("pci", "0000:00:04.0", "pci:v00008086d0000100Esv0sd0bc02sc00i00");
+  kernel.filesOnLoad.insert(
+      {path("kernel/drivers/input/misc/pcspkr.ko"),
+       {"/sys/class/input/input5/modalias",
+        "input:b0010v001Fp0001e0100-e0,12,kramls1,2,fw\n"}});
+  ModuleLoader loader(kernel, kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  EXPECT_EQ(loader.loadForDevices(isSpeakerModule).loaded,
+            (Names{"pcspkr", "evdev"}));
 }
 
 TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {

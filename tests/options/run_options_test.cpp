@@ -15,6 +15,8 @@ struct Expected {
   bool syslog;
   const char* host;
   uint16_t port;
+  bool logSerial = false;
+  bool beep = true;
 };
 
 constexpr Expected kNone{false, 0, 0, EndAction::kHalt, false, "", 514};
@@ -89,9 +91,31 @@ TEST(RunOptionsTest, ReadsEachOptionAndIgnoresWhatDoesNotParse) {
        "Option cellcheck.syslog=192.0.2.10:70000 ignored"},
       {"cellcheck.syslog=192.0.2.256", kNone,
        "Option cellcheck.syslog=192.0.2.256 ignored"},
+      // Event lines on the serial port, alone or beside a collector; the
+      // beep off (or on, as without the option).
+      {"cellcheck.log=serial",
+       {true, 0, 0, EndAction::kHalt, false, "", 514, true},
+       nullptr},
+      {"cellcheck.time=90s cellcheck.log=serial cellcheck.syslog",
+       {true, 90, 0, EndAction::kHalt, true, "", 514, true},
+       nullptr},
+      {"cellcheck.beep=off",
+       {true, 0, 0, EndAction::kHalt, false, "", 514, false, false},
+       nullptr},
+      {"cellcheck.beep=off cellcheck.beep=on",
+       {true, 0, 0, EndAction::kHalt, false, "", 514, false, true},
+       nullptr},
+      {"cellcheck.log=ttyS1", kNone,
+       "Option cellcheck.log=ttyS1 ignored: the only place for event lines "
+       "is serial"},
+      {"cellcheck.log", kNone, "Option cellcheck.log ignored"},
+      {"cellcheck.beep=quiet", kNone,
+       "Option cellcheck.beep=quiet ignored: the beep is on or off."},
+      {"cellcheck.beep", kNone, "Option cellcheck.beep ignored"},
       {"cellcheck.verbose=1", kNone,
        "Option cellcheck.verbose=1 ignored: unknown (known: cellcheck.time, "
-       "cellcheck.coverage, cellcheck.end, cellcheck.syslog)."},
+       "cellcheck.coverage, cellcheck.end, cellcheck.syslog, cellcheck.log, "
+       "cellcheck.beep)."},
       // A good option stands beside a bad one.
       {"cellcheck.time=30s cellcheck.end=later",
        {true, 30, 0, EndAction::kHalt, false, "", 514},
@@ -110,6 +134,8 @@ TEST(RunOptionsTest, ReadsEachOptionAndIgnoresWhatDoesNotParse) {
     EXPECT_EQ(options.syslog, c.options.syslog);
     EXPECT_EQ(options.syslogHost, c.options.host);
     EXPECT_EQ(options.syslogPort, c.options.port);
+    EXPECT_EQ(options.logSerial, c.options.logSerial);
+    EXPECT_EQ(options.beep, c.options.beep);
     if (c.complaint == nullptr) {
       EXPECT_TRUE(complaints.empty()) << complaints[0];
     } else {
@@ -135,6 +161,10 @@ TEST(RunOptionsTest, SaysWhatTheOptionsAskFor) {
            Case{"cellcheck.syslog=192.0.2.1:5514",
                 "Unattended run: tests until switched off; events to "
                 "192.0.2.1:5514."},
+           Case{"cellcheck.time=2m cellcheck.log=serial cellcheck.beep=off",
+                "Unattended run: full testing for 2 min, then a verdict and "
+                "halt; event lines on the first serial port (ttyS0); no "
+                "beeps."},
        }) {
     std::vector<std::string> complaints;
     EXPECT_EQ(describeRunOptions(parseRunOptions(c.cmdline, &complaints)),

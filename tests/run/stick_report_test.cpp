@@ -58,7 +58,7 @@ class StickReportTest : public testing::Test {
     start.installedKiB = 1024 * 1024;
     start.areaBytes = 8 * tester.wordsPerBank;
     start.eccLine = "ECC: no ECC reporting on this machine.";
-    stick.reset(new BootStick(kernel, kernel, kernel, paths));
+    stick.reset(new BootStick(kernel, kernel, kernel, kernel, paths));
     report.reset(new StickReport(*stick, kernel, kernel, findings, tester,
                                  addresses, [this] { return now; }));
   }

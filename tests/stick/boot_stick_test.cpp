@@ -46,7 +46,7 @@ class BootStickTest : public testing::Test {
   }
 
   std::string prepare() {
-    BootStick stick(kernel, kernel, kernel, paths);
+    BootStick stick(kernel, kernel, kernel, kernel, paths);
     stick.waitSeconds = 2;
     ConsoleCapture console;
     stick.prepare();

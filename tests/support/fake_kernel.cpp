@@ -58,6 +58,38 @@ class NotedSink : public DatagramSink {
   std::string to_;
 };
 
+// Writes into the fake's notes.
+class NotedSerialPort : public SerialLine {
+ public:
+  NotedSerialPort(FakeKernel& kernel, std::string device)
+      : kernel_(kernel), device_(std::move(device)) {}
+  bool write(const std::string& text) override {
+    if (kernel_.serialWritesFail) return false;
+    kernel_.serialWrites.emplace_back(device_, text);
+    return true;
+  }
+
+ private:
+  FakeKernel& kernel_;
+  std::string device_;
+};
+
+class NotedInputDevice : public InputEvents {
+ public:
+  NotedInputDevice(FakeKernel& kernel, std::string device)
+      : kernel_(kernel), device_(std::move(device)) {}
+  bool send(uint16_t type, uint16_t code, int32_t value) override {
+    if (kernel_.inputEventsFail) return false;
+    kernel_.inputEvents.push_back(
+        {device_, type, code, value, kernel_.milliseconds()});
+    return true;
+  }
+
+ private:
+  FakeKernel& kernel_;
+  std::string device_;
+};
+
 }  // namespace
 
 FakeKernel::FakeKernel() {
@@ -410,4 +442,22 @@ int FakeKernel::renameFile(const std::string& from, const std::string& to) {
     return EROFS;
   }
   return rename(realFrom.c_str(), realTo.c_str()) == 0 ? 0 : errno;
+}
+
+std::unique_ptr<SerialLine> FakeKernel::openSerialPort(
+    const std::string& device, int* error) {
+  openedDevices.push_back(device);
+  const auto failure = deviceErrors.find(device);
+  *error = failure == deviceErrors.end() ? 0 : failure->second;
+  if (*error != 0) return nullptr;
+  return std::unique_ptr<SerialLine>(new NotedSerialPort(*this, device));
+}
+
+std::unique_ptr<InputEvents> FakeKernel::openInputDevice(
+    const std::string& device, int* error) {
+  openedDevices.push_back(device);
+  const auto failure = deviceErrors.find(device);
+  *error = failure == deviceErrors.end() ? 0 : failure->second;
+  if (*error != 0) return nullptr;
+  return std::unique_ptr<InputEvents>(new NotedInputDevice(*this, device));
 }

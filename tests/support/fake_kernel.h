@@ -68,6 +68,15 @@ class FakeKernel : public Kernel {
   int childError = 0;
   // Every datagram sent fails.
   bool sendsFail = false;
+  // The milliseconds() clock; each sleep moves it on.
+  u64 millisecondClock = 0;
+  // Devices that fail to open, with the error number each gives; every
+  // other device opens.
+  std::map<std::string, int> deviceErrors;
+  // Every write to a serial port fails (the port takes nothing).
+  bool serialWritesFail = false;
+  // Every event written to an input device is refused.
+  bool inputEventsFail = false;
 
   // What the program did.
   int mounts = 0;
@@ -103,6 +112,21 @@ class FakeKernel : public Kernel {
   std::vector<std::string> clearedInterfaces;
   // Every datagram sent, with where to ("address:port").
   std::vector<std::pair<std::string, std::string>> datagrams;
+  int deviceMounts = 0;
+  // Every device opened, in order, whether it opened or not.
+  std::vector<std::string> openedDevices;
+  // Every write to a serial port: the device, and the text.
+  std::vector<std::pair<std::string, std::string>> serialWrites;
+  // Every event written to an input device, with the device and when
+  // (milliseconds()).
+  struct InputEvent {
+    std::string device;
+    uint16_t type;
+    uint16_t code;
+    int32_t value;
+    u64 at;
+  };
+  std::vector<InputEvent> inputEvents;
 
   // The /proc files: their contents (empty when missing), new contents, and
   // a file that cannot be opened at all (its folder does not exist).
@@ -138,6 +162,7 @@ class FakeKernel : public Kernel {
   u64 physPages() override { return physPageCount; }
   u64 pageSize() override { return kPageBytes; }
   time_t now() override { return seconds; }
+  u64 milliseconds() override { return millisecondClock; }
   int setConsoleLogLevel(int level) override {
     consoleLogLevel = level;
     return 0;
@@ -152,6 +177,7 @@ class FakeKernel : public Kernel {
   void reapChildren() override { ++reaps; }
   void sleepMilliseconds(unsigned milliseconds) override {
     sleeps.push_back(milliseconds);
+    millisecondClock += milliseconds;
   }
   int powerOff() override {
     ++powerOffs;
@@ -214,7 +240,6 @@ class FakeKernel : public Kernel {
   long long bytesBeforeWriteFails = -1;
   int writeError = ENOSPC;
   // What the program did with them.
-  int deviceMounts = 0;
   int partitionListings = 0;
   struct FatMount {
     std::string partition;
@@ -226,10 +251,6 @@ class FakeKernel : public Kernel {
   std::vector<std::string> created;   // files opened for writing (real paths)
   int refusedWrites = 0;              // write attempts on read-only mounts
 
-  int mountDevices() override {
-    ++deviceMounts;
-    return 0;
-  }
   std::vector<DiskPartition> partitions() override;
   int mountFat(const std::string& name, const std::string& at,
                bool writable) override;
@@ -241,6 +262,13 @@ class FakeKernel : public Kernel {
   int writeFile(int file, const char* data, size_t size) override;
   int syncAndClose(int file) override;
   int renameFile(const std::string& from, const std::string& to) override;
+
+  // Devices: noted in serialWrites and inputEvents.
+  void mountDevices() override { ++deviceMounts; }
+  std::unique_ptr<SerialLine> openSerialPort(const std::string& device,
+                                             int* error) override;
+  std::unique_ptr<InputEvents> openInputDevice(const std::string& device,
+                                               int* error) override;
 
  private:
   std::string folder_;
