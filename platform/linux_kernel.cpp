@@ -530,7 +530,13 @@ int LinuxKernel::writeFile(int file, const char* data, size_t size) {
 }
 
 int LinuxKernel::syncAndClose(int file) {
-  const int synced = errorOf(fsync(file));
+  // fsync alone is not enough on FAT: Linux 6.12's vfat wrote the file's
+  // data and its directory entry but left the FAT's sectors that chain its
+  // clusters to the kernel's writeback, half a minute later (a stick read
+  // right after the verdict held files whose clusters were free). syncfs
+  // writes every dirty sector of the file system and waits for them.
+  int synced = errorOf(fsync(file));
+  if (synced == 0) synced = errorOf(syncfs(file));
   const int closed = errorOf(close(file));
   return synced != 0 ? synced : closed;
 }

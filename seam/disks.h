@@ -47,8 +47,9 @@ class KernelDisks {
   virtual int createFile(const std::string& path, int* file) = 0;
   // Appends all `size` bytes, or fails.
   virtual int writeFile(int file, const char* data, size_t size) = 0;
-  // Has the file's data written to the disk, then closes it (closed also
-  // when the writing failed).
+  // Has the file written to the disk, data and every sector of the file
+  // system that finds it (FAT, folder), then closes it (closed also when
+  // the writing failed).
   virtual int syncAndClose(int file) = 0;
   // Renames `from` to `to`, replacing a file there, and has the folder
   // written to the disk.
