@@ -40,6 +40,10 @@ void cprintf(const char* format, ...) {
   consoleRing().keep(text, kept);
 }
 
+void keepChildOutput(const char* text, size_t length) {
+  consoleRing().keep(text, length);
+}
+
 void consoleWrite(const char* text, size_t length) {
   fwrite(text, 1, length, stdout);
   fflush(stdout);

@@ -15,4 +15,9 @@ void cprintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // beforehand (the progress line).
 void consoleWrite(const char* text, size_t length);
 
+// Keeps `length` bytes in the console's ring without writing them: text that
+// a forked child wrote to the console itself, into its own copy of the ring,
+// which ended with it.
+void keepChildOutput(const char* text, size_t length);
+
 #endif  // CELLCHECK_BASE_CPRINTF_H_
