@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 scripts/need-packages.sh g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev file \
   python3 qemu-system-x86 ovmf tesseract-ocr iproute2 dnsmasq-base rsyslog \
-  mtools chromium
+  mtools chromium sox
 
 # Every readable setting of /proc/sys/vm (not the triggers that act when read
 # or written: dropping caches, compacting, refreshing counters), and the other

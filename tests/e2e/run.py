@@ -27,7 +27,7 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import secure_boot  # noqa: E402
-from screen import find_in_order, render  # noqa: E402
+from screen import find_in_order, render, screen_text  # noqa: E402
 from vm import Vm, VmFailure  # noqa: E402
 import bad_memory  # noqa: E402
 import fleet  # noqa: E402
@@ -316,14 +316,6 @@ def test_iso_menu_by_keys(case):
         expect_first_lines(vm, 120)
         titles = vm.output.count(b"GNU GRUB  version")
         assert titles == 1, f"the menu title reached the serial line {titles} times"
-
-
-def screen_text(vm):
-    """The characters in the VGA text buffer: what the screen shows, and what
-    has scrolled within the buffer."""
-    dump = vm.monitor("xp /16384hx 0xb8000")
-    cells = re.findall(r"0x([0-9a-f]{4})", dump)
-    return bytes(int(cell, 16) & 0xFF for cell in cells)
 
 
 def test_iso_default_entry_uses_screen(case):
