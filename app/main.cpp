@@ -16,6 +16,7 @@
 #include "console/cellchecker_dos.h"
 #include "console/ecc_watch.h"
 #include "console/machine_check_watch.h"
+#include "console/temperature_watch.h"
 #include "machinecheck/fault_guard.h"
 #include "machinecheck/kernel_addresses.h"
 #include "machinecheck/memory_faults.h"
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
   UdhcpcClient dhcp(kernel, kernel, kBusybox, kImageInit, kLeaseFolder);
   Unattended unattended(kernel, kernel, kernel, dhcp, kModuleRoot, kBusybox);
   EccWatch ecc(kernel, badMemory, clock);
-  Findings findings(badMemory, watch, &memoryFaults);
+  TemperatureWatch temperatures(kernel, clock);
+  Findings findings(badMemory, watch, &memoryFaults, &temperatures.sensors());
   BootStick stick(kernel, kernel, kernel, kernel);
   StickReport report(stick, kernel, kernel, findings, cellchecker, addresses,
                      clock);
@@ -96,6 +98,7 @@ int main(int argc, char** argv) {
   StartupParts parts;
   parts.unattended = &unattended;
   parts.ecc = &ecc;
+  parts.temperatures = &temperatures;
   parts.report = &report;
   parts.guard = &guard;
   parts.speaker = &speaker;
@@ -124,6 +127,7 @@ int main(int argc, char** argv) {
   BetweenTests between;
   between.put(BetweenTests::kMachineChecks, &machineChecks);
   between.put(BetweenTests::kEcc, &ecc);
+  between.put(BetweenTests::kTemperatures, &temperatures);
   between.put(BetweenTests::kSummary, &watch);
   ReportStart reportStart;
   reportStart.options = unattended.options;
@@ -133,8 +137,11 @@ int main(int argc, char** argv) {
   report.start(reportStart);
   between.put(BetweenTests::kReport, &report);
   between.put(BetweenTests::kBeep, &beeps);
-  Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch);
+  Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch,
+                                    &temperatures);
   report.countSummaries([&schedule] { return schedule.summariesShown(); });
+  report.readTemperatures(
+      [&temperatures] { return temperatures.reportLines(); });
   if (!unattended.options.any) schedule.runForever();
 
   between.put(BetweenTests::kEvents, &run.events());

@@ -11,6 +11,7 @@
 
 #include "badmem/bad_memory.h"
 #include "console/ecc_watch.h"
+#include "console/temperature_watch.h"
 #include "machinecheck/fault_guard.h"
 #include "modules/module_loader.h"
 #include "run/stick_report.h"
@@ -42,6 +43,9 @@ struct StartupFound {
   // The memory controllers' drivers tried (not when this is not the
   // image's own /init).
   DriverLoad eccDrivers;
+  // The temperature sensors' drivers tried, likewise. One that found no
+  // chip of its own (a machine without that sensor) is no error.
+  DriverLoad sensorDrivers;
 };
 
 // What start-up works with besides the kernel, the tester and the record;
@@ -57,6 +61,9 @@ struct StartupParts {
   // Finds the boot stick's report partition (drivers and a mount, before
   // the memory is measured) and says where reports go.
   StickReport* report = nullptr;
+  // Says what the temperature sensors read, once their drivers are loaded
+  // (after the memory controllers', before the memory is measured).
+  TemperatureWatch* temperatures = nullptr;
   // Survives uncorrected memory errors in the test area from the moment it
   // is taken (the pre-test included).
   MemoryFaultGuard* guard = nullptr;

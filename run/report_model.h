@@ -57,7 +57,7 @@ struct ReportModel {
   std::string windowsLine;
   std::string eccLine;  // the start-up line on the memory controllers
   std::vector<EccModuleErrors> eccModules;
-  // The temperatures, a line each, where the image reads them: none yet.
+  // The temperatures, a line each: the readings and the highest so far.
   std::vector<std::string> temperatures;
   std::vector<ErrorRow> errorRows;
   u64 errorsNotInTable = 0;  // too many, or no longer kept in detail

@@ -57,8 +57,7 @@ class StickReport : public BetweenTestsWork {
   void countSummaries(std::function<int()> summaries) {
     summaries_ = std::move(summaries);
   }
-  // Where the image reads temperatures, their lines for the report (the
-  // place is kept; nothing fills it yet).
+  // The temperatures' lines for the report, read each time it is written.
   void readTemperatures(std::function<std::vector<std::string>()> lines) {
     temperatures_ = std::move(lines);
   }

@@ -175,7 +175,8 @@ void UnattendedRun::postErrors() {
 void UnattendedRun::postProgress() {
   if (!eventsGo()) return;
   eventLog_.post(progressEvent(tester_.percentCoverage(),
-                               findings_.totals().errors, hoursSinceBegin()));
+                               findings_.totals().errors, hoursSinceBegin(),
+                               findings_.temperatures()));
   // The summary again when it has changed since it last went out.
   const u64 found = findingsSoFar();
   if (found != findingsInLastSummary_) {
@@ -203,6 +204,7 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   verdict.unsent =
       start_.options.syslog ? eventLog_.unsent() : eventLog_.linesLost();
   verdict.end = start_.options.end;
+  verdict.temperatures = findings_.temperatures();
   printVerdict(verdict, findings_);
   verdict_ = verdict;
 

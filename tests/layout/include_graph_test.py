@@ -32,6 +32,7 @@ ALLOWED = {
     # The boot stick's report partition and the report's files on it.
     "stick": {"modules", "seam", "base"},
     "ecc": {"seam", "base"},
+    "sensors": {"seam", "base"},
     "report": {"seam", "base"},
     "net": {"seam", "base"},
     "machinecheck": {"badmem", "seam", "base"},
@@ -39,13 +40,14 @@ ALLOWED = {
     # The seam on Linux: only main (and the benchmarks and the lab's
     # stand-ins) include it.
     "platform": {"sysmem", "seam", "base"},
-    "console": {"tester", "badmem", "ecc", "machinecheck", "seam", "base"},
+    "console": {"tester", "badmem", "ecc", "sensors", "machinecheck", "seam",
+                "base"},
     "run": {"console", "report", "net", "options", "identity", "stick",
-            "modules", "machinecheck", "badmem", "sysmem", "tester", "seam",
-            "base"},
+            "modules", "sensors", "machinecheck", "badmem", "sysmem", "tester",
+            "seam", "base"},
     "app": {"run", "console", "platform", "net", "report", "options",
-            "identity", "stick", "modules", "ecc", "machinecheck", "speaker",
-            "badmem",
+            "identity", "stick", "modules", "ecc", "sensors", "machinecheck",
+            "speaker", "badmem",
             "sysmem", "tester", "seam", "base"},
     # Beside the program: the fault lab reads the tester's bank rule and the
     # tunables; the benchmarks run the engine, the schedule and the test
