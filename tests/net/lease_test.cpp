@@ -81,6 +81,69 @@ TEST(LeaseTest, ALeaseNeedsAnInterfaceAndAnAddress) {
   EXPECT_EQ(lease.logServer, "");
 }
 
+// A lease from a broken or hostile DHCP server: an address that names no
+// host is never ours, a router or the collector.
+TEST(LeaseTest, AddressesThatNameNoHostAreRefused) {
+  struct Case {
+    const char* ip;
+    const char* router;
+    const char* logsrv;
+    const char* opt7;
+    bool ok;
+    const char* expectRouter;
+    const char* expectLogServer;
+  };
+  for (Case c : {
+           Case{"10.0.0.2", "10.0.0.1", "10.0.0.3", nullptr, true, "10.0.0.1",
+                "10.0.0.3"},
+           Case{"0.0.0.0", "10.0.0.1", "10.0.0.3", nullptr, false, "", ""},
+           Case{"127.0.0.1", "10.0.0.1", "10.0.0.3", nullptr, false, "", ""},
+           Case{"224.0.0.5", "10.0.0.1", "10.0.0.3", nullptr, false, "", ""},
+           Case{"255.255.255.255", "10.0.0.1", "10.0.0.3", nullptr, false, "",
+                ""},
+           Case{"10.0.0.2", "0.0.0.0", "127.0.0.1", nullptr, true, "", ""},
+           Case{"10.0.0.2", "255.255.255.255 10.0.0.1",
+                "239.1.1.1 127.0.0.1 10.0.0.3", nullptr, true, "10.0.0.1",
+                "10.0.0.3"},
+           Case{"10.0.0.2", nullptr, nullptr, "7F000001", true, "", ""},
+           Case{"10.0.0.2", nullptr, nullptr, "FFFFFFFFC0000201", true, "",
+                "192.0.2.1"},
+           Case{"10.0.0.2", nullptr, nullptr, "00000000", true, "", ""},
+       }) {
+    SCOPED_TRACE(c.ip);
+    auto get = [&](const char* name) -> const char* {
+      const std::string wanted = name;
+      if (wanted == "interface") return "eth0";
+      if (wanted == "ip") return c.ip;
+      if (wanted == "router") return c.router;
+      if (wanted == "logsrv") return c.logsrv;
+      if (wanted == "opt7") return c.opt7;
+      return nullptr;
+    };
+    Lease lease;
+    const bool ok = leaseFromEnvironment(get, &lease);
+    EXPECT_EQ(ok, c.ok);
+    if (!ok || !c.ok) continue;
+    EXPECT_EQ(lease.router, c.expectRouter);
+    EXPECT_EQ(lease.logServer, c.expectLogServer);
+  }
+  // A lease file the first process reads: the same rule, so that such a
+  // lease never makes its interface the chosen one.
+  Lease lease;
+  for (const char* address :
+       {"0.0.0.0", "127.0.0.1", "224.0.0.1", "255.255.255.255", "banana"}) {
+    EXPECT_FALSE(parseLeaseFile(
+        std::string("interface=eth0\naddress=") + address + "\n", &lease))
+        << address;
+  }
+  ASSERT_TRUE(
+      parseLeaseFile("interface=eth0\naddress=10.0.0.2\nrouter=0.0.0.0\n"
+                     "logserver=255.255.255.255\n",
+                     &lease));
+  EXPECT_EQ(lease.router, "");
+  EXPECT_EQ(lease.logServer, "");
+}
+
 TEST(LeaseTest, KnowsUdhcpcsEvents) {
   for (const char* event : {"deconfig", "bound", "renew", "leasefail", "nak"}) {
     EXPECT_TRUE(isLeaseEvent(event)) << event;
