@@ -77,6 +77,8 @@ BadMemory badMemory;
 MemoryFaultLog memoryFaults;
 
 int main(int argc, char** argv) {
+  // Only a child of the DHCP client answers as its script: the first
+  // process must never return from main.
   if (startedAsLeaseScript(argc, argv)) return runLeaseScript(argv[1]);
 
   LinuxKernel kernel;

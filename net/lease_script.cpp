@@ -97,8 +97,13 @@ void keepLease(const std::string& folder, const Lease& lease) {
 }  // namespace
 
 bool startedAsLeaseScript(int argc, char** argv) {
-  return argc == 2 && isLeaseEvent(argv[1]) &&
-         getenv(kLeaseFolderVariable) != nullptr;
+  return startedAsLeaseScript(getpid(), argc, argv, getenv);
+}
+
+bool startedAsLeaseScript(pid_t pid, int argc, char** argv,
+                          const std::function<const char*(const char*)>& get) {
+  return pid != 1 && argc == 2 && isLeaseEvent(argv[1]) &&
+         get(kLeaseFolderVariable) != nullptr && get("interface") != nullptr;
 }
 
 int runLeaseScript(const char* event) {
