@@ -98,9 +98,25 @@ bool parseCollector(const std::string& text, std::string* host,
   return true;
 }
 
+// The parameter as given, for a complaint on the console: a byte outside
+// printable ASCII is shown as \xHH, never sent to the console as it is (an
+// escape sequence there could clear or rewrite the screen).
 std::string shown(const Parameter& parameter) {
-  return parameter.hasValue ? parameter.name + "=" + parameter.value
-                            : parameter.name;
+  const std::string given = parameter.hasValue
+                                ? parameter.name + "=" + parameter.value
+                                : parameter.name;
+  std::string text;
+  for (const char c : given) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= ' ' && byte <= '~') {
+      text += c;
+    } else {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      text += escaped;
+    }
+  }
+  return text;
 }
 
 }  // namespace

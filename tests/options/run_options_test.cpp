@@ -113,6 +113,14 @@ TEST(RunOptionsTest, ReadsEachOptionAndIgnoresWhatDoesNotParse) {
       {"cellcheck.verbose=1", kNone,
        "Option cellcheck.verbose=1 ignored: unknown (known: cellcheck.time, "
        "cellcheck.coverage, cellcheck.end, cellcheck.syslog)."},
+      // Control bytes are shown escaped, never sent to the console.
+      {"cellcheck.e\x1b[2Jnd=x", kNone,
+       "Option cellcheck.e\\x1b[2Jnd=x ignored: unknown"},
+      {"cellcheck.time=\x9b"
+       "2J1h\x7f",
+       kNone, "Option cellcheck.time=\\x9b2J1h\\x7f ignored: not a duration"},
+      {"cellcheck.end=\x07\x01", kNone,
+       "Option cellcheck.end=\\x07\\x01 ignored"},
       // A good option stands beside a bad one.
       {"cellcheck.time=30s cellcheck.end=later",
        {true, 30, 0, EndAction::kHalt, false, "", 514},
@@ -136,7 +144,9 @@ TEST(RunOptionsTest, ReadsEachOptionAndIgnoresWhatDoesNotParse) {
     } else {
       ASSERT_EQ(complaints.size(), 1u);
       EXPECT_EQ(complaints[0].rfind(c.complaint, 0), 0u) << complaints[0];
-      EXPECT_EQ(complaints[0].find('\n'), std::string::npos);
+      for (const char byte : complaints[0]) {
+        EXPECT_TRUE(byte >= ' ' && byte <= '~') << complaints[0];
+      }
     }
   }
 }
