@@ -46,9 +46,13 @@ struct SyslogEvent {
 std::string formatSyslog(const SyslogEvent& event, const std::string& hostname,
                          time_t timestamp);
 
-// The lines as events like `head`, each line whole in one of them where it
-// fits: as many lines to an event as fit, joined by " | ", each event with a
-// part="K/N" parameter when there is more than one.
+// The lines as events like `head`, each message at most kMaxMessageBytes
+// under `hostname` (or any shorter name) and any time stamp: as many lines to
+// an event as fit, joined by " | ", each event with a part="K/N" parameter
+// when there is more than one. A line too long for one event is split
+// between its items ("; " or ", " separated, or blank-separated words),
+// never inside a number; the piece that goes on ends with " (continues)" and
+// the next one begins with "(continued) ".
 std::vector<SyslogEvent> splitLines(const SyslogEvent& head,
                                     const std::vector<std::string>& lines,
                                     const std::string& hostname);
