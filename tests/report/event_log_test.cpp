@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/report/summary_lines.h"
+
 namespace {
 
 // A UDP socket of the test's own on 127.0.0.1, standing in for a collector.
@@ -133,6 +135,32 @@ TEST(EventLogTest, LongLinesGoOutInPartsEachWithinTheLimit) {
         << datagram;
     EXPECT_NE(datagram.find("errors=\"12\""), std::string::npos);
   }
+}
+
+// A machine without a serial number goes by its lease address, which comes
+// after the summary may have been posted.
+TEST(EventLogTest, LinesPostedBeforeTheMachineIsNamedFitUnderItsAddress) {
+  const std::vector<std::string> lines = summaryLikeLines();
+  Collector collector;
+  UdpSink sink("127.0.0.1", collector.port());
+  EventLog log("", [] { return kNoon; });
+  SyslogEvent head;
+  head.severity = kSeverityWarning;
+  head.msgid = "summary";
+  log.postLines(head, lines);
+  log.setHostname("255.255.255.255");
+  log.setSink(&sink);
+  ASSERT_GT(log.sent(), 1u);
+  std::vector<std::string> texts;
+  for (uint64_t i = 0; i < log.sent(); ++i) {
+    const std::string datagram = collector.receive();
+    EXPECT_LE(datagram.size(), kMaxMessageBytes);
+    ASSERT_NE(datagram.find(" 255.255.255.255 cellcheck "), std::string::npos);
+    const size_t end = datagram.find("\"] ");
+    ASSERT_NE(end, std::string::npos) << datagram;
+    texts.push_back(datagram.substr(end + 3));
+  }
+  EXPECT_EQ(rejoinParts(texts), lines);
 }
 
 }  // namespace
