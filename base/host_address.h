@@ -13,9 +13,14 @@
 // True for a dotted IPv4 address outside "this network" (0.0.0.0/8),
 // loopback (127.0.0.0/8), multicast (224.0.0.0/4) and the reserved block
 // above it (240.0.0.0/4, which holds the broadcast address 255.255.255.255).
+// Nothing may follow the address: not even bytes behind a NUL, which the
+// C library would not see.
 inline bool isHostAddress(const std::string& dotted) {
   in_addr parsed;
-  if (inet_pton(AF_INET, dotted.c_str(), &parsed) != 1) return false;
+  if (dotted.find('\0') != std::string::npos ||
+      inet_pton(AF_INET, dotted.c_str(), &parsed) != 1) {
+    return false;
+  }
   const uint32_t first = ntohl(parsed.s_addr) >> 24;
   return first != 0 && first != 127 && first < 224;
 }

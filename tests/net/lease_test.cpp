@@ -130,10 +130,12 @@ TEST(LeaseTest, AddressesThatNameNoHostAreRefused) {
   // A lease file the first process reads: the same rule, so that such a
   // lease never makes its interface the chosen one.
   Lease lease;
-  for (const char* address :
-       {"0.0.0.0", "127.0.0.1", "224.0.0.1", "255.255.255.255", "banana"}) {
-    EXPECT_FALSE(parseLeaseFile(
-        std::string("interface=eth0\naddress=") + address + "\n", &lease))
+  for (const std::string& address :
+       {std::string("0.0.0.0"), std::string("127.0.0.1"),
+        std::string("224.0.0.1"), std::string("255.255.255.255"),
+        std::string("banana"), std::string("10.0.0.2\0x", 10)}) {
+    EXPECT_FALSE(
+        parseLeaseFile("interface=eth0\naddress=" + address + "\n", &lease))
         << address;
   }
   ASSERT_TRUE(

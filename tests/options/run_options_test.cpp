@@ -21,7 +21,7 @@ constexpr Expected kNone{false, 0, 0, EndAction::kHalt, false, "", 514};
 
 TEST(RunOptionsTest, ReadsEachOptionAndIgnoresWhatDoesNotParse) {
   struct Case {
-    const char* cmdline;
+    std::string cmdline;
     Expected options;
     // The complaint's start, or nullptr when there is none.
     const char* complaint;
@@ -104,6 +104,9 @@ TEST(RunOptionsTest, ReadsEachOptionAndIgnoresWhatDoesNotParse) {
        "Option cellcheck.syslog=240.0.0.1 ignored"},
       {"cellcheck.syslog=255.255.255.255", kNone,
        "Option cellcheck.syslog=255.255.255.255 ignored"},
+      // Bytes after a NUL, which inet_pton never sees, are no address.
+      {std::string("cellcheck.syslog=192.0.2.1\0\0 quiet", 35), kNone,
+       "Option cellcheck.syslog=192.0.2.1\\x00\\x00 ignored"},
       {"cellcheck.syslog=223.255.255.254",
        {true, 0, 0, EndAction::kHalt, true, "223.255.255.254", 514},
        nullptr},
