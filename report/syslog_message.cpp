@@ -7,12 +7,28 @@ namespace {
 // 2000-01-01T00:00:00Z: an earlier clock was never set.
 constexpr time_t kClockSet = 946684800;
 constexpr char kLineSeparator[] = " | ";
+// The longest MSGID and parameter name RFC 5424 allows.
+constexpr size_t kMaxNameBytes = 32;
 
 std::string printable(const std::string& text) {
   std::string out;
   for (char c : text) {
     const unsigned char u = static_cast<unsigned char>(c);
     out += (u >= ' ' && u < 127) ? c : '?';
+  }
+  return out;
+}
+
+// A MSGID or parameter name as RFC 5424 allows it: 1 to 32 printable ASCII
+// characters without blanks, and for a parameter name none of '=', ']' and
+// '"' either. Anything else becomes '_', so that a name can never end the
+// structured data early or break the message's line.
+std::string name(const std::string& given, bool parameter) {
+  std::string out;
+  for (char c : given.substr(0, kMaxNameBytes)) {
+    const bool plain = c > ' ' && c <= '~' &&
+                       !(parameter && (c == '=' || c == ']' || c == '"'));
+    out += plain ? c : '_';
   }
   return out;
 }
@@ -33,7 +49,7 @@ std::string header(const SyslogEvent& event, const std::string& hostname,
   if (host.empty()) host = "-";
   return "<" + std::to_string(kFacility * 8 + event.severity) + ">1 " + stamp +
          " " + host + " " + kAppName + " - " +
-         (event.msgid.empty() ? "-" : event.msgid) + " ";
+         (event.msgid.empty() ? "-" : name(event.msgid, false)) + " ";
 }
 
 std::string structuredData(
@@ -41,7 +57,9 @@ std::string structuredData(
     size_t count) {
   std::string data = std::string("[") + kSdId;
   for (size_t i = 0; i < count; ++i) {
-    data += " " + params[i].first + "=\"";
+    data += " " +
+            (params[i].first.empty() ? "_" : name(params[i].first, true)) +
+            "=\"";
     for (char c : printable(params[i].second)) {
       if (c == '"' || c == '\\' || c == ']') data += '\\';
       data += c;

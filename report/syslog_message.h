@@ -41,8 +41,9 @@ struct SyslogEvent {
 
 // The message, at most kMaxMessageBytes long: when the whole would be
 // longer, the text is cut, and when the structured data alone is too long,
-// its last parameters are left out. `hostname` empty is sent as "-"; a time
-// before 2000 (a clock never set) as "-".
+// its last parameters are left out. A MSGID or parameter name that is not
+// one RFC 5424 allows has its other bytes as '_', cut to 32. `hostname` empty
+// is sent as "-"; a time before 2000 (a clock never set) as "-".
 std::string formatSyslog(const SyslogEvent& event, const std::string& hostname,
                          time_t timestamp);
 

@@ -35,6 +35,39 @@ TEST(SyslogMessageTest, UnknownHostAndClockAreNilValues) {
             "<11>1 - ab cell");
 }
 
+// Found by the builder's harness: names went out as given, so a line feed
+// or a ']' in one broke the message.
+TEST(SyslogMessageTest, NamesAreAlwaysOnesTheRfcAllows) {
+  struct Case {
+    const char* name;
+    std::string msgid;
+    std::string param;
+    const char* expected;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"plain", "summary", "part", "summary [cellcheck@32473 part=\"1\"]"},
+           {"a line feed and a blank", "sum\nmary", "pa rt",
+            "sum_mary [cellcheck@32473 pa_rt=\"1\"]"},
+           {"what ends a parameter", "a]b", "x=\"]y",
+            "a]b [cellcheck@32473 x___y=\"1\"]"},
+           {"too long", std::string(40, 'm'), std::string(40, 'p'), nullptr},
+           {"an empty name", "", "", "- [cellcheck@32473 _=\"1\"]"},
+       }) {
+    SyslogEvent event;
+    event.msgid = c.msgid;
+    event.params = {{c.param, "1"}};
+    const std::string message = formatSyslog(event, "SN", kNoon);
+    const std::string tail = message.substr(message.find("cellcheck - ") + 12);
+    if (c.expected != nullptr) {
+      EXPECT_EQ(tail, c.expected) << c.name;
+    } else {
+      EXPECT_EQ(tail, std::string(32, 'm') + " [cellcheck@32473 " +
+                          std::string(32, 'p') + "=\"1\"]")
+          << c.name;
+    }
+  }
+}
+
 TEST(SyslogMessageTest, NoMessageIsLongerThanADatagramEveryReceiverTakes) {
   SyslogEvent event;
   event.msgid = "start";
