@@ -1,5 +1,6 @@
 // What udhcpc hands its script, and the lease file the first process reads
-// back: any variables, any values.
+// back: any variables, any values. The whole input is also read as a lease
+// file.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -24,11 +25,12 @@ void checkLease(const Lease& lease) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
-  // "name=value" lines, as an environment.
+  // "name=value" entries cut at NUL bytes, as an environment: a value may
+  // hold line feeds (DHCP options are any bytes).
   std::map<std::string, std::string> environment;
   for (int i = 0;; ++i) {
-    const std::string line = field(input, '\n', i);
-    if (line.empty() && field(input, '\n', i + 1).empty()) break;
+    const std::string line = field(input, '\0', i);
+    if (line.empty() && field(input, '\0', i + 1).empty()) break;
     const size_t equals = line.find('=');
     if (equals != std::string::npos) {
       environment[line.substr(0, equals)] = line.substr(equals + 1);

@@ -48,6 +48,22 @@ std::string firstHostHexAddress(const char* hex) {
   return std::string();
 }
 
+// An interface name as the kernel allows one (dev_valid_name): 1 to 15
+// bytes, not "." or "..", no '/', ':' or blank; and printable. The script
+// names the lease file after it, and the first process prints it.
+bool validInterface(const char* name) {
+  if (name == nullptr) return false;
+  const size_t length = strlen(name);
+  if (length == 0 || length > 15 || strcmp(name, ".") == 0 ||
+      strcmp(name, "..") == 0) {
+    return false;
+  }
+  for (const char* c = name; *c != '\0'; ++c) {
+    if (*c <= ' ' || *c > '~' || *c == '/' || *c == ':') return false;
+  }
+  return true;
+}
+
 // The first address of a blank-separated list, when it is an IPv4 address
 // (a netmask or broadcast address, which names no host); else empty.
 std::string firstAddress(const char* list) {
@@ -65,7 +81,7 @@ std::string firstAddress(const char* list) {
 bool leaseFromEnvironment(const std::function<const char*(const char*)>& get,
                           Lease* lease) {
   const char* interface = get("interface");
-  if (interface == nullptr || interface[0] == '\0') return false;
+  if (!validInterface(interface)) return false;
   Lease got;
   got.interface = interface;
   got.address = firstAddress(get("ip"));
@@ -104,7 +120,11 @@ bool parseLeaseFile(const std::string& text, Lease* lease) {
     if (name == "logserver") got.logServer = value;
     if (name == "seconds") got.seconds = strtoull(value.c_str(), nullptr, 10);
   }
-  if (got.interface.empty() || !isHostAddress(got.address)) return false;
+  if (!validInterface(got.interface.c_str()) ||
+      got.interface.size() != strlen(got.interface.c_str()) ||
+      !isHostAddress(got.address)) {
+    return false;
+  }
   if (!isHostAddress(got.router)) got.router.clear();
   if (!isHostAddress(got.logServer)) got.logServer.clear();
   *lease = got;

@@ -62,19 +62,28 @@ TEST(LeaseTest, ALeaseNeedsAnInterfaceAndAnAddress) {
     const char* ip;
     bool ok;
   };
-  for (Case c : {Case{"eth0", "10.0.0.2", true},
-                 Case{nullptr, "10.0.0.2", false}, Case{"eth0", nullptr, false},
-                 Case{"eth0", "banana", false}, Case{"", "10.0.0.2", false}}) {
+  for (Case c :
+       {Case{"eth0", "10.0.0.2", true}, Case{"enp0s31f6", "10.0.0.2", true},
+        Case{nullptr, "10.0.0.2", false}, Case{"eth0", nullptr, false},
+        Case{"eth0", "banana", false}, Case{"", "10.0.0.2", false},
+        // Found by the lease harness: the lease file is named after
+        // the interface, and holds it on a line of its own.
+        Case{"../../etc/x", "10.0.0.2", false},
+        Case{"eth0\naddress=10.9.9.9", "10.0.0.2", false},
+        Case{"..", "10.0.0.2", false}, Case{"eth0:1", "10.0.0.2", false},
+        Case{"a-very-long-name", "10.0.0.2", false}}) {
     auto get = [&](const char* name) -> const char* {
       if (std::string(name) == "interface") return c.interface;
       if (std::string(name) == "ip") return c.ip;
       return nullptr;
     };
     Lease lease;
-    EXPECT_EQ(leaseFromEnvironment(get, &lease), c.ok);
+    EXPECT_EQ(leaseFromEnvironment(get, &lease), c.ok)
+        << (c.interface == nullptr ? "no interface" : c.interface);
   }
   Lease lease;
   EXPECT_FALSE(parseLeaseFile("interface=eth0\n", &lease));
+  EXPECT_FALSE(parseLeaseFile("interface=../x\naddress=10.0.0.2\n", &lease));
   EXPECT_FALSE(parseLeaseFile("", &lease));
   // No log server: the field is empty, the lease is still good.
   ASSERT_TRUE(parseLeaseFile("interface=eth1\naddress=10.0.0.9\n", &lease));
