@@ -52,8 +52,7 @@ void EventLog::postLines(const SyslogEvent& head,
   // machine that has no name of its own.
   SyslogEvent sized = head;
   sized.params.insert(sized.params.begin(), {"seq", "9999999999"});
-  const std::string widestName =
-      hostname_.empty() ? kWidestAddress : hostname_;
+  const std::string widestName = hostname_.empty() ? kWidestAddress : hostname_;
   for (SyslogEvent& part : splitLines(sized, lines, widestName)) {
     part.params.erase(part.params.begin());
     post(part);
