@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/cprintf.h"
+#include "base/small_file.h"
 
 namespace {
 
@@ -18,15 +19,6 @@ std::string textOf(const char* format, unsigned long long a,
 
 std::string patternsText(unsigned patterns) {
   return std::to_string(patterns) + (patterns == 1 ? " pattern" : " patterns");
-}
-
-std::string readAll(const std::string& path) {
-  std::string text;
-  FILE* file = fopen(path.c_str(), "r");
-  if (file == nullptr) return text;
-  for (int c; (c = fgetc(file)) != EOF;) text += static_cast<char>(c);
-  fclose(file);
-  return text;
 }
 
 }  // namespace
@@ -60,9 +52,9 @@ std::string earlyCheckLine(const EarlyCheck& check) {
   return line + " (the kernel keeps off it)";
 }
 
-void reportEarlyCheck(Kernel& kernel, BadMemory& record) {
-  const EarlyCheck check =
-      readEarlyCheck(readAll(kernel.file("/proc/cmdline")), kernel.kernelLog());
+void reportEarlyCheck(KernelFiles& kernel, BadMemory& record) {
+  const EarlyCheck check = readEarlyCheck(
+      readSmallFile(kernel.file("/proc/cmdline")), kernel.kernelLog());
   cprintf("%s\n", earlyCheckLine(check).c_str());
   for (const EarlyCheck::Range& range : check.bad) {
     record.recordExternalRange(PhysicalRange{range.begin, range.end});

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "badmem/bad_memory.h"
+#include "seam/files.h"
 #include "sysmem/early_check.h"
-#include "sysmem/kernel.h"
 
 // "Early check of all free memory: 3 patterns, no errors", or what else the
 // kernel's log says. No line break.
@@ -16,6 +16,6 @@ std::string earlyCheckLine(const EarlyCheck& check);
 // Reads the early check's outcome from the kernel command line and log,
 // prints its line and records its bad ranges. Allocates: call it before the
 // test area is taken.
-void reportEarlyCheck(Kernel& kernel, BadMemory& record);
+void reportEarlyCheck(KernelFiles& kernel, BadMemory& record);
 
 #endif  // CELLCHECK_APP_EARLY_CHECK_LINE_H_

@@ -6,29 +6,23 @@
 //
 // The same binary answers the DHCP client's lease events (the image has no
 // shell for a script).
-#include <unistd.h>
-
-#include <cstring>
-#include <ctime>
-#include <memory>
-
-#include "app/bad_memory_findings.h"
-#include "app/ecc_watch.h"
-#include "app/kernel_addresses.h"
-#include "app/machine_check_watch.h"
+#include "app/between_tests.h"
 #include "app/schedule.h"
 #include "app/startup.h"
-#include "app/unattended.h"
-#include "app/unattended_run.h"
 #include "badmem/bad_memory.h"
 #include "console/bad_memory_watch.h"
 #include "console/cellchecker_dos.h"
+#include "console/ecc_watch.h"
+#include "console/machine_check_watch.h"
 #include "machinecheck/fault_guard.h"
+#include "machinecheck/kernel_addresses.h"
 #include "machinecheck/memory_faults.h"
 #include "net/lease_script.h"
 #include "net/udhcpc_client.h"
-#include "report/datagram_sink.h"
-#include "sysmem/linux_kernel.h"
+#include "platform/linux_kernel.h"
+#include "run/findings.h"
+#include "run/unattended.h"
+#include "run/unattended_run.h"
 
 namespace {
 
@@ -40,27 +34,18 @@ constexpr char kLeaseFolder[] = "/run/cellcheck";
 
 // Time for the last datagrams to leave the network card before it goes
 // dark with the power.
-constexpr unsigned kSecondsBeforePowerOff = 3;
+constexpr unsigned kMillisecondsBeforePowerOff = 3000;
+constexpr unsigned kMillisecondsBetweenReaps = 60000;
 
-// True when this binary is the image's /init, not a copy run elsewhere.
-// Needs /proc.
-bool runsAsImageInit() {
-  char exe[64];
-  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (length < 0) return false;
-  exe[length] = '\0';
-  return strcmp(exe, kImageInit) == 0;
-}
-
-[[noreturn]] void endUnattended(LinuxKernel& kernel, EndAction end) {
+[[noreturn]] void endUnattended(Kernel& kernel, EndAction end) {
   if (end == EndAction::kPowerOff) {
-    sleep(kSecondsBeforePowerOff);
+    kernel.sleepMilliseconds(kMillisecondsBeforePowerOff);
     kernel.powerOff();
   }
   // Halted: the verdict stays on the screen; the DHCP client keeps the
   // lease, and whatever child ends is collected.
   for (;;) {
-    sleep(60);
+    kernel.sleepMilliseconds(kMillisecondsBetweenReaps);
     kernel.reapChildren();
   }
 }
@@ -77,60 +62,66 @@ BadMemory badMemory;
 MemoryFaultLog memoryFaults;
 
 int main(int argc, char** argv) {
+  LinuxKernel kernel;
   // Only a child of the DHCP client answers as its script: the first
   // process must never return from main.
-  if (startedAsLeaseScript(argc, argv)) return runLeaseScript(argv[1]);
+  if (startedAsLeaseScript(argc, argv)) {
+    return runLeaseScript(kernel, argv[1]);
+  }
 
-  LinuxKernel kernel;
   // First of all: the first process must survive an uncorrected memory
-  // error, and must not take the kernel down with a fault of its own.
+  // error, and must not take the kernel down with a fault of its own. The
+  // guard's handler reads /proc, which is mounted for it first.
   MemoryFaultGuard guard(kernel, memoryFaults);
-  if (kernel.isInit()) guard.install();
+  if (kernel.isInit()) {
+    kernel.mountProc();
+    guard.install();
+  }
   KernelAddresses addresses(kernel, &memoryFaults);
-  const Clock clock = [] { return time(nullptr); };
+  const Clock clock = [&kernel] { return kernel.now(); };
   BadMemoryWatch watch(badMemory, addresses, clock);
   cellchecker.watchBadMemory(&watch);
-  UdhcpcClient dhcp(kBusybox, kImageInit, kLeaseFolder);
-  Unattended unattended(kernel, dhcp, kModuleRoot, kBusybox);
-  unattended.pause = [] { usleep(100000); };
-  unattended.ownsImageFiles = runsAsImageInit;
-  EccWatch ecc(kernel, badMemory, clock, kModuleRoot, &watch);
-  ecc.imageDrivers = runsAsImageInit;
-  const StartupResult started =
-      startUp(kernel, cellchecker, badMemory, &unattended, &ecc, &guard);
-  if (started == StartupResult::kNotInit) return 1;
+  UdhcpcClient dhcp(kernel, kernel, kBusybox, kImageInit, kLeaseFolder);
+  Unattended unattended(kernel, kernel, dhcp, kModuleRoot, kBusybox);
+  EccWatch ecc(kernel, badMemory, clock);
+  StartupParts parts;
+  parts.unattended = &unattended;
+  parts.ecc = &ecc;
+  parts.guard = &guard;
+  parts.moduleRoot = kModuleRoot;
+  const StartupFound started = startUp(kernel, cellchecker, badMemory, parts);
+  if (started.result == StartupResult::kNotInit) return 1;
 
-  BadMemoryFindings findings(badMemory, watch, &memoryFaults);
-  UnattendedRun run(
-      unattended, kernel, dhcp, cellchecker, findings, clock,
-      [](const std::string& host, uint16_t port) {
-        return std::unique_ptr<DatagramSink>(new UdpSink(host, port));
-      });
-  if (started == StartupResult::kStopped) {
+  Findings findings(badMemory, watch, &memoryFaults);
+  UnattendedRun run(unattended, kernel, kernel, dhcp, cellchecker, findings,
+                    clock);
+  if (started.result == StartupResult::kStopped) {
     // The reason stays on the screen: the machine never switches itself
     // off here.
-    run.postStopped();
-    LinuxKernel::haltForever();
+    run.postStopped(started.installedKiB);
+    kernel.haltForever();
   }
-  MachineCheckWatch machineChecks(memoryFaults, cellchecker, badMemory, &watch);
-  // A machine check during a test comes before the errors of the fresh page
-  // that replaced the lost one.
-  cellchecker.showFirst([&] { machineChecks.poll(); });
-  // Between tests, never inside one: what the guard caught, and what the
-  // memory controllers counted.
-  const auto betweenTests = [&] {
+  MachineCheckWatch machineChecks(memoryFaults, cellchecker, badMemory);
+  // The error path's one hook, before an error's lines: a machine check
+  // caught during the test comes before the errors of the fresh page that
+  // replaced the lost one, with the summary when it is due. Both allocate
+  // nothing.
+  cellchecker.showFirst([&] {
     machineChecks.poll();
-    ecc.poll();
-  };
-  // What the early check and the pre-test found, at once.
-  betweenTests();
-  watch.poll();
-  Schedule<CellcheckerDos> schedule(cellchecker, clock, &watch);
-  schedule.setBetweenTests(betweenTests);
+    watch.poll();
+  });
+  BetweenTests between;
+  between.put(BetweenTests::kMachineChecks, &machineChecks);
+  between.put(BetweenTests::kEcc, &ecc);
+  between.put(BetweenTests::kSummary, &watch);
+  Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch);
   if (!unattended.options.any) schedule.runForever();
 
-  run.postStart();
-  schedule.runUntil(run);
-  run.finish();
+  between.put(BetweenTests::kEvents, &run.events());
+  between.put(BetweenTests::kLimit, &run.limit());
+  run.postStart(StartFigures{started.installedKiB, started.areaBytes,
+                             started.secureBoot});
+  schedule.runUntilEnded();
+  run.finish(between);
   endUnattended(kernel, unattended.options.end);
 }

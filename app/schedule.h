@@ -1,8 +1,8 @@
 // The test schedule: a fixed opening sequence that ends in a speed score,
 // then batches of decay, copy and random bank tests that grow by a factor of
-// 1.4, for ever, with the progress line before every test. An unattended
-// run adds a control that is asked between tests (never inside one) whether
-// to go on; it sends the run's events and ends it. Written for any
+// 1.4, for ever, with the progress line before every test. Between tests
+// (never inside one) it takes the one step between tests
+// (app/between_tests.h), which may end an unattended run. Written for any
 // tester type with the members it calls, so tests can run it against a
 // recording tester and a fake clock; the program runs it on its global
 // console tester with the real clock.
@@ -10,10 +10,8 @@
 #define CELLCHECK_APP_SCHEDULE_H_
 
 #include <cstdint>
-#include <functional>
-#include <utility>
 
-#include "app/run_control.h"
+#include "base/between_tests.h"
 #include "base/cprintf.h"
 #include "console/progress_line.h"
 
@@ -33,10 +31,14 @@ constexpr unsigned kWriteSpeedSeed = 45435243;
 template <class Tester>
 class Schedule {
  public:
-  // `watch`, when given, shows the bad-memory summary with the progress
-  // line's summaries and when a held-back one is due.
-  Schedule(Tester& tester, Clock now, BadMemoryWatch* watch = nullptr)
-      : tester_(tester), now_(now), progress_(tester.errorCount, now, watch) {}
+  // `between`, when given, is the step between tests. `watch`, when given,
+  // shows the bad-memory summary with the progress line's summaries.
+  Schedule(Tester& tester, Clock now, BetweenTestsWork* between = nullptr,
+           BadMemoryWatch* watch = nullptr)
+      : tester_(tester),
+        now_(now),
+        between_(between),
+        progress_(tester.errorCount, now, watch) {}
 
   // The opening sequence, once: a random bank test (bank B equal to bank A
   // after the pre-test gave each its own data), the write-speed tests, the
@@ -44,43 +46,33 @@ class Schedule {
   // testing begins; the generator is then reseeded from the clock.
   void runOpening();
 
-  // One batch of `size`; returns the next batch's size, or 0 when `control`
-  // ended the run before one of its tests.
-  uint64_t runBatch(uint64_t size, RunControl* control = nullptr);
+  // One batch of `size`; returns the next batch's size, or 0 when the step
+  // between tests ended the run before one of its tests.
+  uint64_t runBatch(uint64_t size);
 
-  // Never returns: the machine is switched off to end testing.
+  // Never returns: the machine is switched off to end testing. The step
+  // between tests holds no limit then.
   [[noreturn]] void runForever() {
     runOpening();
+    if (between_ != nullptr) between_->fullTestingBegins();
     for (uint64_t size = kFirstBatchSize;;) size = runBatch(size);
   }
 
-  // Called between tests, before `control` is asked (never inside a test):
-  // the program looks at the memory controllers' counts and reports
-  // machine checks there.
-  void setBetweenTests(std::function<void()> check) {
-    betweenTests_ = std::move(check);
-  }
-
-  // The same schedule, `control` asked before every test of the endless
-  // part; returns once it says to stop (the test before has finished).
-  void runUntil(RunControl& control) {
+  // The same schedule until the step between tests ends the run; returns
+  // then (the test before has finished).
+  void runUntilEnded() {
     runOpening();
-    control.fullTestingBegins();
-    for (uint64_t size = kFirstBatchSize; size != 0;) {
-      size = runBatch(size, &control);
-    }
+    if (between_ != nullptr) between_->fullTestingBegins();
+    for (uint64_t size = kFirstBatchSize; size != 0;) size = runBatch(size);
   }
 
  private:
-  // Before each test of a batch: false when the control ends the run.
-  bool goOn(RunControl* control) {
-    if (betweenTests_) betweenTests_();
-    return control == nullptr || control->betweenTests();
-  }
-  // Between the opening's tests, which have no progress lines.
+  // Before each test of a batch: false when the step ends the run.
+  bool goOn() { return between_ == nullptr || between_->betweenTests(); }
+  // Between the opening's tests: it always runs whole (an unattended run's
+  // limit counts from the notice that full testing begins).
   void betweenOpeningTests() {
-    if (betweenTests_) betweenTests_();
-    progress_.pollBadMemory();
+    if (between_ != nullptr) between_->betweenTests();
   }
   void showProgress() {
     progress_.printStats(tester_.percentCoverage(),
@@ -90,20 +82,22 @@ class Schedule {
 
   Tester& tester_;
   Clock now_;
+  BetweenTestsWork* between_;
   ProgressLine progress_;
-  std::function<void()> betweenTests_;
 };
 
 template <class Tester>
 void Schedule<Tester>::runOpening() {
+  // What start-up found (the early check, the pre-test) is shown at once.
+  betweenOpeningTests();
   tester_.runTestBanksAllRand();
   tester_.seedRand(kWriteSpeedSeed);
   cprintf("\n\r Running fast write tests...");
   // Lags 0, 255, 254, ..., 1, forty times over.
   for (uint64_t n = 10240; n >= 1; --n) {
     tester_.testWriteSpeed(n % 256);
-    // The opening has no progress lines; a bad-memory summary held back
-    // for its minute gets its chance between tests here and below.
+    // The opening has no progress lines; its steps between tests come
+    // after every 256 of these short tests, and after each test below.
     if (n % 256 == 0) betweenOpeningTests();
   }
 
@@ -152,31 +146,31 @@ void Schedule<Tester>::printSpeedScore(uint32_t startTime) {
 }
 
 template <class Tester>
-uint64_t Schedule<Tester>::runBatch(uint64_t size, RunControl* control) {
+uint64_t Schedule<Tester>::runBatch(uint64_t size) {
   const uint64_t decayTests =
       size < kMaxDecayTestsPerBatch ? size : kMaxDecayTestsPerBatch;
   for (uint64_t k = 0; k < decayTests; ++k) {
-    if (!goOn(control)) return 0;
+    if (!goOn()) return 0;
     showProgress();
     tester_.runDecayTest();
   }
   // The decay tests count no pass of their own; the batch counts one.
   ++tester_.passCount;
   for (uint64_t r = size; r >= 1; --r) {
-    if (!goOn(control)) return 0;
+    if (!goOn()) return 0;
     showProgress();
     tester_.runCopyTest();
-    if (!goOn(control)) return 0;
+    if (!goOn()) return 0;
     showProgress();
     tester_.runCopyTestB();
     if (r % 8 == 4) {
-      if (!goOn(control)) return 0;
+      if (!goOn()) return 0;
       showProgress();
       tester_.runTestBanksAllRand();
     }
   }
   // The next batch's decay tests need bank B equal to bank A again.
-  if (!goOn(control)) return 0;
+  if (!goOn()) return 0;
   showProgress();
   tester_.runTestBanksAllRand();
   return static_cast<uint64_t>(static_cast<double>(size) * 1.4);

@@ -47,18 +47,106 @@ void tuneKernel(Kernel& kernel) {
   procSet(kernel.path(ProcFile::kNumaBalancing), "0");
 }
 
-// Takes the test area: `size` bytes, or less when the kernel will not give
-// that much, down to kMinAreaBytes; null when not even that is granted. A
-// smaller area is said on the console.
-char* takeArea(Kernel& kernel, u64* size) {
+// Run by mistake from a shell, the program must not touch the tunables or
+// take the workstation's memory.
+bool runsAsFirstProcess(KernelSystem& system) {
+  if (system.isInit()) return true;
+  fprintf(stderr,
+          "cellcheck: not started: it runs as the first process (PID 1) "
+          "of its own boot image, so boot that image to test RAM.\n");
+  return false;
+}
+
+// Quiets the kernel before the screen is cleared: its late boot messages
+// and the out-of-memory killer's report on the measuring child (which is
+// how the measurement may end) would break up the start-up lines.
+void quietKernel(KernelSystem& system) {
+  system.setConsoleLogLevel(kConsoleLogLevel);
+}
+
+void showBanner() {
+  for (int i = 0; i < kClearingLineFeeds; ++i) cprintf("\n");
+  cprintf("Cellcheck RAM tester\n");
+  cprintf("Made by the Cellcheck developers. It tests until you switch off.\n");
+}
+
+// The amount line and the note below it; returns the RAM in KiB.
+u64 showRamAmount(Kernel& kernel) {
+  u64 installedKiB = kMemInstalled(kernel);
+  const u64 physPages = kernel.physPages();
+  const u64 pageSize = kernel.pageSize();
+  // Without meminfo's figure, the pages the kernel manages are the best
+  // figure left (a little less than installed: the kernel's own part is
+  // not in it).
+  if (installedKiB == 0) installedKiB = physPages * pageSize / 1024;
+  printRamAmount(installedKiB, physPages, pageSize);
+  cprintf(
+      "Note that some RAM may be missing if your BIOS creates a 'RAM hole' "
+      "below 4GB,\nor if your video card shares system memory (this is very "
+      "common on motherboards with built-in video). Other plug-in hardware "
+      "can also reserve system memory, \nthough typically only a few MB. Your "
+      "BIOS may allow you to adjust these options.\n");
+  return installedKiB;
+}
+
+// On every boot, options or not (the drivers only read counters): the
+// memory controllers' drivers of the image, when it is this binary's own,
+// then the ECC line.
+DriverLoad sayWhetherEccIsCounted(Kernel& kernel, EccWatch& ecc,
+                                  const std::string& moduleRoot) {
+  kernel.mountSys();
+  DriverLoad drivers;
+  if (kernel.isImageInit()) {
+    drivers = loadDrivers(kernel, kernel, moduleRoot, isEdacModule);
+  }
+  ecc.start(drivers.result.failed);
+  return drivers;
+}
+
+// "Initializing...." around the tuning and the measurement; returns the
+// bytes measured.
+u64 tuneAndMeasure(Kernel& kernel, volatile u64* shared,
+                   Unattended* unattended) {
+  cprintf("Init");
+  tuneKernel(kernel);
+  if (unattended != nullptr) unattended->dropImageFiles();
+  cprintf("ializing");
+  const u64 available =
+      shared == nullptr ? 0 : calcAvailableRam(kernel, shared);
+  cprintf(".\n");
+  return available;
+}
+
+// Users ask whether the machine really booted with Secure Boot on.
+SecureBoot showSecureBoot(KernelFiles& files) {
+  const SecureBoot secureBoot = secureBootFromLog(files.kernelLog());
+  cprintf("%s\n", secureBootLine(secureBoot));
+  return secureBoot;
+}
+
+// Takes the test area for `available` measured bytes: its full size, or
+// less when the kernel will not give that much, down to kMinAreaBytes; null
+// when not even that is granted. A smaller area, or none, is said on the
+// console, and so is the area taken.
+char* takeArea(TestAreaMemory& memory, u64 available, u64* size) {
+  *size = testAreaSize(available);
+  if (*size < kMinAreaBytes) {
+    cprintf(
+        "Not enough memory to test: %llu MiB could be obtained, at least "
+        "%llu MiB are needed (%llu MiB to test, the rest for the system).\n",
+        inMiB(available), inMiB(kMinAvailableBytes), inMiB(kMinAreaBytes));
+    *size = 0;
+    return nullptr;
+  }
   const u64 wanted = *size;
   char* area;
-  while ((area = kernel.allocateArea(*size)) == nullptr) {
+  while ((area = memory.allocateArea(*size)) == nullptr) {
     if (*size == kMinAreaBytes) {
       cprintf(
           "The kernel would not give even %llu MiB for the test area "
           "(%llu MiB were wanted).\n",
           inMiB(kMinAreaBytes), inMiB(wanted));
+      *size = 0;
       return nullptr;
     }
     // One sixteenth less each time: a few dozen tries from any size.
@@ -69,7 +157,31 @@ char* takeArea(Kernel& kernel, u64* size) {
     cprintf("The kernel would not give %llu MiB; testing %llu MiB.\n",
             inMiB(wanted), inMiB(*size));
   }
+  // Not in the tester's own messages, but the one figure that says how much
+  // of the machine's RAM this run covers.
+  cprintf("Test area: %llu MiB of the %llu MiB obtainable\n", inMiB(*size),
+          inMiB(available));
   return area;
+}
+
+// Locked, the area stays where it is in physical memory, so the address
+// shown for an error is where the error is.
+bool lockInPlace(TestAreaMemory& memory, char* area, u64 bytes) {
+  const bool locked = memory.lockArea(area, bytes);
+  if (!locked) {
+    cprintf(
+        "The kernel would not lock the test area in RAM; testing goes on, "
+        "but the physical addresses shown for errors may be out of date.\n");
+  }
+  return locked;
+}
+
+// Only once the pre-test has brought in the whole area, on huge pages where
+// it could, and those stay: the kernel must not gather the rest into huge
+// pages later, which would move them.
+void settleArea(Kernel& kernel, char* area, u64 bytes) {
+  kernel.stopHugePageCollapse();
+  reportHugePages(kernel, area, bytes);
 }
 
 }  // namespace
@@ -99,106 +211,47 @@ void printRamAmount(u64 installedKiB, u64 physPages, u64 pageSize) {
   cprintf("Amount of RAM mapped by BIOS: %1.2f GB\n", shown);
 }
 
-StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
-                      Unattended* unattended, EccWatch* ecc,
-                      MemoryFaultGuard* guard) {
-  // Run by mistake from a shell, the program must not touch the tunables or
-  // take the workstation's memory.
-  if (!kernel.isInit()) {
-    fprintf(stderr,
-            "cellcheck: not started: it runs as the first process (PID 1) "
-            "of its own boot image, so boot that image to test RAM.\n");
-    return StartupResult::kNotInit;
-  }
+StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
+                     const StartupParts& parts) {
+  StartupFound found;
+  if (!runsAsFirstProcess(kernel)) return found;
   // The measuring child reports its progress here; it outlives the child
   // however the child ends.
   volatile u64* shared = kernel.mapSharedWord();
-  // Quiet the kernel before the screen is cleared: its late boot messages
-  // and the out-of-memory killer's report on the measuring child (which is
-  // how the measurement may end) would break up the start-up lines.
-  kernel.setConsoleLogLevel(kConsoleLogLevel);
-
-  for (int i = 0; i < kClearingLineFeeds; ++i) cprintf("\n");
-  cprintf("Cellcheck RAM tester\n");
-  cprintf("Made by the Cellcheck developers. It tests until you switch off.\n");
+  quietKernel(kernel);
+  showBanner();
   kernel.mountProc();
-  if (unattended != nullptr) unattended->readOptions();
-
-  u64 installedKiB = kMemInstalled(kernel);
-  const u64 physPages = kernel.physPages();
-  const u64 pageSize = kernel.pageSize();
-  // Without meminfo's figure, the pages the kernel manages are the best
-  // figure left (a little less than installed: the kernel's own part is
-  // not in it).
-  if (installedKiB == 0) installedKiB = physPages * pageSize / 1024;
-  printRamAmount(installedKiB, physPages, pageSize);
-  cprintf(
-      "Note that some RAM may be missing if your BIOS creates a 'RAM hole' "
-      "below 4GB,\nor if your video card shares system memory (this is very "
-      "common on motherboards with built-in video). Other plug-in hardware "
-      "can also reserve system memory, \nthough typically only a few MB. Your "
-      "BIOS may allow you to adjust these options.\n");
+  if (parts.unattended != nullptr) parts.unattended->readOptions();
+  found.installedKiB = showRamAmount(kernel);
   // Read before the measurement: it allocates, and once the area is taken
   // the kernel gives no more memory.
   reportEarlyCheck(kernel, record);
-  // The drivers take memory, so they load before it is measured.
-  if (ecc != nullptr) ecc->start();
-  // Drivers are loaded and the DHCP client started here: both fork, which
-  // the first process can no longer do once it holds the test area.
-  if (unattended != nullptr) {
-    unattended->prepare();
-    unattended->installedKiB = installedKiB;
+  // The drivers take memory, so they load before it is measured; so does
+  // the network, whose DHCP client forks, which the first process can no
+  // longer do once it holds the test area.
+  if (parts.ecc != nullptr) {
+    found.eccDrivers =
+        sayWhetherEccIsCounted(kernel, *parts.ecc, parts.moduleRoot);
   }
-
-  cprintf("Init");
-  tuneKernel(kernel);
-  if (unattended != nullptr) unattended->dropImageFiles();
-  cprintf("ializing");
-  const u64 available =
-      shared == nullptr ? 0 : calcAvailableRam(kernel, shared);
-  cprintf(".\n");
-  // Users ask whether the machine really booted with Secure Boot on.
-  const SecureBoot secureBoot = secureBootFromLog(kernel.kernelLog());
-  cprintf("%s\n", secureBootLine(secureBoot));
-  if (unattended != nullptr) unattended->secureBoot = secureBoot;
-
+  if (parts.unattended != nullptr) parts.unattended->prepare();
+  found.availableBytes = tuneAndMeasure(kernel, shared, parts.unattended);
+  found.secureBoot = showSecureBoot(kernel);
   if (shared == nullptr) {
     cprintf("No shared page for the memory measurement: nothing measured.\n");
   }
-  u64 size = testAreaSize(available);
-  if (size < kMinAreaBytes) {
-    cprintf(
-        "Not enough memory to test: %llu MiB could be obtained, at least "
-        "%llu MiB are needed (%llu MiB to test, the rest for the system).\n",
-        inMiB(available), inMiB(kMinAvailableBytes), inMiB(kMinAreaBytes));
-    printStopped();
-    return StartupResult::kStopped;
-  }
-  char* area = takeArea(kernel, &size);
+  char* area = takeArea(kernel, found.availableBytes, &found.areaBytes);
   if (area == nullptr) {
     printStopped();
-    return StartupResult::kStopped;
+    found.result = StartupResult::kStopped;
+    return found;
   }
-  // Not in the tester's own messages, but the one figure that says how much
-  // of the machine's RAM this run covers.
-  cprintf("Test area: %llu MiB of the %llu MiB obtainable\n", inMiB(size),
-          inMiB(available));
-  // Locked, the area stays where it is in physical memory, so the address
-  // shown for an error is where the error is.
-  const bool locked = kernel.lockArea(area, size);
-  if (!locked) {
-    cprintf(
-        "The kernel would not lock the test area in RAM; testing goes on, "
-        "but the physical addresses shown for errors may be out of date.\n");
+  found.locked = lockInPlace(kernel, area, found.areaBytes);
+  if (parts.guard != nullptr) {
+    parts.guard->guardArea(area, found.areaBytes, found.locked);
   }
-  if (guard != nullptr) guard->guardArea(area, size, locked);
-  if (unattended != nullptr) unattended->areaBytes = size;
-  tester.initNoAlloc(size, area);
-  // Only now: the pre-test has brought in the whole area on huge pages
-  // where it could, and those stay; the kernel must not gather the rest
-  // into huge pages later, which would move them.
-  kernel.stopHugePageCollapse();
-  reportHugePages(kernel, area, size);
+  tester.initNoAlloc(found.areaBytes, area);
+  settleArea(kernel, area, found.areaBytes);
   cprintf("\x1b[?25l");
-  return StartupResult::kReady;
+  found.result = StartupResult::kReady;
+  return found;
 }

@@ -7,11 +7,15 @@
 #ifndef CELLCHECK_APP_STARTUP_H_
 #define CELLCHECK_APP_STARTUP_H_
 
-#include "app/ecc_watch.h"
-#include "app/unattended.h"
+#include <string>
+
 #include "badmem/bad_memory.h"
+#include "console/ecc_watch.h"
 #include "machinecheck/fault_guard.h"
-#include "sysmem/kernel.h"
+#include "modules/module_loader.h"
+#include "run/unattended.h"
+#include "seam/kernel.h"
+#include "sysmem/secure_boot.h"
 #include "tester/cellchecker.h"
 
 enum class StartupResult {
@@ -25,17 +29,39 @@ enum class StartupResult {
   kStopped,
 };
 
-// `record` receives the bad memory the kernel's early check found. With
-// `unattended`, start-up also reads the cellcheck.* options (after /proc is
-// mounted), and prepares drivers and network (before the memory is
-// measured); it prints nothing more when there are no options. With `ecc`,
-// it loads the memory controllers' drivers and says whether they report ECC
-// errors (before the memory is measured). With `guard`, uncorrected memory
-// errors in the test area are survived from the moment it is taken (the
-// pre-test included).
-StartupResult startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
-                      Unattended* unattended = nullptr, EccWatch* ecc = nullptr,
-                      MemoryFaultGuard* guard = nullptr);
+// What start-up found.
+struct StartupFound {
+  StartupResult result = StartupResult::kNotInit;
+  u64 installedKiB = 0;    // the RAM the kernel has mapped
+  u64 availableBytes = 0;  // what the measurement could obtain and touch
+  u64 areaBytes = 0;       // the test area; 0 when none was taken
+  bool locked = false;     // the area is locked in RAM
+  SecureBoot secureBoot = SecureBoot::kLogUnreadable;
+  // The memory controllers' drivers tried (not when this is not the
+  // image's own /init).
+  DriverLoad eccDrivers;
+};
+
+// What start-up works with besides the kernel, the tester and the record;
+// each part may be left out.
+struct StartupParts {
+  // Reads the cellcheck.* options (after /proc is mounted) and prepares
+  // what they ask for: drivers and network, before the memory is measured.
+  // Prints nothing more when there are no options.
+  Unattended* unattended = nullptr;
+  // Says whether ECC errors are counted, once the memory controllers'
+  // drivers are loaded (before the memory is measured).
+  EccWatch* ecc = nullptr;
+  // Survives uncorrected memory errors in the test area from the moment it
+  // is taken (the pre-test included).
+  MemoryFaultGuard* guard = nullptr;
+  // The image's /lib/modules, where the drivers are.
+  std::string moduleRoot = "/lib/modules";
+};
+
+// `record` receives the bad memory the kernel's early check found.
+StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
+                     const StartupParts& parts = StartupParts());
 
 // Kept back from the measured memory for the kernel and this program, on
 // top of a reserve of 0.03 % of it.

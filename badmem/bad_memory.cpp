@@ -100,18 +100,18 @@ void BadMemory::recordEccErrors(const char* module, u64 corrected,
   eccCorrected_ += corrected;
   eccUncorrected_ += uncorrected;
   ++growth_;
-  for (int i = 0; i < eccModuleCount_; ++i) {
-    if (strcmp(eccModules_[i].module, module) == 0) {
-      eccModules_[i].corrected += corrected;
-      eccModules_[i].uncorrected += uncorrected;
+  for (EccModuleErrors& known : eccModules_) {
+    if (strcmp(known.module, module) == 0) {
+      known.corrected += corrected;
+      known.uncorrected += uncorrected;
       return;
     }
   }
-  if (eccModuleCount_ == kMaxEccModules) return;
-  EccModuleErrors& added = eccModules_[eccModuleCount_++];
+  EccModuleErrors added{};
   snprintf(added.module, sizeof added.module, "%s", module);
   added.corrected = corrected;
   added.uncorrected = uncorrected;
+  eccModules_.add(added);
 }
 
 bool BadMemory::addRange(PhysicalRange range) {

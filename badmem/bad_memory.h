@@ -15,6 +15,7 @@
 #define CELLCHECK_BADMEM_BAD_MEMORY_H_
 
 #include "badmem/physical_addresses.h"
+#include "base/fixed_table.h"
 #include "base/types.h"
 
 // Physical bytes [begin, end).
@@ -122,7 +123,7 @@ class BadMemory {
   u64 bitCount(int bit) const { return bitCounts_[bit]; }
   // Modules whose controllers counted errors, in the order first counted.
   static constexpr int kMaxEccModules = 32;
-  int eccModuleCount() const { return eccModuleCount_; }
+  int eccModuleCount() const { return eccModules_.size(); }
   const EccModuleErrors& eccModule(int i) const { return eccModules_[i]; }
 
  private:
@@ -154,8 +155,7 @@ class BadMemory {
   u64 bitCounts_[32] = {};
   // The last kKeptPairs pairs, error n in slot n % kKeptPairs.
   ReportedPair keptPairs_[kKeptPairs] = {};
-  EccModuleErrors eccModules_[kMaxEccModules] = {};
-  int eccModuleCount_ = 0;
+  FixedTable<EccModuleErrors, kMaxEccModules> eccModules_;
 };
 
 #endif  // CELLCHECK_BADMEM_BAD_MEMORY_H_

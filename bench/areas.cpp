@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/bank_split.h"
-#include "sysmem/linux_kernel.h"
+#include "platform/linux_kernel.h"
 #include "sysmem/smaps.h"
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "badmem/summary_text.h"
 #include "base/cprintf.h"
+#include "base/hex.h"
 
 namespace {
 
@@ -22,14 +23,8 @@ void formatErrorDetails(char* out, size_t size, u64 addressA, u64 addressB,
   const bool knownB = addressB != kUnknownAddress;
   char partA[32] = "physical address unknown";
   char partB[32] = "physical address unknown";
-  if (knownA) {
-    snprintf(partA, sizeof partA, "0x%llx",
-             static_cast<unsigned long long>(addressA));
-  }
-  if (knownB) {
-    snprintf(partB, sizeof partB, "0x%llx",
-             static_cast<unsigned long long>(addressB));
-  }
+  if (knownA) formatHex(addressA, partA);
+  if (knownB) formatHex(addressB, partB);
   if (!knownA && !knownB) {
     snprintf(out, size,
              "Bank A and bank B: physical address unknown; bits 0x%08x "

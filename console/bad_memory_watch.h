@@ -3,7 +3,8 @@
 // the run's bad-memory record, and the record's summary on the console: at
 // each of the program's summary lines, and whenever the suspect memory has
 // grown, at most once a minute (a change held back is shown at the first
-// chance after its minute ends: the next error, progress line or summary).
+// chance after its minute ends: the next error, the step between tests, or
+// a progress line's summary).
 #ifndef CELLCHECK_CONSOLE_BAD_MEMORY_WATCH_H_
 #define CELLCHECK_CONSOLE_BAD_MEMORY_WATCH_H_
 
@@ -11,6 +12,7 @@
 
 #include "badmem/bad_memory.h"
 #include "badmem/physical_addresses.h"
+#include "base/between_tests.h"
 #include "console/progress_line.h"
 
 // The line after an error's two lines, for words at physical addresses
@@ -19,7 +21,7 @@
 void formatErrorDetails(char* out, size_t size, u64 addressA, u64 addressB,
                         u32 differing);
 
-class BadMemoryWatch {
+class BadMemoryWatch : public BetweenTestsWork {
  public:
   // The summary is shown again for a change no sooner than this after the
   // last time.
@@ -38,6 +40,13 @@ class BadMemoryWatch {
   void poll();
   // Shows the summary now.
   void printSummary();
+
+  bool betweenTests() override {
+    poll();
+    return true;
+  }
+  // Before a verdict: nothing; the verdict shows the summary itself.
+  void lastLook() override {}
 
   const BadMemory& record() const { return record_; }
 

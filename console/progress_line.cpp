@@ -51,10 +51,4 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
   line[length++] = kSpinner[toggler_];
   fwrite(line, 1, static_cast<size_t>(length), stdout);
   fflush(stdout);
-  // Below the progress line; the next one is written on the line after.
-  pollBadMemory();
-}
-
-void ProgressLine::pollBadMemory() {
-  if (watch_ != nullptr) watch_->poll();
 }

@@ -3,8 +3,8 @@
 // rewritten in place before every test. Each time the coverage passes a
 // whole hundred percent the old line stays on the screen and a new one
 // begins; every tenth such turn (the first at 500 %) prints a summary with
-// the hours tested first, and the bad-memory summary after it. Each call
-// also gives a bad-memory summary held back for its minute its chance.
+// the hours tested first, and the bad-memory summary after it. A summary
+// held back for its minute gets its chance in the step between tests.
 #ifndef CELLCHECK_CONSOLE_PROGRESS_LINE_H_
 #define CELLCHECK_CONSOLE_PROGRESS_LINE_H_
 
@@ -30,9 +30,6 @@ class ProgressLine {
 
   // Shows `coverage` percent and `errors`, the bar filled with `fill`.
   void printStats(float coverage, int errors, char fill);
-  // Gives a held-back bad-memory summary its chance where tests run
-  // without progress lines (the opening sequence).
-  void pollBadMemory();
 
  private:
   const uint32_t& summaryErrors_;

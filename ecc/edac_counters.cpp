@@ -1,15 +1,13 @@
 #include "ecc/edac_counters.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "base/small_file.h"
 
 namespace {
 
@@ -23,16 +21,7 @@ bool readSmall(const char* folder, const char* name, char* out, size_t size) {
       static_cast<int>(sizeof path)) {
     return false;
   }
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const ssize_t got = read(fd, out, size - 1);
-  close(fd);
-  if (got < 0) return false;
-  size_t length = static_cast<size_t>(got);
-  while (length > 0 && (out[length - 1] == '\n' || out[length - 1] == ' ')) {
-    --length;
-  }
-  out[length] = '\0';
+  if (!readFileLine(path, out, size)) return false;
   // Labels and names reach the console: no byte of theirs may act on it.
   makePrintable(out);
   return true;
@@ -76,17 +65,14 @@ bool readControllerCounts(EdacController* controller) {
 std::vector<std::pair<long, std::string>> numbered(const std::string& folder,
                                                    const char* prefix) {
   std::vector<std::pair<long, std::string>> found;
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return found;
   const size_t length = strlen(prefix);
-  while (const dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
+  for (const std::string& entry : folderEntries(folder)) {
+    const char* name = entry.c_str();
     if (strncmp(name, prefix, length) != 0 || name[length] == '\0') continue;
     char* end = nullptr;
     const long number = strtol(name + length, &end, 10);
-    if (*end == '\0' && number >= 0) found.emplace_back(number, name);
+    if (*end == '\0' && number >= 0) found.emplace_back(number, entry);
   }
-  closedir(dir);
   std::sort(found.begin(), found.end());
   return found;
 }
@@ -126,22 +112,16 @@ bool grewFrom(const EccCounts& before, const EccCounts& now, EccCounts* from) {
 }
 
 void EdacCounters::scan() {
-  controllerCount_ = 0;
-  moduleCount_ = 0;
-  controllersNotWatched_ = 0;
-  modulesNotWatched_ = 0;
+  controllers_.clear();
+  modules_.clear();
   const std::string root = kernel_.file(kEdacFolder);
   for (const auto& mc : numbered(root, "mc")) {
-    if (controllerCount_ == kMaxControllers) {
-      ++controllersNotWatched_;
-      continue;
-    }
-    const int index = controllerCount_++;
+    EdacController found{};
+    copyText(found.name, sizeof found.name, mc.second);
+    copyText(found.folder, sizeof found.folder, root + "/" + mc.second);
+    if (!controllers_.add(found)) continue;
+    const int index = controllers_.size() - 1;
     EdacController& controller = controllers_[index];
-    controller = EdacController{};
-    copyText(controller.name, sizeof controller.name, mc.second);
-    copyText(controller.folder, sizeof controller.folder,
-             root + "/" + mc.second);
     readSmall(controller.folder, "mc_name", controller.type,
               sizeof controller.type);
     controller.readable = readControllerCounts(&controller);
@@ -149,12 +129,7 @@ void EdacCounters::scan() {
     // Newer drivers name modules dimmN; those that count by rank, rankN.
     for (const char* kind : {"dimm", "rank"}) {
       for (const auto& entry : numbered(controller.folder, kind)) {
-        if (moduleCount_ == kMaxModules) {
-          ++modulesNotWatched_;
-          continue;
-        }
-        EdacModule& module = modules_[moduleCount_++];
-        module = EdacModule{};
+        EdacModule module{};
         module.controller = index;
         copyText(module.name, sizeof module.name, entry.second);
         copyText(module.folder, sizeof module.folder,
@@ -168,7 +143,7 @@ void EdacCounters::scan() {
         module.ecc = strcmp(mode, "None") != 0;
         module.readable = readCounts(module.folder, "dimm_ce_count",
                                      "dimm_ue_count", &module.counts);
-        ++controller.modules;
+        if (modules_.add(module)) ++controller.modules;
       }
     }
   }
@@ -176,8 +151,8 @@ void EdacCounters::scan() {
 
 bool EdacCounters::reportsEcc(int controller) const {
   if (controllers_[controller].modules == 0) return true;
-  for (int i = 0; i < moduleCount_; ++i) {
-    if (modules_[i].controller == controller && modules_[i].ecc) return true;
+  for (const EdacModule& module : modules_) {
+    if (module.controller == controller && module.ecc) return true;
   }
   return false;
 }
@@ -188,7 +163,7 @@ int EdacCounters::refresh(EccGrowth* out, int max) {
     if (found < max) out[found] = growth;
     ++found;
   };
-  for (int i = 0; i < moduleCount_; ++i) {
+  for (int i = 0; i < modules_.size(); ++i) {
     EdacModule& module = modules_[i];
     EccCounts now;
     module.readable =
@@ -200,7 +175,7 @@ int EdacCounters::refresh(EccGrowth* out, int max) {
     }
     module.counts = now;
   }
-  for (int c = 0; c < controllerCount_; ++c) {
+  for (int c = 0; c < controllers_.size(); ++c) {
     EdacController& controller = controllers_[c];
     const EccCounts total = controller.total;
     const EccCounts unattributed = controller.unattributed;

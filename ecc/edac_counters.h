@@ -9,14 +9,16 @@
 // scan() finds controllers and modules once, at start-up (it allocates);
 // refresh() reads every count again into the same fixed tables and says
 // which grew, without allocating: it runs between tests, with the test area
-// taken. Every file is read through the kernel seam's paths.
+// taken. Every file is read through the kernel seam's paths, with the one
+// small-file reader (base/small_file.h).
 #ifndef CELLCHECK_ECC_EDAC_COUNTERS_H_
 #define CELLCHECK_ECC_EDAC_COUNTERS_H_
 
 #include <cstddef>
 
+#include "base/fixed_table.h"
 #include "base/types.h"
-#include "sysmem/kernel.h"
+#include "seam/files.h"
 
 struct EccCounts {
   u64 corrected;
@@ -79,7 +81,7 @@ class EdacCounters {
   // where a driver does so, fit.
   static constexpr int kMaxModules = 512;
 
-  explicit EdacCounters(Kernel& kernel) : kernel_(kernel) {}
+  explicit EdacCounters(KernelFiles& kernel) : kernel_(kernel) {}
   EdacCounters(const EdacCounters&) = delete;
   EdacCounters& operator=(const EdacCounters&) = delete;
 
@@ -93,25 +95,23 @@ class EdacCounters {
   // and hides nothing the other count of the same module gained.
   int refresh(EccGrowth* out, int max);
 
-  int controllerCount() const { return controllerCount_; }
+  int controllerCount() const { return controllers_.size(); }
   const EdacController& controller(int i) const { return controllers_[i]; }
-  int moduleCount() const { return moduleCount_; }
+  int moduleCount() const { return modules_.size(); }
   const EdacModule& module(int i) const { return modules_[i]; }
   // Controllers and modules past the tables, not watched.
-  int controllersNotWatched() const { return controllersNotWatched_; }
-  int modulesNotWatched() const { return modulesNotWatched_; }
+  int controllersNotWatched() const {
+    return static_cast<int>(controllers_.notKept());
+  }
+  int modulesNotWatched() const { return static_cast<int>(modules_.notKept()); }
   // Whether the controller reports ECC errors: one of its modules has ECC,
   // or it lists no module (its own counts are all there is).
   bool reportsEcc(int controller) const;
 
  private:
-  Kernel& kernel_;
-  EdacController controllers_[kMaxControllers] = {};
-  int controllerCount_ = 0;
-  int controllersNotWatched_ = 0;
-  EdacModule modules_[kMaxModules] = {};
-  int moduleCount_ = 0;
-  int modulesNotWatched_ = 0;
+  KernelFiles& kernel_;
+  FixedTable<EdacController, kMaxControllers> controllers_;
+  FixedTable<EdacModule, kMaxModules> modules_;
 };
 
 #endif  // CELLCHECK_ECC_EDAC_COUNTERS_H_

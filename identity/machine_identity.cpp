@@ -1,8 +1,9 @@
 #include "identity/machine_identity.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
+
+#include "base/small_file.h"
 
 namespace {
 
@@ -26,14 +27,9 @@ std::string cleaned(const std::string& raw) {
   return text.substr(0, kMaxFieldLength);
 }
 
-std::string readField(Kernel& kernel, const char* name) {
+std::string readField(KernelFiles& kernel, const char* name) {
   const std::string path = std::string("/sys/class/dmi/id/") + name;
-  FILE* file = fopen(kernel.file(path.c_str()).c_str(), "r");
-  if (file == nullptr) return std::string();
-  char buffer[256];
-  const size_t got = fread(buffer, 1, sizeof buffer, file);
-  fclose(file);
-  return cleaned(std::string(buffer, got));
+  return cleaned(readSmallFile(kernel.file(path.c_str())));
 }
 
 // Serial numbers that firmware writes when nobody set one.
@@ -64,7 +60,7 @@ std::string orUnknown(const std::string& field) {
 
 }  // namespace
 
-MachineIdentity readMachineIdentity(Kernel& kernel) {
+MachineIdentity readMachineIdentity(KernelFiles& kernel) {
   MachineIdentity identity;
   identity.vendor = readField(kernel, "sys_vendor");
   identity.product = readField(kernel, "product_name");

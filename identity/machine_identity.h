@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "sysmem/kernel.h"
+#include "seam/files.h"
 
 struct MachineIdentity {
   // Printable ASCII each, at most kMaxFieldLength; empty when unknown.
@@ -23,7 +23,7 @@ constexpr size_t kMaxFieldLength = 64;
 // Reads the identity through kernel.file(); /sys must be mounted. A file
 // that is missing or unreadable (the serials need root) leaves its field
 // empty.
-MachineIdentity readMachineIdentity(Kernel& kernel);
+MachineIdentity readMachineIdentity(KernelFiles& kernel);
 
 // "Machine: VENDOR PRODUCT, serial S, board serial B, firmware F", each
 // unknown field as "unknown".

@@ -23,6 +23,7 @@ binary=$1
 out=$2
 
 "$here/../scripts/need-packages.sh" python3 grub-common grub-pc-bin xorriso \
+  debian-archive-keyring \
   mtools faketime kmod
 
 mkdir -p "$out"
@@ -30,7 +31,9 @@ fetch() { "$here/fetch.sh" "$out/cache" "$1"; }
 kernel=$(fetch linux-image-amd64)
 shim=$(fetch shim-signed)/usr/lib/shim/shimx64.efi.signed
 signed_grub=$(fetch grub-efi-amd64-signed)/usr/lib/grub/x86_64-efi-signed
-busybox=$(fetch busybox-static)/bin/busybox
+busybox=$(fetch busybox-static)/usr/bin/busybox
+# /usr/bin since Debian 13 (the merged /usr), /bin before.
+[ -f "$busybox" ] || busybox=${busybox%/usr/bin/busybox}/bin/busybox
 cp "$kernel"/boot/vmlinuz-* "$out/vmlinuz"
 
 # One list of kernel options for every boot entry.

@@ -2,7 +2,10 @@
 # Prints a folder that holds Debian package NAME unpacked (dpkg-deb -x), at
 # the version image/packages.lock gives, fetched into CACHE on first use.
 # Packages are downloaded and unpacked, never installed: the boot loaders and
-# the kernel of the build machine stay as they are.
+# the kernel of the build machine stay as they are. They come from the Debian
+# release of image/packages.sh, through an apt configuration of the image's
+# own in CACHE/apt (its sources, package lists and cache), whatever release
+# the build machine runs and without changing its apt set-up.
 #
 # The archive keeps only the newest version of a package. When the locked one
 # is gone, the current one is taken instead, with a one-line warning on
@@ -11,7 +14,7 @@
 # lock file); image/update-lock.sh moves the lock forward.
 #
 # NAME linux-image-amd64 stands for the kernel package it depends on (such
-# as linux-image-6.1.0-57-amd64), whose version is locked.
+# as linux-image-6.12.121+deb13-amd64), whose version is locked.
 # Usage: image/fetch.sh CACHE NAME
 # PACKAGES_LOCK names another lock file (for tests of this script).
 set -euo pipefail
@@ -27,6 +30,7 @@ read -r pkg version sha256 < <(locked_line "$lock" "$name") ||
   { warn "$name is not in $lock: add it with image/update-lock.sh $name"; exit 1; }
 
 mkdir -p "$cache"
+use_image_apt "$cache"
 if [ ! -f "$(unpacked "$cache" "$pkg" "$version").sha256" ] &&
   ! archive_has "$cache" "$pkg" "$version"; then
   current_pkg=$(current_package "$cache" "$name")

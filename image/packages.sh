@@ -1,13 +1,66 @@
 # Shared by image/fetch.sh and image/update-lock.sh: the lock file and the
-# Debian archive as apt on this machine sees it. Sourced, not run.
+# Debian archive as the image's own apt configuration sees it. Sourced, not
+# run.
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-# apt-get download as root: apt's sandbox user could not write into our
-# temporary folder.
-apt_download=(apt-get -qq -o APT::Sandbox::User=root download)
+# The Debian release the image is made of, whatever release the build
+# machine runs: Debian 13's kernel knows today's processors and memory
+# (Zen 5's memory controllers, DDR5's temperature sensors), and its signed
+# boot chain carries current SBAT generations.
+image_release=trixie
+# Debian's archive keyring, which every Debian machine has: a Debian 12
+# machine's already holds Debian 13's keys.
+archive_keyring=/usr/share/keyrings/debian-archive-keyring.gpg
 
-# The kernel's versioned package (linux-image-6.1.0-57-amd64) changes its
+# Points apt-get and apt-cache (through APT_CONFIG) at a configuration of
+# the image's own under STATE/apt: its own sources list (the release above,
+# its updates and its security updates), its own package lists, cache and an
+# empty package status, none of the build machine's apt.conf.d, sources or
+# pinning. Nothing of the build machine's apt set-up is read or changed,
+# and no root is needed.
+use_image_apt() {
+  local root archive=http://deb.debian.org
+  mkdir -p "$1"
+  root=$(cd "$1" && pwd)/apt
+  mkdir -p "$root/etc/apt.conf.d" "$root/etc/preferences.d" \
+    "$root/etc/sources.list.d" "$root/etc/trusted.gpg.d" \
+    "$root/lists/partial" "$root/cache/archives/partial"
+  [ -f "$root/status" ] || : >"$root/status"
+  # Written anew and moved into place: a copy of the cache made of hard
+  # links (as the reproducibility test makes) must not write through them.
+  cat >"$root/etc/sources.list.new" <<SOURCES
+deb [signed-by=$archive_keyring] $archive/debian $image_release main
+deb [signed-by=$archive_keyring] $archive/debian $image_release-updates main
+deb [signed-by=$archive_keyring] $archive/debian-security $image_release-security main
+SOURCES
+  mv "$root/etc/sources.list.new" "$root/etc/sources.list"
+  # Read before the build machine's own files would be, which these
+  # settings then leave unread.
+  cat >"$root/apt.conf.new" <<CONFIG
+Dir::Etc "$root/etc";
+Dir::Etc::main "apt.conf";
+Dir::Etc::parts "apt.conf.d";
+Dir::Etc::sourcelist "sources.list";
+Dir::Etc::sourceparts "sources.list.d";
+Dir::Etc::preferences "preferences";
+Dir::Etc::preferencesparts "preferences.d";
+Dir::Etc::trusted "trusted.gpg";
+Dir::Etc::trustedparts "trusted.gpg.d";
+Dir::State "$root";
+Dir::State::lists "lists";
+Dir::State::status "$root/status";
+Dir::Cache "$root/cache";
+APT::Architecture "amd64";
+APT::Architectures { "amd64"; };
+Acquire::Languages "none";
+// As root, apt would hand downloads to its sandbox user, who cannot write
+// into a build folder.
+APT::Sandbox::User "root";
+CONFIG
+  mv "$root/apt.conf.new" "$root/apt.conf"
+  export APT_CONFIG=$root/apt.conf
+}
+
+# The kernel's versioned package (linux-image-6.12.121+deb13-amd64) changes its
 # name with every ABI bump; linux-image-amd64 stands for whichever it is.
 is_kernel_package() { [[ $1 =~ ^linux-image-[0-9].*-amd64$ ]]; }
 
@@ -34,7 +87,7 @@ locked_line() {
 refresh_lists() {
   local stamp=$1/.lists-refreshed
   [ -n "$(find "$stamp" -mmin -10 2>/dev/null)" ] && return 0
-  $sudo apt-get -qq -o DPkg::Lock::Timeout=900 update
+  apt-get -qq update
   touch "$stamp"
 }
 
@@ -89,8 +142,8 @@ download_unpacked() {
   folder=$(unpacked "$cache" "$pkg" "$version")
   work=$(mktemp -d "$cache/download.XXXXXX")
   # A stale package list names a file the mirror no longer has: refresh once.
-  (cd "$work" && "${apt_download[@]}" "$pkg=$version" 2>/dev/null) ||
-    { refresh_lists "$cache" && (cd "$work" && "${apt_download[@]}" "$pkg=$version"); } ||
+  (cd "$work" && apt-get -qq download "$pkg=$version" 2>/dev/null) ||
+    { refresh_lists "$cache" && (cd "$work" && apt-get -qq download "$pkg=$version"); } ||
     { rm -rf "$work"; echo "cannot download $pkg $version" >&2; return 1; }
   deb=$(echo "$work"/*.deb)
   got=$(sha256sum "$deb" | cut -d' ' -f1)

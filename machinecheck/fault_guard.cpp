@@ -3,19 +3,20 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <atomic>
+#include <cerrno>
 
+#include "base/hex.h"
 #include "base/stop_message.h"
 
 namespace {
 
-// The guard whose handler is set; the handler has no other way to it.
-MemoryFaultGuard* active = nullptr;
+// The guard whose handler is set; the handler has no other way to it. Set
+// before the handlers are, cleared once they are gone.
+std::atomic<MemoryFaultGuard*> active{nullptr};
 
-// The handler's own stack: enough for its few frames, however deep the
-// program's stack was when it overflowed.
-constexpr size_t kHandlerStackBytes = 64 * 1024;
-alignas(16) char handlerStack[kHandlerStackBytes];
+// x86-64's smallest page: what a lost page is at least.
+constexpr u64 kSmallestPageBytes = 4096;
 
 // A line put together in a fixed buffer, without the C library's
 // formatting (which is not safe in a signal handler).
@@ -25,14 +26,9 @@ class Line {
     while (*text != '\0' && length_ < sizeof text_) text_[length_++] = *text++;
   }
   void addHex(u64 value) {
-    char digits[16];
-    int n = 0;
-    do {
-      digits[n++] = "0123456789abcdef"[value & 15];
-      value >>= 4;
-    } while (value != 0);
-    add("0x");
-    while (n > 0 && length_ < sizeof text_) text_[length_++] = digits[--n];
+    char digits[kHexBytes];
+    formatHex(value, digits);
+    add(digits);
   }
   void addDecimal(u64 value) {
     char digits[20];
@@ -64,43 +60,28 @@ bool isUncorrectedMemoryError(int signal, const siginfo_t& info) {
 
 // The lost memory's size from the signal (the kernel gives it as a power
 // of two), at least a page.
-u64 lostBytes(const siginfo_t& info, u64 pageBytes) {
+u64 lostBytes(const siginfo_t& info) {
   const int lsb = info.si_addr_lsb;
-  if (lsb <= 0 || lsb >= 40) return pageBytes;
+  if (lsb <= 0 || lsb >= 40) return kSmallestPageBytes;
   const u64 bytes = u64{1} << lsb;
-  return bytes < pageBytes ? pageBytes : bytes;
+  return bytes < kSmallestPageBytes ? kSmallestPageBytes : bytes;
 }
 
 }  // namespace
 
-MemoryFaultGuard::MemoryFaultGuard(Kernel& kernel, MemoryFaultLog& log)
-    : kernel_(kernel), log_(log) {}
+MemoryFaultGuard::MemoryFaultGuard(MemoryErrorTraps& traps, MemoryFaultLog& log)
+    : traps_(traps), log_(log) {}
 
 MemoryFaultGuard::~MemoryFaultGuard() {
   if (!installed_) return;
-  sigaction(SIGBUS, &oldBus_, nullptr);
-  sigaction(SIGSEGV, &oldSegv_, nullptr);
-  sigaltstack(&oldStack_, nullptr);
-  active = nullptr;
+  traps_.releaseFaults();
+  MemoryFaultGuard* self = this;
+  active.compare_exchange_strong(self, nullptr);
 }
 
 bool MemoryFaultGuard::install() {
-  owner_ = getpid();
-  stack_t stack = {};
-  stack.ss_sp = handlerStack;
-  stack.ss_size = sizeof handlerStack;
-  sigaltstack(&stack, &oldStack_);
-  struct sigaction action = {};
-  action.sa_sigaction = onSignal;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-  // Neither interrupts the other's handler.
-  sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGBUS);
-  sigaddset(&action.sa_mask, SIGSEGV);
-  active = this;
-  installed_ = sigaction(SIGBUS, &action, &oldBus_) == 0 &&
-               sigaction(SIGSEGV, &action, &oldSegv_) == 0;
-  kernel_.catchMemoryErrorsEarly();
+  active.store(this);
+  installed_ = traps_.trapFaults(onSignal);
   return installed_;
 }
 
@@ -111,23 +92,27 @@ void MemoryFaultGuard::guardArea(char* area, u64 bytes, bool locked) {
 }
 
 void MemoryFaultGuard::onSignal(int signal, siginfo_t* info, void* context) {
-  MemoryFaultGuard* guard = active;
-  if (guard == nullptr || getpid() != guard->owner_) {
+  // The interrupted code may be about to read errno.
+  const int savedErrno = errno;
+  // Never null here: the guard is set before its handlers and cleared only
+  // once they are gone.
+  MemoryFaultGuard* guard = active.load();
+  if (!guard->traps_.inTrappingProcess()) {
     // A child inherited the handler (the memory measurement forks): it
     // ends as it would have without one.
-    struct sigaction standard = {};
-    standard.sa_handler = SIG_DFL;
-    sigaction(signal, &standard, nullptr);
-    raise(signal);
+    guard->traps_.endAsUntrapped(signal);
+    errno = savedErrno;
     return;
   }
-  if (isUncorrectedMemoryError(signal, *info) && guard->survive(*info)) return;
+  if (isUncorrectedMemoryError(signal, *info) && guard->survive(*info)) {
+    errno = savedErrno;
+    return;
+  }
   guard->stop(signal, *info, context);
 }
 
 bool MemoryFaultGuard::survive(const siginfo_t& info) {
-  const u64 pageBytes = kernel_.pageSize();
-  const u64 bytes = lostBytes(info, pageBytes);
+  const u64 bytes = lostBytes(info);
   const uintptr_t page =
       reinterpret_cast<uintptr_t>(info.si_addr) & ~(bytes - 1);
   if (page < areaBegin_ || page >= areaEnd_ || areaEnd_ - page < bytes) {
@@ -136,10 +121,9 @@ bool MemoryFaultGuard::survive(const siginfo_t& info) {
   void* const at = reinterpret_cast<void*>(page);
   // Only now: the replacement drops the kernel's marker, which names the
   // frame.
-  const u64 frame = kernel_.poisonedFrame(at);
-  if (!kernel_.replacePoisonedPage(at, bytes, locked_)) return false;
-  log_.add(MemoryFault{page, bytes,
-                       frame == 0 ? kUnknownAddress : frame * pageBytes,
+  const u64 physical = traps_.lostPhysicalAddress(at);
+  if (!traps_.replaceLostPage(at, bytes, locked_)) return false;
+  log_.add(MemoryFault{page, bytes, physical == 0 ? kUnknownAddress : physical,
                        info.si_code == BUS_MCEERR_AO});
   return true;
 }
@@ -151,12 +135,12 @@ void MemoryFaultGuard::stop(int signal, const siginfo_t& info, void* context) {
   if (isUncorrectedMemoryError(signal, info)) {
     line.add("Uncorrected memory error (machine check) at virtual address ");
     line.addHex(address);
-    const u64 frame = kernel_.poisonedFrame(info.si_addr);
-    if (frame == 0) {
+    const u64 physical = traps_.lostPhysicalAddress(info.si_addr);
+    if (physical == 0) {
       line.add(", physical address unknown");
     } else {
       line.add(", physical address ");
-      line.addHex(frame * kernel_.pageSize() + address % kernel_.pageSize());
+      line.addHex(physical);
     }
     line.add(address >= areaBegin_ && address < areaEnd_
                  ? ": its page could not be replaced, so testing cannot go on."
@@ -182,5 +166,5 @@ void MemoryFaultGuard::stop(int signal, const siginfo_t& info, void* context) {
   line.add(kStopMessage);
   line.print();
   // The first process must not end: it waits for the power switch.
-  for (;;) pause();
+  for (;;) traps_.waitForPowerOff();
 }

@@ -12,21 +12,24 @@
 // which it cannot do without) is printed with its address, followed by the
 // stop message, and the process waits for the machine to be switched off.
 //
-// The handler makes only system calls and writes to fixed tables; it runs
-// on a stack of its own, so that an overflowing stack is caught too.
+// The handler makes only system calls (through the kernel seam's memory
+// errors role, whose files it reads are opened in install()) and writes to
+// fixed tables; it runs on a stack of its own, so that an overflowing stack
+// is caught too, and leaves errno as it found it.
 #ifndef CELLCHECK_MACHINECHECK_FAULT_GUARD_H_
 #define CELLCHECK_MACHINECHECK_FAULT_GUARD_H_
 
 #include <signal.h>
-#include <sys/types.h>
+
+#include <cstdint>
 
 #include "base/types.h"
 #include "machinecheck/memory_faults.h"
-#include "sysmem/kernel.h"
+#include "seam/memory_errors.h"
 
 class MemoryFaultGuard {
  public:
-  MemoryFaultGuard(Kernel& kernel, MemoryFaultLog& log);
+  MemoryFaultGuard(MemoryErrorTraps& traps, MemoryFaultLog& log);
   // Puts back the handlers that were there before (tests make guards of
   // their own; the program's guard lives until power-off).
   ~MemoryFaultGuard();
@@ -34,7 +37,8 @@ class MemoryFaultGuard {
   MemoryFaultGuard& operator=(const MemoryFaultGuard&) = delete;
 
   // Catches SIGBUS and SIGSEGV from now on and asks the kernel to report
-  // uncorrected errors in this process's memory as soon as they are found.
+  // uncorrected errors in this process's memory as soon as they are found;
+  // the files the handler reads are opened here (/proc must be mounted).
   // One guard per process at a time. False when the handlers could not be
   // set.
   bool install();
@@ -49,16 +53,12 @@ class MemoryFaultGuard {
   bool survive(const siginfo_t& info);
   [[noreturn]] void stop(int signal, const siginfo_t& info, void* context);
 
-  Kernel& kernel_;
+  MemoryErrorTraps& traps_;
   MemoryFaultLog& log_;
-  pid_t owner_ = 0;  // children inherit the handler, not the guard's job
   uintptr_t areaBegin_ = 0;
   uintptr_t areaEnd_ = 0;
   bool locked_ = false;
   bool installed_ = false;
-  struct sigaction oldBus_ = {};
-  struct sigaction oldSegv_ = {};
-  stack_t oldStack_ = {};
 };
 
 #endif  // CELLCHECK_MACHINECHECK_FAULT_GUARD_H_

@@ -6,13 +6,9 @@ void MemoryFaultLog::add(const MemoryFault& fault) {
   const u64 n = count_.load(std::memory_order_relaxed);
   kept_[n % kKept] = fault;
   count_.store(n + 1, std::memory_order_release);
-  const int replaced = replacedCount_.load(std::memory_order_relaxed);
   // Past the table the page is still replaced; only errors later found on
   // it are put down to the fresh page's address.
-  if (replaced < kMaxReplaced) {
-    replaced_[replaced] = fault;
-    replacedCount_.store(replaced + 1, std::memory_order_release);
-  }
+  replaced_.add(fault);
 }
 
 bool MemoryFaultLog::copy(u64 n, MemoryFault* out) const {
@@ -25,9 +21,8 @@ bool MemoryFaultLog::copy(u64 n, MemoryFault* out) const {
 
 bool MemoryFaultLog::standsFor(const void* address, u64* physical) const {
   const u64 at = reinterpret_cast<uintptr_t>(address);
-  const int replaced = replacedCount_.load(std::memory_order_acquire);
   // The latest first: a page replaced twice stands for its last loss.
-  for (int i = replaced - 1; i >= 0; --i) {
+  for (int i = replaced_.size() - 1; i >= 0; --i) {
     const MemoryFault& fault = replaced_[i];
     if (at < fault.page || at - fault.page >= fault.bytes) continue;
     *physical = fault.physical == kUnknownAddress

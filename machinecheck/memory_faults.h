@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "badmem/physical_addresses.h"
+#include "base/fixed_table.h"
 #include "base/types.h"
 
 // One page the kernel took away after an uncorrected memory error, and
@@ -54,9 +55,8 @@ class MemoryFaultLog {
  private:
   MemoryFault kept_[kKept] = {};
   std::atomic<u64> count_{0};
-  // Replaced pages: written before replacedCount_ counts them.
-  MemoryFault replaced_[kMaxReplaced] = {};
-  std::atomic<int> replacedCount_{0};
+  // Replaced pages, each written before the table counts it.
+  FixedTable<MemoryFault, kMaxReplaced> replaced_;
 };
 
 #endif  // CELLCHECK_MACHINECHECK_MEMORY_FAULTS_H_

@@ -1,93 +1,68 @@
 #include "modules/module_loader.h"
 
-#include <dirent.h>
-#include <ftw.h>
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#include "base/text_file.h"
+#include "base/small_file.h"
 
 namespace {
 
 std::vector<std::string> entries(const std::string& folder) {
   std::vector<std::string> names;
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] != '.') names.push_back(entry->d_name);
-  }
-  closedir(dir);
   // In a fixed order, so that a machine loads its drivers alike every boot.
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// A sysfs file's text without the line feed at its end.
-std::string firstLine(const std::string& path) {
-  std::string text = readTextFile(path);
-  while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) {
-    text.pop_back();
+  for (const std::string& name : folderEntries(folder)) {
+    if (name[0] != '.') names.push_back(name);
   }
-  return text;
+  return names;
 }
 
 // Modules lean on each other only a few levels deep; a cycle in a broken
 // index must still end.
 constexpr int kMaxDepth = 16;
 
-// What the walk below has counted; nftw's callbacks take no context.
-u64 removedBytes = 0;
-
-int countEntry(const char*, const struct stat* info, int type, FTW*) {
-  if (type == FTW_F || type == FTW_SL) removedBytes += info->st_size;
-  return 0;
-}
-
-int removeEntry(const char* path, const struct stat* info, int type, FTW*) {
-  if (type == FTW_F || type == FTW_SL) removedBytes += info->st_size;
-  remove(path);  // what cannot be removed stays; the walk goes on
-  return 0;
+bool startsWith(const std::string& text, const char* prefix) {
+  return text.compare(0, strlen(prefix), prefix) == 0;
 }
 
 }  // namespace
 
 bool isEdacModule(const std::string& file) {
-  static const char kFolder[] = "kernel/drivers/edac/";
-  return file.compare(0, sizeof kFolder - 1, kFolder) == 0;
+  return startsWith(file, "kernel/drivers/edac/");
 }
 
-ModuleLoader::ModuleLoader(Kernel& kernel, std::string folder)
-    : kernel_(kernel), folder_(std::move(folder)) {}
+bool isNetworkModule(const std::string& file) {
+  return startsWith(file, "kernel/drivers/net/") ||
+         startsWith(file, "kernel/drivers/virtio/");
+}
+
+ModuleLoader::ModuleLoader(KernelFiles& files, KernelSystem& system,
+                           std::string folder)
+    : files_(files), system_(system), folder_(std::move(folder)) {}
 
 bool ModuleLoader::readIndex() {
-  const std::string dep = readTextFile(folder_ + "/modules.dep");
+  const std::string dep = readSmallFile(folder_ + "/modules.dep");
   if (dep.empty()) return false;
   index_.readDep(dep);
-  index_.readAlias(readTextFile(folder_ + "/modules.alias"));
-  index_.readSoftdep(readTextFile(folder_ + "/modules.softdep"));
+  index_.readAlias(readSmallFile(folder_ + "/modules.alias"));
+  index_.readSoftdep(readSmallFile(folder_ + "/modules.softdep"));
   return true;
 }
 
 std::vector<std::string> ModuleLoader::deviceModaliases() {
   std::vector<std::string> modaliases;
-  const std::string buses = kernel_.file("/sys/bus");
+  const std::string buses = files_.file("/sys/bus");
   for (const std::string& bus : entries(buses)) {
     const std::string devices = buses + "/" + bus + "/devices";
     for (const std::string& device : entries(devices)) {
       const std::string modalias =
-          firstLine(devices + "/" + device + "/modalias");
+          readFileLine(devices + "/" + device + "/modalias");
       if (!modalias.empty()) modaliases.push_back(modalias);
     }
   }
   // The processors are devices of the cpu bus without a modalias file of
   // their own; the kernel shows theirs (family, model, features) once.
   const std::string cpu =
-      firstLine(kernel_.file("/sys/devices/system/cpu/modalias"));
+      readFileLine(files_.file("/sys/devices/system/cpu/modalias"));
   if (!cpu.empty()) modaliases.push_back(cpu);
   return modaliases;
 }
@@ -116,7 +91,7 @@ bool ModuleLoader::load(const std::string& name, ModuleLoadResult* result,
     }
   }
   const std::string path = folder_ + "/" + index_.file(name);
-  const int error = kernel_.loadModule(path.c_str());
+  const int error = system_.loadModule(path.c_str());
   if (error != 0 && error != EEXIST) {
     result->failed.emplace_back(name, strerror(error));
     return false;
@@ -146,18 +121,17 @@ ModuleLoadResult ModuleLoader::loadForDevices(const ModuleFilter& wanted) {
   return result;
 }
 
-std::string runningKernelModules(Kernel& kernel, const std::string& root) {
-  return root + "/" + firstLine(kernel.file("/proc/sys/kernel/osrelease"));
+std::string runningKernelRelease(KernelFiles& files) {
+  return readFileLine(files.file("/proc/sys/kernel/osrelease"));
 }
 
-u64 folderBytes(const std::string& path) {
-  removedBytes = 0;
-  nftw(path.c_str(), countEntry, 16, FTW_PHYS);
-  return removedBytes;
-}
-
-u64 removeFolder(const std::string& path) {
-  removedBytes = 0;
-  nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-  return removedBytes;
+DriverLoad loadDrivers(KernelFiles& files, KernelSystem& system,
+                       const std::string& moduleRoot,
+                       const ModuleFilter& wanted) {
+  DriverLoad load;
+  load.release = runningKernelRelease(files);
+  ModuleLoader loader(files, system, moduleRoot + "/" + load.release);
+  load.indexFound = loader.readIndex();
+  if (load.indexFound) load.result = loader.loadForDevices(wanted);
+  return load;
 }

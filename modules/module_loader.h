@@ -7,6 +7,10 @@
 // bus driver makes new devices appear (virtio_net's device exists only once
 // virtio_pci has bound), so the devices are read again until a round loads
 // nothing new. Every kernel call goes through the kernel seam.
+//
+// The program loads drivers in one place, loadDrivers(), which takes a
+// filter: the memory controllers' drivers on every boot of the image, the
+// network's when events are to be sent.
 #ifndef CELLCHECK_MODULES_MODULE_LOADER_H_
 #define CELLCHECK_MODULES_MODULE_LOADER_H_
 
@@ -17,7 +21,8 @@
 
 #include "base/types.h"
 #include "modules/module_index.h"
-#include "sysmem/kernel.h"
+#include "seam/files.h"
+#include "seam/system.h"
 
 struct ModuleLoadResult {
   // Modules loaded, in the order loaded (those the kernel had already are
@@ -35,12 +40,16 @@ using ModuleFilter = std::function<bool(const std::string& file)>;
 // The memory controllers' error-counting drivers (EDAC), which live in
 // kernel/drivers/edac/ of every kernel package.
 bool isEdacModule(const std::string& file);
+// The network cards' drivers (kernel/drivers/net/) and the virtio bus their
+// virtual cards sit on (kernel/drivers/virtio/, where a kernel builds it as
+// a module): not the machine's other devices, such as its SMBus controller.
+bool isNetworkModule(const std::string& file);
 
 class ModuleLoader {
  public:
   // `folder`: where modules.dep and the module files are, e.g.
   // /lib/modules/RELEASE (a folder of the image, read directly).
-  ModuleLoader(Kernel& kernel, std::string folder);
+  ModuleLoader(KernelFiles& files, KernelSystem& system, std::string folder);
 
   // False when the folder has no modules.dep: the image carries no modules.
   bool readIndex();
@@ -58,23 +67,29 @@ class ModuleLoader {
   // Loads `name` after what it needs; true when it is in the kernel now.
   bool load(const std::string& name, ModuleLoadResult* result, int depth);
 
-  Kernel& kernel_;
+  KernelFiles& files_;
+  KernelSystem& system_;
   std::string folder_;
   ModuleIndex index_;
   // Modules tried, and whether each is in the kernel.
   std::vector<std::pair<std::string, bool>> tried_;
 };
 
-// The folder of the running kernel's modules under `root` (the image's
-// /lib/modules): root/RELEASE, the release read from /proc.
-std::string runningKernelModules(Kernel& kernel, const std::string& root);
+// The release of the running kernel, read from /proc.
+std::string runningKernelRelease(KernelFiles& files);
 
-// Deletes the folder `path` with all it holds and returns the bytes its
-// files took. The image's files live in RAM: what is deleted here becomes
-// free memory for the test area.
-u64 removeFolder(const std::string& path);
-// The bytes the files in the folder `path` take, the folders under it
-// included.
-u64 folderBytes(const std::string& path);
+// What loadDrivers found and did.
+struct DriverLoad {
+  std::string release;      // the running kernel's
+  bool indexFound = false;  // the image holds modules for it
+  ModuleLoadResult result;
+};
+
+// Loads the image's drivers for this machine's devices that `wanted`
+// accepts (all of them when it is unset): those under `moduleRoot` (the
+// image's /lib/modules) for the running kernel. /sys must be mounted.
+DriverLoad loadDrivers(KernelFiles& files, KernelSystem& system,
+                       const std::string& moduleRoot,
+                       const ModuleFilter& wanted);
 
 #endif  // CELLCHECK_MODULES_MODULE_LOADER_H_

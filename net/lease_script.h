@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "seam/network.h"
+
 // True when this process was started as udhcpc's event script: not the
 // first process, one argument, a lease event, and in the environment the
 // lease folder (set by the first process for its DHCP client only, so that
@@ -27,6 +29,6 @@ bool startedAsLeaseScript(pid_t pid, int argc, char** argv,
 // interface up without an address and forgets its lease; bound and renew
 // give it the address, netmask, broadcast address and default route of the
 // lease and write the lease file; leasefail and nak change nothing.
-int runLeaseScript(const char* event);
+int runLeaseScript(NetworkInterfaces& network, const char* event);
 
 #endif  // CELLCHECK_NET_LEASE_SCRIPT_H_

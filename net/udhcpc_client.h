@@ -13,18 +13,25 @@
 #include <vector>
 
 #include "net/dhcp_client.h"
+#include "seam/files.h"
+#include "seam/system.h"
 
 class UdhcpcClient : public DhcpClient {
  public:
   // `busybox`: the binary; `script`: what udhcpc runs on each lease event;
   // `leaseFolder`: where the script leaves the leases (made if missing).
-  UdhcpcClient(std::string busybox, std::string script,
-               std::string leaseFolder);
+  UdhcpcClient(KernelFiles& files, KernelSystem& system, std::string busybox,
+               std::string script, std::string leaseFolder);
 
   std::vector<std::string> start() override;
   bool lease(Lease* lease) override;
 
  private:
+  // The network interfaces but loopback, in name order.
+  std::vector<std::string> interfaces();
+
+  KernelFiles& files_;
+  KernelSystem& system_;
   std::string busybox_;
   std::string script_;
   std::string leaseFolder_;

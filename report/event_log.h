@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "report/datagram_sink.h"
 #include "report/syslog_message.h"
+#include "seam/network.h"
 
 class EventLog {
  public:

@@ -9,9 +9,9 @@ namespace {
 constexpr u64 kBlocksPerMiB = kMiB / kProbeBlockBytes;
 
 // The measuring child's work; the child ends after it.
-void measure(Kernel& kernel, volatile u64* blocksDone) {
+void measure(MemoryMeasurement& kernel, volatile u64* blocksDone) {
   cprintf(".");
-  u64 mib = kernel.freePages() * kernel.pageSize() / kMiB;
+  u64 mib = kernel.freeBytes() / kMiB;
   char* block = nullptr;
   // Strict commit accounting refuses what cannot be backed, so the first
   // block the kernel grants is the largest one it will.
@@ -32,7 +32,7 @@ void measure(Kernel& kernel, volatile u64* blocksDone) {
 
 }  // namespace
 
-u64 calcAvailableRam(Kernel& kernel, volatile u64* shared) {
+u64 calcAvailableRam(MemoryMeasurement& kernel, volatile u64* shared) {
   *shared = 0;
   const pid_t child = kernel.forkChild();
   if (child == 0) {

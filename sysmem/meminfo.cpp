@@ -20,7 +20,7 @@ bool valueOf(const char* line, u64* value) {
 
 }  // namespace
 
-u64 kMemInstalled(Kernel& kernel) {
+u64 kMemInstalled(KernelFiles& kernel) {
   FILE* meminfo = fopen(kernel.path(ProcFile::kMeminfo), "r");
   if (meminfo == nullptr) return 0;
   u64 sum = 0;

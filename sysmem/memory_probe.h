@@ -4,13 +4,14 @@
 #ifndef CELLCHECK_SYSMEM_MEMORY_PROBE_H_
 #define CELLCHECK_SYSMEM_MEMORY_PROBE_H_
 
-#include "sysmem/kernel.h"
+#include "seam/files.h"
+#include "seam/measurement.h"
 
 // The RAM the kernel has mapped, in KiB: the sum of meminfo's DirectMap
 // lines (DirectMap4k, DirectMap2M, DirectMap1G, whichever there are and
 // wherever they stand), which cover all RAM the firmware handed over. 0 when
 // the file cannot be read or has no such line: then nothing is known.
-u64 kMemInstalled(Kernel& kernel);
+u64 kMemInstalled(KernelFiles& kernel);
 
 // Writes `value` as it is (no line feed) to the file `path`. A file that
 // cannot be opened prints "ERROR <path>" and nothing else happens.
@@ -20,11 +21,11 @@ void procSet(const char* path, const char* value);
 // kProbeBlockBytes. A child process takes the largest block of whole MiB the
 // kernel will commit (starting from the free memory and going down one MiB
 // at a time) and zeroes it block by block, counting each finished block in
-// `shared` (a word shared with it, see Kernel::mapSharedWord). A child that
-// is killed on the way leaves the count of the blocks it finished. Prints
-// three dots: two from the child, one once it has ended. 0 when no child
+// `shared` (a word shared with it, see MemoryMeasurement::mapSharedWord). A
+// child that is killed on the way leaves the count of the blocks it finished.
+// Prints three dots: two from the child, one once it has ended. 0 when no child
 // could be made or it got nothing.
-u64 calcAvailableRam(Kernel& kernel, volatile u64* shared);
+u64 calcAvailableRam(MemoryMeasurement& kernel, volatile u64* shared);
 
 constexpr u64 kProbeBlockBytes = 65536;
 

@@ -21,7 +21,7 @@ enum class SecureBoot {
   kLogUnreadable,
 };
 
-// Reads `log` as Kernel::kernelLog() gives it: one message a line, each
+// Reads `log` as KernelFiles::kernelLog() gives it: one message a line, each
 // with an optional "<level>" and "[seconds]" prefix.
 SecureBoot secureBootFromLog(const std::string& log);
 

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/kernel_addresses.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_kernel.h"
 
@@ -64,17 +63,6 @@ TEST(ReportEarlyCheckTest, PrintsTheLineAndRecordsTheBadRanges) {
   ASSERT_EQ(record.rangeCount(), 1);
   EXPECT_EQ(record.range(0).begin, 0x12345000u);
   EXPECT_EQ(record.range(0).end, 0x12346000u);
-}
-
-TEST(KernelAddressesTest, AddsTheOffsetToTheFrameAndNeverGuesses) {
-  FakeKernel kernel;
-  alignas(4096) static char pages[2 * 4096];
-  kernel.setFrame(pages, 0x12345);
-  KernelAddresses addresses(kernel);
-  EXPECT_EQ(addresses.of(pages), 0x12345000u);
-  EXPECT_EQ(addresses.of(pages + 0x7bc), 0x123457bcu);
-  // The second page has no known frame.
-  EXPECT_EQ(addresses.of(pages + 4096), kUnknownAddress);
 }
 
 }  // namespace

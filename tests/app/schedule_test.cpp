@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/between_tests.h"
 #include "console/bad_memory_watch.h"
 #include "tester/cellchecker.h"
 #include "tests/support/console_capture.h"
@@ -197,8 +198,9 @@ TEST_F(ScheduleTest, ExtraRandomBankTestsFollowTheCopyPairsOfFourModEight) {
                           "PR");
 }
 
-// Ends the run before its `stopAt`-th question, and keeps what it saw.
-struct StoppingControl : RunControl {
+// A limit: ends the run before the `stopAt`-th test of full testing, and
+// keeps what the console showed until full testing began.
+struct StoppingLimit : BetweenTestsWork {
   int stopAt = 0;
   int questions = 0;
   int begins = 0;
@@ -209,25 +211,38 @@ struct StoppingControl : RunControl {
     // Told right after the notice, before the first progress line.
     *transcript = console->take();
   }
-  bool betweenTests() override { return ++questions < stopAt; }
+  bool betweenTests() override { return begins == 0 || ++questions < stopAt; }
 };
 
-TEST_F(ScheduleTest, AControlEndsTheRunBetweenTestsOnly) {
+// Marks each step on the console as "<H>".
+struct MarkingWork : BetweenTestsWork {
+  int steps = 0;
+  bool betweenTests() override {
+    ++steps;
+    cprintf("<H>");
+    return true;
+  }
+};
+
+TEST_F(ScheduleTest, TheLimitEndsTheRunBetweenTestsOnly) {
   for (int stopAt : {1, 2, 11, 25, 40}) {
     SCOPED_TRACE(stopAt);
     ScheduleRecorder recorder;
     std::deque<time_t> clock{1000, 1100, 5000};
-    Schedule<ScheduleRecorder> timed(recorder, [&clock] {
-      const time_t t = clock.front();
-      if (clock.size() > 1) clock.pop_front();
-      return t;
-    });
     std::string opening;
-    StoppingControl control;
+    StoppingLimit control;
     control.stopAt = stopAt;
     control.transcript = &opening;
     control.console = &console;
-    timed.runUntil(control);
+    Schedule<ScheduleRecorder> timed(
+        recorder,
+        [&clock] {
+          const time_t t = clock.front();
+          if (clock.size() > 1) clock.pop_front();
+          return t;
+        },
+        &control);
+    timed.runUntilEnded();
     EXPECT_EQ(control.begins, 1);
     const std::string noticeEnd = "reported immediately.\n\r<S>";
     ASSERT_GE(opening.size(), noticeEnd.size());
@@ -241,39 +256,59 @@ TEST_F(ScheduleTest, AControlEndsTheRunBetweenTestsOnly) {
   }
 }
 
-// The hardware's findings are looked at between tests only: before the run
-// control is asked in the endless part, and where the opening looks for a
-// held-back summary. The hook's mark "<H>" shows where it ran.
-TEST_F(ScheduleTest, TheBetweenTestsLookComesBetweenTestsOnly) {
+// The step between tests runs between tests only: before every test of the
+// endless part (its limit last), and in the opening before the first test,
+// after every 256th write-speed test, after each quick test and after each
+// copy pair. Its mark "<H>" shows where it ran.
+TEST_F(ScheduleTest, TheStepComesBetweenTestsOnly) {
   std::string opening;
-  StoppingControl control;
-  control.stopAt = 8;
-  control.transcript = &opening;
-  control.console = &console;
-  int looks = 0;
-  schedule.setBetweenTests([&] {
-    ++looks;
-    cprintf("<H>");
-  });
-  schedule.runUntil(control);
-  // In the opening: after the first write-speed test and every 256th after
-  // it, after each quick test and after each copy pair.
-  EXPECT_EQ(trace(opening).substr(0, 5), "RS?WH");
-  const int openingLooks = 40 + 10 + 20;
+  MarkingWork marks;
+  StoppingLimit limit;
+  limit.stopAt = 8;
+  limit.transcript = &opening;
+  limit.console = &console;
+  BetweenTests step;
+  step.put(BetweenTests::kMachineChecks, &marks);
+  step.put(BetweenTests::kLimit, &limit);
+  Schedule<ScheduleRecorder> stepped(
+      tester,
+      [this] {
+        const time_t t = times.front();
+        if (times.size() > 1) times.pop_front();
+        return t;
+      },
+      &step);
+  stepped.runUntilEnded();
+  EXPECT_EQ(trace(opening).substr(0, 6), "HRS?WH");
+  const std::string writes = trace(opening);
+  const std::string quickAndCopies = writes.substr(writes.find("W?R") + 1);
+  EXPECT_EQ(std::count(quickAndCopies.begin(), quickAndCopies.end(), 'H'),
+            10 + 20);
+  const int openingSteps = 1 + 40 + 10 + 20;
   EXPECT_EQ(trace(console.take()), "HPDHPDHPDHPDHPDHPDHPDH");
-  EXPECT_EQ(looks, openingLooks + control.stopAt);
+  EXPECT_EQ(marks.steps, openingSteps + limit.stopAt);
 }
 
+// A recorder whose write-speed tests each take a second.
+struct TickingRecorder : ScheduleRecorder {
+  time_t* now = nullptr;
+  void testWriteSpeed(u64 lag) {
+    ScheduleRecorder::testWriteSpeed(lag);
+    ++*now;
+  }
+};
+
 // The opening has no progress lines: a bad-memory summary held back for its
-// minute is shown between its tests once the minute has ended.
+// minute is shown by its steps between tests once the minute has ended.
 TEST(ScheduleSummaryTest, AHeldBackSummaryIsShownDuringTheOpening) {
   BadMemory record;
   FixedAddresses addresses;
   time_t now = 0;
   BadMemoryWatch watch(record, addresses, [&now] { return now; });
-  ScheduleRecorder tester;
-  Schedule<ScheduleRecorder> schedule(
-      tester, [&now] { return now; }, &watch);
+  TickingRecorder tester;
+  tester.now = &now;
+  Schedule<TickingRecorder> schedule(
+      tester, [&now] { return now; }, &watch, &watch);
   ConsoleCapture console;
   record.recordPair(ReportedPair{1, 1, 1, 0, 0x5000, 0x9000});
   watch.poll();  // shown at once
@@ -281,14 +316,19 @@ TEST(ScheduleSummaryTest, AHeldBackSummaryIsShownDuringTheOpening) {
   record.recordPair(ReportedPair{2, 2, 1, 0, 0x6000, 0xa000});  // held back
   watch.poll();
   console.take();
-  now = 60;
   schedule.runOpening();
   const std::string shown = console.take();
   const size_t summary = shown.find("\n\rBad memory: 2 errors");
   ASSERT_NE(summary, std::string::npos) << shown.substr(0, 200);
   EXPECT_EQ(shown.find("\n\rBad memory:", summary + 1), std::string::npos);
-  // Right after the first write-speed test, long before the quick tests.
-  EXPECT_EQ(shown.rfind("<W>", summary), shown.find("<W>"));
+  // Its minute ends during the write-speed tests: it comes at the first
+  // step after that, the one after the 257th of them.
+  size_t writes = 0;
+  for (size_t at = shown.find("<W>"); at < summary;
+       at = shown.find("<W>", at + 1)) {
+    ++writes;
+  }
+  EXPECT_EQ(writes, 257u);
 }
 
 }  // namespace

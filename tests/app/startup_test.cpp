@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "console/cellchecker_dos.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_kernel.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -108,7 +110,8 @@ class StartUpTest : public ::testing::Test {
 
 TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  const StartupFound found = startUp(kernel, tester, record);
+  ASSERT_EQ(found.result, StartupResult::kReady);
   EXPECT_EQ(console.take(),
             opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 "
                     "GB\n") +
@@ -139,6 +142,13 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
             static_cast<long>(35 * kMiB / 2));
   EXPECT_EQ(tester.passCount, 1u);
   EXPECT_EQ(tester.errorCount, 0u);
+  // What it found, for the schedule and the run's events.
+  EXPECT_EQ(found.installedKiB, 16777216u);
+  EXPECT_EQ(found.availableBytes, 64 * kMiB);
+  EXPECT_EQ(found.areaBytes, 35 * kMiB);
+  EXPECT_TRUE(found.locked);
+  EXPECT_EQ(found.secureBoot, SecureBoot::kOn);
+  EXPECT_FALSE(found.eccDrivers.indexFound) << "no ECC part given";
 }
 
 TEST_F(StartUpTest, AnAreaMostlyOnSmallPagesIsSaidOnceThePreTestFilledIt) {
@@ -166,7 +176,7 @@ TEST_F(StartUpTest, AnAreaMostlyOnSmallPagesIsSaidOnceThePreTestFilledIt) {
     pages.areaHugePagesKiB = c.hugeKiB;
     CellcheckerDos fresh;
     ConsoleCapture console;
-    ASSERT_EQ(startUp(pages, fresh, record), StartupResult::kReady);
+    ASSERT_EQ(startUp(pages, fresh, record).result, StartupResult::kReady);
     const std::string tail =
         "Test area: 35 MiB of the 64 MiB obtainable\n"
         "\n\rPreparing and pre-testing memory...\n\r" +
@@ -189,7 +199,7 @@ TEST(StartUpTunablesTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {
     CellcheckerDos tester;
     BadMemory record;
     ConsoleCapture console;
-    ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+    ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
     const std::string transcript = console.take();
     const std::string error = "ERROR " + std::string(kernel.path(missing));
     // Named where it is written, with no line break, once.
@@ -213,10 +223,13 @@ TEST_F(StartUpTest, SaysWhetherEccIsReportedAndGuardsTheArea) {
   MemoryFaultLog faults;
   MemoryFaultGuard guard(kernel, faults);
   ASSERT_TRUE(guard.install());
-  EccWatch ecc(
-      kernel, record, [] { return time_t{0}; }, "/nonexistent");
+  EccWatch ecc(kernel, record, [] { return time_t{0}; });
+  StartupParts parts;
+  parts.ecc = &ecc;
+  parts.guard = &guard;
+  parts.moduleRoot = "/nonexistent";
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record, nullptr, &ecc, &guard),
+  ASSERT_EQ(startUp(kernel, tester, record, parts).result,
             StartupResult::kReady);
   const std::string opened =
       opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 GB\n");
@@ -242,11 +255,72 @@ TEST_F(StartUpTest, SaysWhetherEccIsReportedAndGuardsTheArea) {
   EXPECT_TRUE(kernel.replacements[0].locked);
 }
 
+// The image's EDAC drivers load on every boot, matched by the processor,
+// before the memory is measured; one that finds no controller it can use
+// (ECC off in the firmware) is named in the line. A host's modules are
+// never loaded.
+TEST_F(StartUpTest, LoadsTheImagesMemoryControllerDriversOnly) {
+  const TempFolder temp("ecc-modules");
+  const std::string folder = temp.path() + "/6.1.0-test-amd64";
+  const auto write = [&](const std::string& file, const std::string& text) {
+    ASSERT_TRUE(temp.write("6.1.0-test-amd64/" + file, text)) << file;
+  };
+  write("modules.dep",
+        "kernel/drivers/edac/amd64_edac.ko: kernel/drivers/edac/"
+        "edac_mce_amd.ko\nkernel/drivers/edac/edac_mce_amd.ko:\n"
+        "kernel/drivers/net/virtio_net.ko:\n");
+  write("modules.alias",
+        "alias cpu:type:x86,ven0002fam0019mod*:feature:* amd64_edac\n"
+        "alias virtio:d00000001v* virtio_net\n");
+  write("kernel/drivers/edac/amd64_edac.ko", "module");
+  write("kernel/drivers/edac/edac_mce_amd.ko", "module");
+  write("kernel/drivers/net/virtio_net.ko", "module");
+
+  for (const bool image : {false, true}) {
+    SCOPED_TRACE(image ? "the image's own modules" : "a host's modules");
+    FakeKernel k;
+    k.write(ProcFile::kMeminfo, kMeminfo16GiB);
+    k.imageInit = image;
+    k.putFile("/proc/sys/kernel/osrelease", "6.1.0-test-amd64\n");
+    k.putFile("/sys/devices/system/cpu/modalias",
+              "cpu:type:x86,ven0002fam0019mod0001:feature:,0000\n");
+    k.putFile("/sys/bus/virtio/devices/virtio0/modalias",
+              "virtio:d00000001v00001AF4\n");
+    k.moduleErrors[folder + "/kernel/drivers/edac/amd64_edac.ko"] = ENODEV;
+    EccWatch ecc(k, record, [] { return time_t{0}; });
+    StartupParts parts;
+    parts.ecc = &ecc;
+    parts.moduleRoot = temp.path();
+    CellcheckerDos fresh;
+    ConsoleCapture console;
+    const StartupFound found = startUp(k, fresh, record, parts);
+    ASSERT_EQ(found.result, StartupResult::kReady);
+    EXPECT_EQ(k.sysMounts, 1);
+    const std::string shown = console.take();
+    if (!image) {
+      EXPECT_TRUE(k.loadedModules.empty());
+      EXPECT_NE(shown.find("ECC: no ECC reporting on this machine.\nInit"),
+                std::string::npos)
+          << shown;
+      continue;
+    }
+    // Only the memory controllers' drivers: the network waits for options.
+    EXPECT_EQ(k.loadedModules,
+              std::vector<std::string>{folder + "/kernel/drivers/edac/"
+                                                "edac_mce_amd.ko"});
+    EXPECT_EQ(found.eccDrivers.result.failed.size(), 1u);
+    EXPECT_NE(shown.find("ECC: no ECC reporting on this machine (amd64_edac: "
+                         "No such device).\nInit"),
+              std::string::npos)
+        << shown;
+  }
+}
+
 TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
   kernel.makeUnopenable(ProcFile::kMeminfo);
   kernel.physPageCount = 457 * 256;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
   EXPECT_EQ(console.take(), opening("Amount of RAM mapped by BIOS: 0.45 GB\n") +
                                 "ializing....\nSecure Boot: on\n"
                                 "Test area: 35 MiB of the 64 MiB obtainable\n"
@@ -257,7 +331,7 @@ TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
 TEST_F(StartUpTest, ALockTheKernelRefusesIsSaidAndTestingGoesOn) {
   kernel.lockRefused = true;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
   EXPECT_NE(console.take().find(
                 "Test area: 35 MiB of the 64 MiB obtainable\n"
                 "The kernel would not lock the test area in RAM; testing goes "
@@ -279,7 +353,7 @@ TEST_F(StartUpTest, TheEarlyCheckIsShownBeforeTheTuningAndJoinsTheRecord) {
       "<6>[    0.000000]   0x0000000000100000 - 0x0000000031000000 pattern "
       "0000000000000000\n";
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
   const std::string expected =
       opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 GB\n",
               "Early check of all free memory: 2 patterns, bad memory at "
@@ -309,7 +383,7 @@ TEST_F(StartUpTest, TooLittleMemoryStopsWithWhatWasFoundAndWhatIsNeeded) {
     small.freePageCount = c.freeMiB * 256;
     small.forkFails = c.forkFails;
     ConsoleCapture console;
-    ASSERT_EQ(startUp(small, tester, record), StartupResult::kStopped);
+    ASSERT_EQ(startUp(small, tester, record).result, StartupResult::kStopped);
     const std::string transcript = console.take();
     const std::string tail =
         std::string("Not enough memory to test: ") + c.found +
@@ -326,7 +400,7 @@ TEST_F(StartUpTest, TooLittleMemoryStopsWithWhatWasFoundAndWhatIsNeeded) {
 TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
   kernel.areaLimit = 30 * kMiB;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
   // 35 MiB less a sixteenth each time until granted.
   std::vector<u64> sizes{35 * kMiB};
   while (sizes.back() > kernel.areaLimit) {
@@ -344,7 +418,7 @@ TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
 TEST_F(StartUpTest, AnAreaRefusedDownToTheFloorStops) {
   kernel.areaLimit = 16 * kMiB - 1;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kStopped);
+  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kStopped);
   ASSERT_GE(kernel.areaRequests.size(), 2u);
   EXPECT_EQ(kernel.areaRequests.front(), 35 * kMiB);
   EXPECT_EQ(kernel.areaRequests.back(), 16 * kMiB);
@@ -365,7 +439,7 @@ TEST_F(StartUpTest, AnAreaRefusedDownToTheFloorStops) {
 TEST_F(StartUpTest, NoSharedWordMeansNoMeasurementAndAStop) {
   kernel.sharedWordFails = true;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kStopped);
+  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kStopped);
   const std::string transcript = console.take();
   EXPECT_NE(transcript.find(
                 "Initializing.\nSecure Boot: on\nNo shared page for the memory "
@@ -405,7 +479,7 @@ TEST_F(StartUpTest, NotTheFirstProcessChangesNothing) {
   kernel.init = false;
   ConsoleCapture console;
   ErrorCapture errors;
-  ASSERT_EQ(startUp(kernel, tester, record), StartupResult::kNotInit);
+  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kNotInit);
   EXPECT_EQ(errors.take(),
             "cellcheck: not started: it runs as the first process (PID 1) of "
             "its own boot image, so boot that image to test RAM.\n");

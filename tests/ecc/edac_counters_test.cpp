@@ -6,48 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fake_edac.h"
 #include "tests/support/fake_kernel.h"
 
 namespace {
 
-const std::string kMc = "/sys/devices/system/edac/mc/";
-
-// A module's files as a driver of the 6.1 kernel writes them; a null text
-// leaves that file out.
-struct ModuleFiles {
-  const char* name;  // "dimm0"
-  const char* label;
-  const char* location;
-  const char* mode;
-  const char* corrected;
-  const char* uncorrected;
-};
-
-void putController(FakeKernel& kernel, const std::string& mc, const char* type,
-                   const char* corrected, const char* uncorrected,
-                   const std::vector<ModuleFiles>& modules) {
-  const std::string folder = kMc + mc + "/";
-  kernel.putFile(folder + "mc_name", std::string(type) + "\n");
-  kernel.putFile(folder + "size_mb", "16384\n");
-  if (corrected != nullptr) kernel.putFile(folder + "ce_count", corrected);
-  if (uncorrected != nullptr) kernel.putFile(folder + "ue_count", uncorrected);
-  kernel.putFile(folder + "ce_noinfo_count", "0\n");
-  kernel.putFile(folder + "ue_noinfo_count", "0\n");
-  for (const ModuleFiles& m : modules) {
-    const std::string dimm = folder + m.name + "/";
-    kernel.putFile(dimm + "size", "8192\n");
-    const std::pair<const char*, const char*> files[] = {
-        {"dimm_label", m.label},
-        {"dimm_location", m.location},
-        {"dimm_edac_mode", m.mode},
-        {"dimm_ce_count", m.corrected},
-        {"dimm_ue_count", m.uncorrected}};
-    for (const auto& file : files) {
-      if (file.second != nullptr)
-        kernel.putFile(dimm + file.first, file.second);
-    }
-  }
-}
+const std::string kMc = kEdacRoot;
 
 struct ExpectedModule {
   std::string controller;
@@ -80,7 +44,7 @@ TEST(EdacCountersTest, FindsControllersAndModulesAsTheDriversShowThem) {
        {}},
       {"one controller, its modules without labels, in number order",
        [](FakeKernel& k) {
-         putController(
+         putEdacController(
              k, "mc0", "IE31200", "0\n", "0\n",
              {{"dimm10", "\n", "channel 1 slot 1 \n", "SECDED\n", "0\n", "0\n"},
               {"dimm2", nullptr, "channel 0 slot 1 \n", "SECDED\n", "4\n",
@@ -92,12 +56,14 @@ TEST(EdacCountersTest, FindsControllersAndModulesAsTheDriversShowThem) {
        {true}},
       {"two controllers, labelled modules, ranks for the older driver",
        [](FakeKernel& k) {
-         putController(k, "mc1", "Skylake Socket#0 IMC#1", "0\n", "0\n",
-                       {{"dimm0", "CPU_SrcID#0_MC#1_Chan#0_DIMM#0\n",
-                         "channel 0 slot 0 \n", "S4ECD4ED\n", "0\n", "0\n"}});
-         putController(k, "mc0", "i5000", "0\n", "0\n",
-                       {{"rank0", "mc#0csrow#0channel#0\n",
-                         "csrow 0 channel 0 \n", "S4ECD4ED\n", "0\n", "0\n"}});
+         putEdacController(
+             k, "mc1", "Skylake Socket#0 IMC#1", "0\n", "0\n",
+             {{"dimm0", "CPU_SrcID#0_MC#1_Chan#0_DIMM#0\n",
+               "channel 0 slot 0 \n", "S4ECD4ED\n", "0\n", "0\n"}});
+         putEdacController(
+             k, "mc0", "i5000", "0\n", "0\n",
+             {{"rank0", "mc#0csrow#0channel#0\n", "csrow 0 channel 0 \n",
+               "S4ECD4ED\n", "0\n", "0\n"}});
        },
        {"mc0 i5000", "mc1 Skylake Socket#0 IMC#1"},
        {{"mc0", "mc#0csrow#0channel#0", "csrow 0 channel 0", true, true, 0, 0},
@@ -106,7 +72,7 @@ TEST(EdacCountersTest, FindsControllersAndModulesAsTheDriversShowThem) {
        {true, true}},
       {"memory without ECC behind a controller: it counts nothing",
        [](FakeKernel& k) {
-         putController(
+         putEdacController(
              k, "mc0", "IE31200", "0\n", "0\n",
              {{"dimm0", "\n", "channel 0 slot 0 \n", "None\n", "0\n", "0\n"}});
        },
@@ -115,19 +81,19 @@ TEST(EdacCountersTest, FindsControllersAndModulesAsTheDriversShowThem) {
        {false}},
       {"control bytes in the driver's texts, which reach the console",
        [](FakeKernel& k) {
-         putController(k, "mc0",
-                       "IMC\x1b[2J\x9b"
-                       "1m",
-                       "0\n", "0\n",
-                       {{"dimm0", "A1\x1b]0;x\x07\n", "channel\r0 slot 0\n",
-                         "SECDED\n", "0\n", "0\n"}});
+         putEdacController(k, "mc0",
+                           "IMC\x1b[2J\x9b"
+                           "1m",
+                           "0\n", "0\n",
+                           {{"dimm0", "A1\x1b]0;x\x07\n", "channel\r0 slot 0\n",
+                             "SECDED\n", "0\n", "0\n"}});
        },
        {"mc0 IMC?[2J?1m"},
        {{"mc0", "A1?]0;x?", "channel?0 slot 0", true, true, 0, 0}},
        {true}},
       {"unreadable and broken count files",
        [](FakeKernel& k) {
-         putController(
+         putEdacController(
              k, "mc0", "F19h", nullptr, "0\n",
              {{"dimm0", "\n", "channel 0 slot 0 \n", "SECDED\n", nullptr,
                "0\n"},
@@ -182,11 +148,12 @@ TEST(EdacCountersTest, FindsControllersAndModulesAsTheDriversShowThem) {
 class EdacGrowthTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    putController(
+    putEdacController(
         kernel, "mc0", "Skylake Socket#0 IMC#0", "2\n", "0\n",
         {{"dimm0", "A1\n", "channel 0 slot 0 \n", "S4ECD4ED\n", "2\n", "0\n"},
          {"dimm1", "A2\n", "channel 0 slot 1 \n", "S4ECD4ED\n", "0\n", "0\n"}});
-    putController(kernel, "mc1", "Skylake Socket#0 IMC#1", "0\n", "0\n", {});
+    putEdacController(kernel, "mc1", "Skylake Socket#0 IMC#1", "0\n", "0\n",
+                      {});
     counters.scan();
   }
 
@@ -288,7 +255,7 @@ TEST(EdacGrowthJudgementTest, EachCountIsJudgedOnItsOwn) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeKernel kernel;
-    putController(
+    putEdacController(
         kernel, "mc0", "X", "2\n", "0\n",
         {{"dimm0", "A1\n", "channel 0 slot 0 \n", "S4ECD4ED\n", "2\n", "0\n"}});
     EdacCounters counters(kernel);

@@ -1,10 +1,12 @@
 """image/fetch.sh and image/update-lock.sh against a small archive of our own:
 apt-get and apt-cache stand-ins on PATH serve tiny packages made with
 dpkg-deb, so every path (locked, gone, stale lists, a changed file, the
-kernel's changing name) runs offline and fast."""
+kernel's changing name) runs offline and fast. The image's own apt
+configuration is checked with the real apt, offline too."""
 import hashlib
 import json
 import os
+import re
 import subprocess
 import tempfile
 import textwrap
@@ -16,11 +18,15 @@ UPDATE_LOCK = os.path.join(ROOT, "image", "update-lock.sh")
 
 # The stand-ins read ARCHIVE (a JSON file): for each package, its versions
 # (.deb path and SHA256) before and after "apt-get update", and what
-# linux-image-amd64 depends on. Each call is logged to ARCHIVE.calls.
+# linux-image-amd64 depends on. Each call is logged to ARCHIVE.calls, and the
+# apt configuration it was given (APT_CONFIG) to ARCHIVE.configs.
+LOG_CALL = r'''
+open(os.environ["ARCHIVE"] + ".configs", "a").write(os.environ.get("APT_CONFIG", "") + "\n")
+'''
 APT_CACHE = r'''#!/usr/bin/python3
 import json, os, sys
 archive = json.load(open(os.environ["ARCHIVE"]))
-open(os.environ["ARCHIVE"] + ".calls", "a").write("apt-cache " + " ".join(sys.argv[1:]) + "\n")
+open(os.environ["ARCHIVE"] + ".calls", "a").write("apt-cache " + " ".join(sys.argv[1:]) + "\n")''' + LOG_CALL + r'''
 lists = archive["updated" if os.path.exists(os.environ["ARCHIVE"] + ".updated") else "lists"]
 command, arg = sys.argv[1], sys.argv[2]
 if command == "show":
@@ -39,7 +45,7 @@ APT_GET = r'''#!/usr/bin/python3
 import json, os, shutil, sys
 archive = json.load(open(os.environ["ARCHIVE"]))
 args = [a for i, a in enumerate(sys.argv[1:]) if not a.startswith("-") and sys.argv[i] != "-o"]
-open(os.environ["ARCHIVE"] + ".calls", "a").write("apt-get " + " ".join(args) + "\n")
+open(os.environ["ARCHIVE"] + ".calls", "a").write("apt-get " + " ".join(args) + "\n")''' + LOG_CALL + r'''
 if args[0] == "update":
     open(os.environ["ARCHIVE"] + ".updated", "w").close()
     sys.exit(0)
@@ -97,7 +103,7 @@ class FetchTest(unittest.TestCase):
         self.archive = os.path.join(self.dir, "archive.json")
         self.lock = os.path.join(self.dir, "packages.lock")
         self.env = dict(os.environ, ARCHIVE=self.archive, PACKAGES_LOCK=self.lock,
-                        PATH=bin_dir + ":" + os.environ["PATH"])
+                        IMAGE_CACHE=self.cache, PATH=bin_dir + ":" + os.environ["PATH"])
 
     def tearDown(self):
         self.tmp.cleanup()
@@ -137,6 +143,10 @@ class FetchTest(unittest.TestCase):
             return []
         with open(path) as f:
             return f.read().splitlines()
+
+    def apt_configs(self):
+        with open(self.archive + ".configs") as f:
+            return set(f.read().splitlines())
 
     def assert_payload(self, result, name, version):
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -225,6 +235,51 @@ class FetchTest(unittest.TestCase):
             self.assertEqual(f.read().splitlines(), [
                 "# comment", self.line("linux-image-7-amd64", "7.1"),
                 self.line("tool", "2.0")])
+
+    def test_every_apt_call_goes_through_the_images_own_configuration(self):
+        # The paths that ask apt most: a locked version gone, the kernel's
+        # new name, and the lock moved forward.
+        self.serve({"tool": ["2.0"], "linux-image-amd64": "linux-image-7-amd64",
+                    "linux-image-7-amd64": ["7.1"]})
+        self.write_lock(self.line("tool", "1.0"), self.line("linux-image-6-amd64", "6.1"))
+        self.assertEqual(self.fetch("tool").returncode, 0)
+        self.assertEqual(self.fetch("linux-image-amd64").returncode, 0)
+        subprocess.run([UPDATE_LOCK], env=self.env, check=True, capture_output=True)
+        self.assertIn("apt-get update", self.apt_calls())
+        self.assertEqual(self.apt_configs(), {os.path.join(self.cache, "apt", "apt.conf")})
+
+
+class ImageAptConfigurationTest(unittest.TestCase):
+    """The configuration image/packages.sh writes, as the real apt reads it:
+    Debian 13's archive and nothing of this machine's own apt set-up."""
+
+    def test_names_debian_13_and_reads_nothing_of_this_machine(self):
+        with tempfile.TemporaryDirectory() as state:
+            script = (f'. "{ROOT}/image/packages.sh" && use_image_apt "$1" && '
+                      'apt-get update --print-uris && echo POLICY && apt-cache policy && '
+                      'eval "$(apt-config shell L Dir::State::lists/d S Dir::State::status/f '
+                      'C Dir::Cache/d E Dir::Etc::sourceparts/d)" && '
+                      'echo PATHS && printf "%s\\n" "$L" "$S" "$C" "$E"')
+            env = {k: v for k, v in os.environ.items() if k != "APT_CONFIG"}
+            result = subprocess.run(["bash", "-c", script, "-", state], env=env,
+                                    capture_output=True, text=True, check=True)
+            uris, rest = result.stdout.split("POLICY\n")
+            policy, paths = rest.split("PATHS\n")
+            # Its lists, package status, cache and sources all in its own
+            # folder: apt-get update writes nowhere else.
+            for path in paths.splitlines():
+                self.assertTrue(os.path.realpath(path).startswith(os.path.realpath(state) + "/"),
+                                path)
+            self.assertEqual(sorted(re.findall(r"'(\S+/InRelease)'", uris)), [
+                "http://deb.debian.org/debian-security/dists/trixie-security/InRelease",
+                "http://deb.debian.org/debian/dists/trixie-updates/InRelease",
+                "http://deb.debian.org/debian/dists/trixie/InRelease"])
+            # Printing what it would fetch fetched nothing.
+            self.assertEqual(os.listdir(os.path.join(state, "apt", "lists")), ["partial"])
+            # No package lists or installed packages of this machine: the
+            # image's lists are still empty.
+            self.assertNotIn("/var/lib/", policy)
+            self.assertNotIn("http", policy)
 
 
 if __name__ == "__main__":

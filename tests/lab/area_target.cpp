@@ -21,7 +21,7 @@
 
 #include "base/cprintf.h"
 #include "console/cellchecker_dos.h"
-#include "sysmem/linux_kernel.h"
+#include "platform/linux_kernel.h"
 
 namespace {
 

@@ -108,6 +108,19 @@ TEST_F(FaultGuardTest, ReplacesThePageOfAnUncorrectedErrorAndLogsIt) {
   }
 }
 
+// The handler interrupts code that may be about to read errno; what the
+// handler's own calls leave there must not reach it.
+TEST_F(FaultGuardTest, TheInterruptedCodeFindsErrnoAsItLeftIt) {
+  MemoryFaultGuard guard(kernel, log);
+  ASSERT_TRUE(guard.install());
+  guard.guardArea(area, kAreaPages * kPage, true);
+  errno = EDOM;
+  // A page whose frame the page map does not name: the lookup fails.
+  sendToSelf(SIGBUS, BUS_MCEERR_AR, area + kPage, 12);
+  EXPECT_EQ(errno, EDOM);
+  EXPECT_EQ(log.count(), 1u) << "the page was still replaced";
+}
+
 TEST(MemoryFaultLogTest, KeepsTheLastFaultsAndCountsThemAll) {
   MemoryFaultLog faults;
   const u64 total = MemoryFaultLog::kKept + 3;

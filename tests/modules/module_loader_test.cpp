@@ -93,14 +93,18 @@ class ModuleLoaderTest : public ::testing::Test {
         "kernel/drivers/edac/skx_edac.ko: "
         "kernel/drivers/edac/skx_edac_common.ko\n"
         "kernel/drivers/edac/skx_edac_common.ko:\n"
-        "kernel/drivers/edac/ie31200_edac.ko:\n");
+        "kernel/drivers/edac/ie31200_edac.ko:\n"
+        "kernel/drivers/i2c/busses/i2c-piix4.ko: "
+        "kernel/drivers/i2c/i2c-smbus.ko\n"
+        "kernel/drivers/i2c/i2c-smbus.ko:\n");
     write("modules.alias",
           "alias pci:v00001AF4d*sv*sd*bc*sc*i* virtio_pci\n"
           "alias virtio:d00000001v* virtio_net\n"
           "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n"
           "alias pci:v000010ECd00008168sv*sd*bc*sc*i* r8169\n"
           "alias cpu:type:x86,ven0000fam0006mod0055:feature:* skx_edac\n"
-          "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n");
+          "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n"
+          "alias pci:v00008086d00007113sv*sd*bc*sc*i* i2c_piix4\n");
     write("modules.softdep", "softdep r8169 pre: realtek\n");
     for (const char* file :
          {"kernel/drivers/virtio/virtio_pci.ko",
@@ -112,7 +116,9 @@ class ModuleLoaderTest : public ::testing::Test {
           "kernel/drivers/net/phy/realtek.ko",
           "kernel/drivers/net/phy/libphy.ko", "kernel/drivers/edac/skx_edac.ko",
           "kernel/drivers/edac/skx_edac_common.ko",
-          "kernel/drivers/edac/ie31200_edac.ko"}) {
+          "kernel/drivers/edac/ie31200_edac.ko",
+          "kernel/drivers/i2c/busses/i2c-piix4.ko",
+          "kernel/drivers/i2c/i2c-smbus.ko"}) {
       write(file, "module bytes");
     }
     // Devices every machine has, which no module of the image drives.
@@ -155,7 +161,7 @@ TEST_F(ModuleLoaderTest, LoadsTheBusDriverThenTheDeviceThatAppears) {
   kernel.filesOnLoad.insert({path("kernel/drivers/virtio/virtio_pci.ko"),
                              {"/sys/bus/virtio/devices/virtio0/modalias",
                               "virtio:d00000001v00001AF4\n"}});
-  ModuleLoader loader(kernel, folder);
+  ModuleLoader loader(kernel, kernel, folder);
   ASSERT_TRUE(loader.readIndex());
   const ModuleLoadResult result = loader.loadForDevices();
   // Dependencies first, each once, the network driver in the second round.
@@ -169,7 +175,7 @@ TEST_F(ModuleLoaderTest, LoadsTheBusDriverThenTheDeviceThatAppears) {
 TEST_F(ModuleLoaderTest, LoadsTheSoftDependencyFirstAndOnlyWhatMatches) {
   device("pci", "0000:02:00.0",
          "pci:v000010ECd00008168sv00001043sd00008554bc02sc00i00");
-  ModuleLoader loader(kernel, folder);
+  ModuleLoader loader(kernel, kernel, folder);
   ASSERT_TRUE(loader.readIndex());
   loader.loadForDevices();
   EXPECT_EQ(loadedNames(), (Names{"libphy", "realtek", "r8169"}));
@@ -184,7 +190,7 @@ TEST_F(ModuleLoaderTest, MatchesTheProcessorAndLoadsOnlyWhatTheFilterWants) {
                  "0002,00E5\n");
   device("pci", "0000:00:03.0",
          "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
-  ModuleLoader loader(kernel, folder);
+  ModuleLoader loader(kernel, kernel, folder);
   ASSERT_TRUE(loader.readIndex());
   EXPECT_EQ(loader.loadForDevices(isEdacModule).loaded,
             (Names{"skx_edac_common", "skx_edac"}));
@@ -196,9 +202,26 @@ TEST_F(ModuleLoaderTest, MatchesTheProcessorAndLoadsOnlyWhatTheFilterWants) {
   FakeKernel desktop;
   desktop.putFile("/sys/devices/system/cpu/modalias",
                   "cpu:type:x86,ven0000fam0006mod00A7:feature:,0000\n");
-  ModuleLoader other(desktop, folder);
+  ModuleLoader other(desktop, desktop, folder);
   ASSERT_TRUE(other.readIndex());
   EXPECT_TRUE(other.loadForDevices(isEdacModule).loaded.empty());
+}
+
+// A run that sends events loads the network's drivers only: not the SMBus
+// controller's that every PC (and QEMU's) has, though the image carries it.
+TEST_F(ModuleLoaderTest, TheNetworkFilterLeavesTheMachinesOtherDevicesAlone) {
+  device("pci", "0000:00:01.3",
+         "pci:v00008086d00007113sv00001AF4sd00001100bc06sc80i00");
+  device("pci", "0000:00:03.0",
+         "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
+  kernel.filesOnLoad.insert({path("kernel/drivers/virtio/virtio_pci.ko"),
+                             {"/sys/bus/virtio/devices/virtio0/modalias",
+                              "virtio:d00000001v00001AF4\n"}});
+  ModuleLoader loader(kernel, kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  EXPECT_EQ(loader.loadForDevices(isNetworkModule).loaded,
+            (Names{"virtio", "virtio_ring", "virtio_pci", "net_failover",
+                   "virtio_net"}));
 }
 
 TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {
@@ -211,7 +234,7 @@ TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {
   kernel.moduleErrors[path("kernel/drivers/virtio/virtio_ring.ko")] = ENOEXEC;
   // Loaded already (built in, or by an earlier round): not a failure.
   kernel.moduleErrors[path("kernel/drivers/virtio/virtio.ko")] = EEXIST;
-  ModuleLoader loader(kernel, folder);
+  ModuleLoader loader(kernel, kernel, folder);
   ASSERT_TRUE(loader.readIndex());
   const ModuleLoadResult result = loader.loadForDevices();
   EXPECT_EQ(result.loaded, Names{"e1000"});
@@ -224,7 +247,7 @@ TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {
 
 TEST_F(ModuleLoaderTest, AMissingModuleFileIsTheKernelsComplaint) {
   device("pci", "0000:00:04.0", "pci:v00008086d0000100Esv0sd0bc02sc00i00");
-  ModuleLoader loader(kernel, folder);
+  ModuleLoader loader(kernel, kernel, folder);
   ASSERT_TRUE(loader.readIndex());
   remove(path("kernel/drivers/net/ethernet/intel/e1000/e1000.ko").c_str());
   const ModuleLoadResult result = loader.loadForDevices();
@@ -233,22 +256,28 @@ TEST_F(ModuleLoaderTest, AMissingModuleFileIsTheKernelsComplaint) {
 }
 
 TEST_F(ModuleLoaderTest, WithoutAnIndexNothingLoads) {
-  ModuleLoader loader(kernel, root + "/another-release");
+  ModuleLoader loader(kernel, kernel, root + "/another-release");
   EXPECT_FALSE(loader.readIndex());
   EXPECT_TRUE(loader.loadForDevices().loaded.empty());
 }
 
-TEST_F(ModuleLoaderTest, RemovingTheFolderCountsTheBytesItFrees) {
-  write("big.ko", std::string(10000, 'x'));
-  struct stat info;
-  u64 expected = 0;
-  for (const char* file : {"modules.dep", "modules.alias", "modules.softdep"}) {
-    ASSERT_EQ(stat(path(file).c_str(), &info), 0);
-    expected += info.st_size;
-  }
-  expected += 12 * 12 + 10000;  // the module files
-  EXPECT_EQ(removeFolder(root), expected);
-  EXPECT_NE(access(root.c_str(), F_OK), 0);
+// The program's one way to load drivers: the running kernel's folder of the
+// image, its own filter.
+TEST_F(ModuleLoaderTest, DriversLoadFromTheRunningKernelsFolderThroughAFilter) {
+  device("pci", "0000:00:04.0", "pci:v00008086d0000100Esv0sd0bc02sc00i00");
+  device("pci", "0000:00:05.0", "pci:v00008086d00003E0Fsv0sd0bc06sc00i00");
+  kernel.putFile("/proc/sys/kernel/osrelease", "6.1.0-test-amd64\n");
+  const DriverLoad edac = loadDrivers(kernel, kernel, root, isEdacModule);
+  EXPECT_EQ(edac.release, "6.1.0-test-amd64");
+  EXPECT_TRUE(edac.indexFound);
+  EXPECT_EQ(edac.result.loaded, Names{"ie31200_edac"});
+  EXPECT_EQ(loadedNames(), Names{"ie31200_edac"});
+
+  kernel.putFile("/proc/sys/kernel/osrelease", "6.12.0-other-amd64\n");
+  const DriverLoad none = loadDrivers(kernel, kernel, root, ModuleFilter());
+  EXPECT_EQ(none.release, "6.12.0-other-amd64");
+  EXPECT_FALSE(none.indexFound);
+  EXPECT_TRUE(none.result.loaded.empty());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux_kernel.h"
 #include "tests/report/summary_lines.h"
 
 namespace {

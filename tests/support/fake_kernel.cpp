@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/small_file.h"
+
 namespace {
 
 // The fake's file for each ProcFile: meminfo, then each tunable by the last
@@ -29,6 +31,32 @@ int removeEntry(const char* path, const struct stat*, int, FTW*) {
   return remove(path);
 }
 
+u64 walkedBytes = 0;
+
+int countEntry(const char*, const struct stat* info, int type, FTW*) {
+  if (type == FTW_F || type == FTW_SL) walkedBytes += info->st_size;
+  return 0;
+}
+
+// The fault handler's stack in tests.
+alignas(16) char handlerStack[64 * 1024];
+
+// Counts into the fake's list of datagrams.
+class NotedSink : public DatagramSink {
+ public:
+  NotedSink(FakeKernel& kernel, std::string to)
+      : kernel_(kernel), to_(std::move(to)) {}
+  bool send(const std::string& datagram) override {
+    if (kernel_.sendsFail) return false;
+    kernel_.datagrams.emplace_back(to_, datagram);
+    return true;
+  }
+
+ private:
+  FakeKernel& kernel_;
+  std::string to_;
+};
+
 }  // namespace
 
 FakeKernel::FakeKernel() {
@@ -39,17 +67,13 @@ FakeKernel::FakeKernel() {
 }
 
 FakeKernel::~FakeKernel() {
+  if (trapped_) releaseFaults();
   for (const auto& mapping : mappings_) munmap(mapping.first, mapping.second);
   nftw(folder_.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::string FakeKernel::read(ProcFile file) const {
-  std::string text;
-  FILE* f = fopen(paths_[indexOf(file)].c_str(), "r");
-  if (f == nullptr) return text;
-  for (int c; (c = fgetc(f)) != EOF;) text += static_cast<char>(c);
-  fclose(f);
-  return text;
+  return readSmallFile(paths_[indexOf(file)]);
 }
 
 void FakeKernel::write(ProcFile file, const std::string& text) {
@@ -166,12 +190,38 @@ char* FakeKernel::allocateArea(u64 bytes) {
   return static_cast<char*>(area);
 }
 
+u64 FakeKernel::fileBytes(const std::string& path) {
+  walkedBytes = 0;
+  nftw(path.c_str(), countEntry, 16, FTW_PHYS);
+  return walkedBytes;
+}
+
+u64 FakeKernel::removeFiles(const std::string& path) {
+  removedFiles.push_back(path);
+  return fileBytes(path);
+}
+
+int FakeKernel::startChild(const ChildProgram& program, pid_t* child) {
+  if (childError != 0) return childError;
+  children.push_back(program);
+  *child = static_cast<pid_t>(999 + children.size());
+  return 0;
+}
+
+void FakeKernel::haltForever() {
+  for (;;) pause();
+}
+
+void FakeKernel::waitForPowerOff() {
+  for (;;) pause();
+}
+
 bool FakeKernel::lockArea(char* area, u64 bytes) {
   locks.emplace_back(area, bytes);
   return !lockRefused;
 }
 
-void FakeKernel::stopHugePageCollapse() {
+bool FakeKernel::stopHugePageCollapse() {
   hugePageCollapseStopped = true;
   if (!areaRequests.empty() && !mappings_.empty()) {
     const auto& area = mappings_.back();
@@ -180,21 +230,66 @@ void FakeKernel::stopHugePageCollapse() {
       areaFilledWhenCollapseStopped = bytes[i] != 0;
     }
   }
+  return true;
 }
 
-u64 FakeKernel::pageFrame(const void* address) {
-  const auto found =
-      frames.find(reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1));
-  return found == frames.end() ? 0 : found->second;
+u64 FakeKernel::physicalAddress(const void* address) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(address);
+  const auto found = frames.find(at & ~(kPageBytes - 1));
+  return found == frames.end() ? 0
+                               : found->second * kPageBytes + at % kPageBytes;
 }
 
-u64 FakeKernel::poisonedFrame(const void* address) {
-  const auto found = poisonedFrames.find(reinterpret_cast<uintptr_t>(address) &
-                                         ~(kPageBytes - 1));
-  return found == poisonedFrames.end() ? 0 : found->second;
+bool FakeKernel::trapFaults(FaultHandler handler) {
+  trapping_ = getpid();
+  stack_t stack = {};
+  stack.ss_sp = handlerStack;
+  stack.ss_size = sizeof handlerStack;
+  sigaltstack(&stack, &oldStack_);
+  struct sigaction action = {};
+  action.sa_sigaction = handler;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGBUS);
+  sigaddset(&action.sa_mask, SIGSEGV);
+  trapped_ = sigaction(SIGBUS, &action, &oldBus_) == 0 &&
+             sigaction(SIGSEGV, &action, &oldSegv_) == 0;
+  memoryErrorsEarly = true;
+  return trapped_;
 }
 
-bool FakeKernel::replacePoisonedPage(void* page, u64 bytes, bool locked) {
+void FakeKernel::releaseFaults() {
+  sigaction(SIGBUS, &oldBus_, nullptr);
+  sigaction(SIGSEGV, &oldSegv_, nullptr);
+  sigaltstack(&oldStack_, nullptr);
+  trapped_ = false;
+}
+
+void FakeKernel::endAsUntrapped(int signal) {
+  struct sigaction standard = {};
+  standard.sa_handler = SIG_DFL;
+  sigaction(signal, &standard, nullptr);
+  raise(signal);
+}
+
+u64 FakeKernel::lostPhysicalAddress(const void* address) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(address);
+  const auto found = poisonedFrames.find(at & ~(kPageBytes - 1));
+  if (found == poisonedFrames.end()) {
+    // As the real page map's read that finds nothing leaves it.
+    errno = ENOENT;
+    return 0;
+  }
+  return found->second * kPageBytes + at % kPageBytes;
+}
+
+std::unique_ptr<DatagramSink> FakeKernel::udpSink(const std::string& address,
+                                                  uint16_t port) {
+  return std::unique_ptr<DatagramSink>(
+      new NotedSink(*this, address + ":" + std::to_string(port)));
+}
+
+bool FakeKernel::replaceLostPage(void* page, u64 bytes, bool locked) {
   if (replaceRefused) return false;
   if (replacementCount < kMaxReplacements) {
     replacements[replacementCount] = Replacement{page, bytes, locked};

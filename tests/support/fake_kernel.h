@@ -1,9 +1,16 @@
-// A kernel for tests: chosen memory figures, /proc files that are ordinary
-// files in a temporary folder, and a memory measurement that really forks
-// but whose child sees only a small free-memory figure and can be made to
-// fail or die half way. Nothing reaches the host's kernel settings.
+// A kernel for tests, every role of the seam: chosen memory figures, /proc
+// and /sys files that are ordinary files in a temporary folder, a memory
+// measurement that really forks but whose child sees only a small
+// free-memory figure and can be made to fail or die half way, and notes of
+// everything the program asked of it (modules, children, removals, network
+// settings, datagrams). Nothing reaches the host's kernel settings, files
+// or network; only the fault handler is really set, so that tests can send
+// it signals.
 #ifndef CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
 #define CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_
+
+#include <signal.h>
+#include <unistd.h>
 
 #include <map>
 #include <optional>
@@ -11,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "sysmem/kernel.h"
+#include "seam/kernel.h"
 #include "sysmem/tunables.h"
 
 class FakeKernel : public Kernel {
@@ -25,6 +32,9 @@ class FakeKernel : public Kernel {
 
   // What the kernel reports and does; tests change these before a run.
   bool init = true;
+  // This binary is the image's /init: the image's files are its own.
+  bool imageInit = false;
+  time_t seconds = 1796910900;                        // now()
   u64 physPageCount = 16 * kMiB / kPageBytes * 1024;  // 16 GiB
   u64 freePageCount = 64 * kMiB / kPageBytes;         // 64 MiB
   bool sharedWordFails = false;
@@ -41,27 +51,35 @@ class FakeKernel : public Kernel {
   // When set, allocateArea lists the area it gives in the fake
   // /proc/self/smaps, with this many KiB of it on huge pages.
   std::optional<u64> areaHugePagesKiB;
-  // The fake pagemap: the frame of each page (by the page's address) that
-  // has one; every other page's frame is unknown (0).
+  // The fake page map: the frame of each page (by the page's address) that
+  // has one; every other page's frame is unknown.
   std::map<u64, u64> frames;
   // Pages (by address) the kernel took away, with the frame each had.
   std::map<u64, u64> poisonedFrames;
-  // replacePoisonedPage refuses.
+  // replaceLostPage refuses.
   bool replaceRefused = false;
-
   // Module files whose loading fails, with the error number loadModule
   // returns for them; and kernel files that appear once a module has loaded
   // (a bus driver binds its devices, and their devices show up in /sys).
   std::map<std::string, int> moduleErrors;
   std::multimap<std::string, std::pair<std::string, std::string>> filesOnLoad;
+  // startChild fails with this error number (0: it starts them).
+  int childError = 0;
+  // Every datagram sent fails.
+  bool sendsFail = false;
 
   // What the program did.
   int mounts = 0;
   int sysMounts = 0;
   std::vector<std::string> loadedModules;  // in the order loaded
+  std::vector<ChildProgram> children;      // started, in order
+  std::vector<pid_t> stoppedChildren;
   int reaps = 0;
+  std::vector<unsigned> sleeps;  // milliseconds each
   int powerOffs = 0;
   int consoleLogLevel = -1;  // -1: never set
+  std::vector<std::string> removedFiles;
+  std::vector<std::string> madeFolders;
   int sharedWords = 0;
   std::vector<u64> areaRequests;
   std::vector<std::pair<char*, u64>> locks;
@@ -80,6 +98,10 @@ class FakeKernel : public Kernel {
   // Whether the last test area held anything but zeros when huge-page
   // collapse was stopped: the pre-test fills it with its patterns.
   bool areaFilledWhenCollapseStopped = false;
+  std::vector<InterfaceSetup> interfaceSetups;
+  std::vector<std::string> clearedInterfaces;
+  // Every datagram sent, with where to ("address:port").
+  std::vector<std::pair<std::string, std::string>> datagrams;
 
   // The /proc files: their contents (empty when missing), new contents, and
   // a file that cannot be opened at all (its folder does not exist).
@@ -89,45 +111,101 @@ class FakeKernel : public Kernel {
   // A kernel file (an absolute /proc or /sys path) with `text` in it, its
   // folders made as needed; file() then points there.
   void putFile(const std::string& kernelPath, const std::string& text);
+  // Gives the page holding `address` the frame `frame` in the fake page map.
+  void setFrame(const void* address, u64 frame);
 
   // The kernel's log buffer, as kernelLog() returns it.
   std::string log;
 
-  bool isInit() override { return init; }
+  // Files.
   void mountProc() override { ++mounts; }
   void mountSys() override { ++sysMounts; }
-  void setConsoleLogLevel(int level) override { consoleLogLevel = level; }
-  u64 physPages() override { return physPageCount; }
-  u64 pageSize() override { return kPageBytes; }
-  u64 freePages() override { return freePageCount; }
   const char* path(ProcFile file) override;
   std::string file(const char* kernelPath) override;
   std::string kernelLog() override { return log; }
-  volatile u64* mapSharedWord() override;
+  bool isImageInit() override { return imageInit; }
+  // The bytes of the real files there (tests give paths of their own).
+  u64 fileBytes(const std::string& path) override;
+  // Noted, and their bytes counted; nothing is deleted.
+  u64 removeFiles(const std::string& path) override;
+  void makeFolder(const std::string& path) override {
+    madeFolders.push_back(path);
+  }
+
+  // Process and system.
+  bool isInit() override { return init; }
+  u64 physPages() override { return physPageCount; }
+  u64 pageSize() override { return kPageBytes; }
+  time_t now() override { return seconds; }
+  int setConsoleLogLevel(int level) override {
+    consoleLogLevel = level;
+    return 0;
+  }
   int loadModule(const char* modulePath) override;
+  // Noted; nothing runs. The children get ids from 1000 on.
+  int startChild(const ChildProgram& program, pid_t* child) override;
+  int stopChild(pid_t child) override {
+    stoppedChildren.push_back(child);
+    return 0;
+  }
   void reapChildren() override { ++reaps; }
-  void powerOff() override { ++powerOffs; }
+  void sleepMilliseconds(unsigned milliseconds) override {
+    sleeps.push_back(milliseconds);
+  }
+  int powerOff() override {
+    ++powerOffs;
+    return 0;
+  }
+  [[noreturn]] void haltForever() override;
+
+  // The memory measurement.
+  u64 freeBytes() override { return freePageCount * kPageBytes; }
+  volatile u64* mapSharedWord() override;
   pid_t forkChild() override;
   void waitChild(pid_t child) override;
   [[noreturn]] void endChild() override;
   char* allocateProbe(u64 bytes) override;
+
+  // The test area.
   char* allocateArea(u64 bytes) override;
   bool lockArea(char* area, u64 bytes) override;
-  void stopHugePageCollapse() override;
-  u64 pageFrame(const void* address) override;
-  void catchMemoryErrorsEarly() override { memoryErrorsEarly = true; }
-  u64 poisonedFrame(const void* address) override;
-  // Fills the page with zeros, as a fresh page would read.
-  bool replacePoisonedPage(void* page, u64 bytes, bool locked) override;
+  bool stopHugePageCollapse() override;
+  u64 physicalAddress(const void* address) override;
 
-  // Gives the page holding `address` the frame `frame` in the fake pagemap.
-  void setFrame(const void* address, u64 frame);
+  // Memory errors. The handlers are really set, on a stack of the fake's
+  // own.
+  bool trapFaults(FaultHandler handler) override;
+  void releaseFaults() override;
+  bool inTrappingProcess() override { return getpid() == trapping_; }
+  void endAsUntrapped(int signal) override;
+  u64 lostPhysicalAddress(const void* address) override;
+  // Fills the page with zeros, as a fresh page would read.
+  bool replaceLostPage(void* page, u64 bytes, bool locked) override;
+  [[noreturn]] void waitForPowerOff() override;
+
+  // The network.
+  bool configureInterface(const InterfaceSetup& setup) override {
+    interfaceSetups.push_back(setup);
+    return true;
+  }
+  bool clearInterface(const std::string& interface) override {
+    clearedInterfaces.push_back(interface);
+    return true;
+  }
+  // Sends into `datagrams`.
+  std::unique_ptr<DatagramSink> udpSink(const std::string& address,
+                                        uint16_t port) override;
 
  private:
   std::string folder_;
   static constexpr int kProcFiles = 1 + kTunableCount;  // meminfo, tunables
   std::string paths_[kProcFiles];
   std::vector<std::pair<void*, u64>> mappings_;
+  pid_t trapping_ = 0;
+  bool trapped_ = false;
+  struct sigaction oldBus_ = {};
+  struct sigaction oldSegv_ = {};
+  stack_t oldStack_ = {};
 };
 
 #endif  // CELLCHECK_TESTS_SUPPORT_FAKE_KERNEL_H_

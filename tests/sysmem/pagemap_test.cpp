@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "sysmem/linux_kernel.h"
-
 namespace {
 
 constexpr u64 kPage = 4096;
@@ -95,36 +93,6 @@ TEST(PagemapTest, AnUnreadablePagemapKnowsNoFrame) {
   Pagemap pagemap;
   EXPECT_FALSE(pagemap.open("/nonexistent/pagemap"));
   EXPECT_EQ(pagemap.frameOf(at(0, 0), kPage), 0u);
-}
-
-// Reading this process's own pagemap changes nothing in the kernel.
-TEST(LinuxPageFrameTest, FramesOfThisProcessAreConsistent) {
-  LinuxKernel kernel;
-  const u64 page = kernel.pageSize();
-  char* block =
-      static_cast<char*>(mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE,
-                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-  ASSERT_NE(block, MAP_FAILED);
-  block[0] = 1;
-  block[page] = 1;
-  // The third page is never touched: not in RAM, no frame.
-  const u64 first = kernel.pageFrame(block);
-  if (first == 0) {
-    munmap(block, 3 * page);
-    GTEST_SKIP() << "the kernel hides frame numbers from this process (no "
-                    "CAP_SYS_ADMIN)";
-  }
-  EXPECT_EQ(kernel.pageFrame(block + page - 1), first);
-  const u64 second = kernel.pageFrame(block + page);
-  EXPECT_NE(second, 0u);
-  EXPECT_NE(second, first);
-  EXPECT_EQ(kernel.pageFrame(block + 2 * page), 0u);
-  // No page of it was poisoned: no frame is named as lost, whatever the
-  // page's state.
-  for (u64 k = 0; k < 3; ++k) {
-    EXPECT_EQ(kernel.poisonedFrame(block + k * page), 0u) << k;
-  }
-  munmap(block, 3 * page);
 }
 
 }  // namespace

@@ -1,0 +1,438 @@
+#include "platform/linux_kernel.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <linux/module.h>
+#include <net/if.h>
+#include <net/route.h>
+#include <sys/ioctl.h>
+#include <sys/klog.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/reboot.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "sysmem/tunables.h"
+
+namespace {
+
+// klogctl actions.
+constexpr int kSyslogReadAll = 3;
+constexpr int kSyslogConsoleOn = 7;
+constexpr int kSyslogConsoleLevel = 8;
+constexpr int kSyslogSizeBuffer = 10;
+
+constexpr u64 kHugePageBytes = u64{2} << 20;
+
+constexpr char kImageInit[] = "/init";
+
+// The fault handler's own stack: enough for its few frames, however deep
+// the program's stack was when it overflowed.
+constexpr size_t kHandlerStackBytes = 64 * 1024;
+alignas(16) char handlerStack[kHandlerStackBytes];
+
+// What the walks below have counted; nftw's callbacks take no context.
+u64 walkedBytes = 0;
+
+int countEntry(const char*, const struct stat* info, int type, FTW*) {
+  if (type == FTW_F || type == FTW_SL) walkedBytes += info->st_size;
+  return 0;
+}
+
+int removeEntry(const char* path, const struct stat* info, int type, FTW*) {
+  if (type == FTW_F || type == FTW_SL) walkedBytes += info->st_size;
+  remove(path);  // what cannot be removed stays; the walk goes on
+  return 0;
+}
+
+int errorOf(int result) { return result == 0 ? 0 : errno; }
+
+// The first process gets no signal it has not asked for, so pause never
+// returns; the loop is for certainty.
+[[noreturn]] void pauseForever() {
+  for (;;) pause();
+}
+
+// Network interface requests.
+ifreq requestFor(const std::string& interface) {
+  ifreq request{};
+  strncpy(request.ifr_name, interface.c_str(), IFNAMSIZ - 1);
+  return request;
+}
+
+void setAddress(ifreq* request, const std::string& dotted) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, dotted.c_str(), &address.sin_addr);
+  memcpy(&request->ifr_addr, &address, sizeof address);
+}
+
+bool bringUp(int sock, const std::string& interface) {
+  ifreq request = requestFor(interface);
+  if (ioctl(sock, SIOCGIFFLAGS, &request) != 0) return false;
+  request.ifr_flags |= IFF_UP | IFF_RUNNING;
+  return ioctl(sock, SIOCSIFFLAGS, &request) == 0;
+}
+
+// The interface's address now, dotted; empty when it has none.
+std::string currentAddress(int sock, const std::string& interface) {
+  ifreq request = requestFor(interface);
+  if (ioctl(sock, SIOCGIFADDR, &request) != 0) return std::string();
+  char text[INET_ADDRSTRLEN];
+  const sockaddr_in* address =
+      reinterpret_cast<const sockaddr_in*>(&request.ifr_addr);
+  return inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) ? text : "";
+}
+
+bool setInterfaceAddress(int sock, const std::string& interface,
+                         unsigned long which, const std::string& dotted) {
+  ifreq request = requestFor(interface);
+  setAddress(&request, dotted);
+  return ioctl(sock, which, &request) == 0;
+}
+
+}  // namespace
+
+LinuxKernel::~LinuxKernel() {
+  if (trapped_) releaseFaults();
+  if (pageFlags_ >= 0) close(pageFlags_);
+}
+
+// Files.
+
+void LinuxKernel::mountProc() {
+  // main mounts it before the fault handler opens its files; start-up asks
+  // again.
+  if (procMounted_) return;
+  // A boot image may lack the mount point; making it is harmless when it is
+  // there.
+  mkdir("/proc", 0555);
+  procMounted_ = mount("/proc", "/proc", "proc", 0, "") == 0;
+}
+
+void LinuxKernel::mountSys() {
+  mkdir("/sys", 0555);
+  mount("sysfs", "/sys", "sysfs", 0, "");
+}
+
+const char* LinuxKernel::path(ProcFile file) {
+  if (file == ProcFile::kMeminfo) return "/proc/meminfo";
+  const int tunable = static_cast<int>(file) - 1;
+  return tunable < kTunableCount ? kTunablePaths[tunable] : "";
+}
+
+std::string LinuxKernel::file(const char* kernelPath) { return kernelPath; }
+
+std::string LinuxKernel::kernelLog() {
+  const int size = klogctl(kSyslogSizeBuffer, nullptr, 0);
+  if (size <= 0) return std::string();
+  std::string text(static_cast<size_t>(size), '\0');
+  const int got = klogctl(kSyslogReadAll, &text[0], size);
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
+}
+
+bool LinuxKernel::isImageInit() {
+  char exe[64];
+  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (length < 0) return false;
+  exe[length] = '\0';
+  return strcmp(exe, kImageInit) == 0;
+}
+
+u64 LinuxKernel::fileBytes(const std::string& path) {
+  walkedBytes = 0;
+  nftw(path.c_str(), countEntry, 16, FTW_PHYS);
+  return walkedBytes;
+}
+
+u64 LinuxKernel::removeFiles(const std::string& path) {
+  walkedBytes = 0;
+  nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+  return walkedBytes;
+}
+
+void LinuxKernel::makeFolder(const std::string& path) {
+  mkdir(path.c_str(), 0755);
+}
+
+// Process and system.
+
+bool LinuxKernel::isInit() { return getpid() == 1; }
+
+u64 LinuxKernel::physPages() {
+  return static_cast<u64>(sysconf(_SC_PHYS_PAGES));
+}
+
+u64 LinuxKernel::pageSize() { return pageBytes_; }
+
+time_t LinuxKernel::now() { return time(nullptr); }
+
+int LinuxKernel::setConsoleLogLevel(int level) {
+  if (klogctl(kSyslogConsoleLevel, nullptr, level) != 0) return errno;
+  return klogctl(kSyslogConsoleOn, nullptr, 0) == 0 ? 0 : errno;
+}
+
+int LinuxKernel::loadModule(const char* modulePath) {
+  const int fd = open(modulePath, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  // A compressed module (Debian 13's are module.ko.xz) the kernel unpacks
+  // itself, and checks its signature on what it unpacked.
+  const bool compressed = strstr(modulePath, ".ko.") != nullptr;
+  // The C library has no wrapper for finit_module.
+  const long loaded = syscall(SYS_finit_module, fd, "",
+                              compressed ? MODULE_INIT_COMPRESSED_FILE : 0);
+  const int error = loaded == 0 ? 0 : errno;
+  close(fd);
+  return error;
+}
+
+int LinuxKernel::startChild(const ChildProgram& program, pid_t* child) {
+  if (access(program.path.c_str(), X_OK) != 0) return errno;
+  // Everything the child needs is made before the fork: after it, the
+  // child only calls what is safe there.
+  std::vector<char*> args;
+  for (const std::string& arg : program.args) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) return errno;
+  if (pid == 0) {
+    const int quiet = open("/dev/null", O_RDWR);
+    if (quiet >= 0) {
+      dup2(quiet, STDIN_FILENO);
+      dup2(quiet, STDOUT_FILENO);
+      dup2(quiet, STDERR_FILENO);
+    }
+    for (const std::string& entry : program.environment) {
+      putenv(const_cast<char*>(entry.c_str()));
+    }
+    execv(program.path.c_str(), args.data());
+    _exit(127);
+  }
+  const std::string score = "/proc/" + std::to_string(pid) + "/oom_score_adj";
+  const int adjust = open(score.c_str(), O_WRONLY | O_CLOEXEC);
+  if (adjust >= 0) {
+    // -1000: never chosen.
+    if (write(adjust, "-1000", 5) != 5) {
+      // The child runs unshielded; nothing better to do.
+    }
+    close(adjust);
+  }
+  *child = pid;
+  return 0;
+}
+
+int LinuxKernel::stopChild(pid_t child) {
+  return errorOf(kill(child, SIGTERM));
+}
+
+void LinuxKernel::reapChildren() {
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+}
+
+void LinuxKernel::sleepMilliseconds(unsigned milliseconds) {
+  usleep(static_cast<useconds_t>(milliseconds) * 1000);
+}
+
+int LinuxKernel::powerOff() {
+  sync();
+  return errorOf(reboot(RB_POWER_OFF));
+}
+
+void LinuxKernel::haltForever() { pauseForever(); }
+
+// The memory measurement.
+
+u64 LinuxKernel::freeBytes() {
+  return static_cast<u64>(sysconf(_SC_AVPHYS_PAGES)) * pageBytes_;
+}
+
+volatile u64* LinuxKernel::mapSharedWord() {
+  void* word = mmap(nullptr, sizeof(u64), PROT_READ | PROT_WRITE,
+                    MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  return word == MAP_FAILED ? nullptr : static_cast<volatile u64*>(word);
+}
+
+pid_t LinuxKernel::forkChild() { return fork(); }
+
+void LinuxKernel::waitChild(pid_t child) {
+  while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+void LinuxKernel::endChild() { _exit(0); }
+
+char* LinuxKernel::allocateProbe(u64 bytes) {
+  return static_cast<char*>(malloc(bytes));
+}
+
+// The test area.
+
+char* LinuxKernel::allocateArea(u64 bytes) {
+  void* area = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return nullptr;
+  const HugePageRange huge =
+      innerHugePages(reinterpret_cast<uintptr_t>(area), bytes);
+  // Only advice: without huge pages the area works as well, just slower.
+  if (huge.length != 0) {
+    madvise(reinterpret_cast<void*>(huge.begin), huge.length, MADV_HUGEPAGE);
+  }
+  return static_cast<char*>(area);
+}
+
+bool LinuxKernel::lockArea(char* area, u64 bytes) {
+  return mlock(area, bytes) == 0;
+}
+
+bool LinuxKernel::stopHugePageCollapse() {
+  return prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0) == 0;
+}
+
+u64 LinuxKernel::physicalAddress(const void* address) {
+  // Opened here only on the main path, when the fault handler's setting up
+  // did not (no handler then reads it). The literal path, not file(): a
+  // std::string of it would allocate, and this is asked on the error path.
+  pagemap_.open("/proc/self/pagemap");
+  const u64 frame = pagemap_.frameOf(address, pageBytes_);
+  if (frame == 0) return 0;
+  return frame * pageBytes_ + reinterpret_cast<uintptr_t>(address) % pageBytes_;
+}
+
+// Memory errors.
+
+bool LinuxKernel::trapFaults(FaultHandler handler) {
+  pagemap_.open("/proc/self/pagemap");
+  if (pageFlags_ < 0) {
+    pageFlags_ = open("/proc/kpageflags", O_RDONLY | O_CLOEXEC);
+  }
+  trapping_ = getpid();
+  stack_t stack = {};
+  stack.ss_sp = handlerStack;
+  stack.ss_size = sizeof handlerStack;
+  sigaltstack(&stack, &oldStack_);
+  struct sigaction action = {};
+  action.sa_sigaction = handler;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  // Neither interrupts the other's handler.
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGBUS);
+  sigaddset(&action.sa_mask, SIGSEGV);
+  trapped_ = sigaction(SIGBUS, &action, &oldBus_) == 0 &&
+             sigaction(SIGSEGV, &action, &oldSegv_) == 0;
+  prctl(PR_MCE_KILL, PR_MCE_KILL_SET, PR_MCE_KILL_EARLY, 0, 0);
+  return trapped_;
+}
+
+void LinuxKernel::releaseFaults() {
+  sigaction(SIGBUS, &oldBus_, nullptr);
+  sigaction(SIGSEGV, &oldSegv_, nullptr);
+  sigaltstack(&oldStack_, nullptr);
+  trapped_ = false;
+}
+
+bool LinuxKernel::inTrappingProcess() { return getpid() == trapping_; }
+
+void LinuxKernel::endAsUntrapped(int signal) {
+  struct sigaction standard = {};
+  standard.sa_handler = SIG_DFL;
+  sigaction(signal, &standard, nullptr);
+  raise(signal);
+}
+
+u64 LinuxKernel::lostPhysicalAddress(const void* address) {
+  const u64 frame =
+      frameOfRemovedPageEntry(pagemap_.entryOf(address, pageBytes_));
+  if (frame == 0 || pageFlags_ < 0) return 0;
+  u64 flags = 0;
+  const off_t at = static_cast<off_t>(frame * sizeof flags);
+  if (pread(pageFlags_, &flags, sizeof flags, at) != sizeof flags) return 0;
+  if (!pageFlagsSayPoisoned(flags)) return 0;
+  return frame * pageBytes_ + reinterpret_cast<uintptr_t>(address) % pageBytes_;
+}
+
+bool LinuxKernel::replaceLostPage(void* page, u64 bytes, bool locked) {
+  // The kernel left a marker for the lost page in the mapping. Dropping the
+  // page clears it, and the next touch brings a new page of zeros under the
+  // mapping's existing commitment; a new mapping would need a new one,
+  // which strict accounting may refuse this close to the limit. Locked
+  // pages cannot be dropped, so the lock is lifted for the page and set
+  // again, which brings the new page in at once.
+  munlock(page, bytes);
+  if (madvise(page, bytes, MADV_DONTNEED) != 0) return false;
+  return !locked || mlock(page, bytes) == 0;
+}
+
+void LinuxKernel::waitForPowerOff() { pauseForever(); }
+
+// The network.
+
+bool LinuxKernel::configureInterface(const InterfaceSetup& setup) {
+  const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (sock < 0) return false;
+  bool done = true;
+  if (currentAddress(sock, setup.interface) != setup.address) {
+    done &=
+        setInterfaceAddress(sock, setup.interface, SIOCSIFADDR, setup.address);
+  }
+  if (!setup.netmask.empty()) {
+    done &= setInterfaceAddress(sock, setup.interface, SIOCSIFNETMASK,
+                                setup.netmask);
+  }
+  if (!setup.broadcast.empty()) {
+    done &= setInterfaceAddress(sock, setup.interface, SIOCSIFBRDADDR,
+                                setup.broadcast);
+  }
+  done &= bringUp(sock, setup.interface);
+  if (!setup.router.empty()) {
+    // A collector beyond the local network is reached through the router.
+    // A renewal finds the route there already (EEXIST), which is fine.
+    rtentry route{};
+    sockaddr_in* any = reinterpret_cast<sockaddr_in*>(&route.rt_dst);
+    any->sin_family = AF_INET;
+    reinterpret_cast<sockaddr_in*>(&route.rt_genmask)->sin_family = AF_INET;
+    sockaddr_in* gateway = reinterpret_cast<sockaddr_in*>(&route.rt_gateway);
+    gateway->sin_family = AF_INET;
+    inet_pton(AF_INET, setup.router.c_str(), &gateway->sin_addr);
+    route.rt_flags = RTF_UP | RTF_GATEWAY;
+    char device[IFNAMSIZ] = {};
+    strncpy(device, setup.interface.c_str(), IFNAMSIZ - 1);
+    route.rt_dev = device;
+    done &= ioctl(sock, SIOCADDRT, &route) == 0 || errno == EEXIST;
+  }
+  close(sock);
+  return done;
+}
+
+bool LinuxKernel::clearInterface(const std::string& interface) {
+  const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (sock < 0) return false;
+  bool done = setInterfaceAddress(sock, interface, SIOCSIFADDR, "0.0.0.0");
+  done &= bringUp(sock, interface);
+  close(sock);
+  return done;
+}
+
+std::unique_ptr<DatagramSink> LinuxKernel::udpSink(const std::string& address,
+                                                   uint16_t port) {
+  return std::unique_ptr<DatagramSink>(new UdpSink(address, port));
+}
+
+HugePageRange innerHugePages(uintptr_t start, u64 bytes) {
+  const uintptr_t begin = (start + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+  const uintptr_t end = (start + bytes) & ~(kHugePageBytes - 1);
+  return end > begin ? HugePageRange{begin, end - begin} : HugePageRange{0, 0};
+}

@@ -1,0 +1,122 @@
+// The kernel seam on Linux: every role of seam/kernel.h as the real program
+// needs it. This is where the program's system calls are; only main (and
+// the benchmarks and the fault lab's stand-ins) make a LinuxKernel.
+#ifndef CELLCHECK_PLATFORM_LINUX_KERNEL_H_
+#define CELLCHECK_PLATFORM_LINUX_KERNEL_H_
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+#include "seam/kernel.h"
+#include "sysmem/pagemap.h"
+
+class LinuxKernel : public Kernel {
+ public:
+  LinuxKernel() = default;
+  ~LinuxKernel() override;
+  LinuxKernel(const LinuxKernel&) = delete;
+  LinuxKernel& operator=(const LinuxKernel&) = delete;
+
+  // Files.
+  void mountProc() override;
+  void mountSys() override;
+  const char* path(ProcFile file) override;
+  std::string file(const char* kernelPath) override;
+  std::string kernelLog() override;
+  bool isImageInit() override;
+  u64 fileBytes(const std::string& path) override;
+  u64 removeFiles(const std::string& path) override;
+  void makeFolder(const std::string& path) override;
+
+  // Process and system.
+  bool isInit() override;
+  u64 physPages() override;
+  u64 pageSize() override;
+  time_t now() override;
+  int setConsoleLogLevel(int level) override;
+  int loadModule(const char* modulePath) override;
+  int startChild(const ChildProgram& program, pid_t* child) override;
+  int stopChild(pid_t child) override;
+  void reapChildren() override;
+  void sleepMilliseconds(unsigned milliseconds) override;
+  int powerOff() override;
+  [[noreturn]] void haltForever() override;
+
+  // The memory measurement.
+  u64 freeBytes() override;
+  volatile u64* mapSharedWord() override;
+  pid_t forkChild() override;
+  void waitChild(pid_t child) override;
+  [[noreturn]] void endChild() override;
+  char* allocateProbe(u64 bytes) override;
+
+  // The test area. Anonymous memory, advised to be backed by transparent
+  // huge pages where whole 2 MiB pages fit: the random-access tests run far
+  // faster with fewer TLB misses.
+  char* allocateArea(u64 bytes) override;
+  bool lockArea(char* area, u64 bytes) override;
+  bool stopHugePageCollapse() override;
+  u64 physicalAddress(const void* address) override;
+
+  // Memory errors.
+  bool trapFaults(FaultHandler handler) override;
+  void releaseFaults() override;
+  bool inTrappingProcess() override;
+  void endAsUntrapped(int signal) override;
+  u64 lostPhysicalAddress(const void* address) override;
+  bool replaceLostPage(void* page, u64 bytes, bool locked) override;
+  [[noreturn]] void waitForPowerOff() override;
+
+  // The network.
+  bool configureInterface(const InterfaceSetup& setup) override;
+  bool clearInterface(const std::string& interface) override;
+  std::unique_ptr<DatagramSink> udpSink(const std::string& address,
+                                        uint16_t port) override;
+
+ private:
+  Pagemap pagemap_;
+  // Read once: the signal handler's calls must not ask the C library.
+  const u64 pageBytes_ = static_cast<u64>(sysconf(_SC_PAGESIZE));
+  // /proc/kpageflags, opened with the handlers and kept.
+  int pageFlags_ = -1;
+  bool procMounted_ = false;
+  // What trapFaults replaced, for releaseFaults.
+  pid_t trapping_ = 0;
+  bool trapped_ = false;
+  struct sigaction oldBus_ = {};
+  struct sigaction oldSegv_ = {};
+  stack_t oldStack_ = {};
+};
+
+// UDP to one IPv4 address and port.
+class UdpSink : public DatagramSink {
+ public:
+  UdpSink(const std::string& address, uint16_t port);
+  ~UdpSink() override;
+  UdpSink(const UdpSink&) = delete;
+  UdpSink& operator=(const UdpSink&) = delete;
+
+  // False when the address does not parse or no socket could be made; then
+  // every send fails.
+  bool ready() const { return socket_ >= 0 && valid_; }
+  bool send(const std::string& datagram) override;
+
+ private:
+  int socket_;
+  bool valid_;
+  uint32_t address_;  // network byte order
+  uint16_t port_;     // network byte order
+};
+
+// The part of [start, start + bytes) made of whole 2 MiB pages: begin is
+// start rounded up to 2 MiB, the end rounded down; length 0 when no whole
+// page fits.
+struct HugePageRange {
+  uintptr_t begin;
+  u64 length;
+};
+HugePageRange innerHugePages(uintptr_t start, u64 bytes);
+
+#endif  // CELLCHECK_PLATFORM_LINUX_KERNEL_H_

@@ -1,0 +1,59 @@
+// What a run found, as the verdict, the events and (later) the reports read
+// it: typed, from the bad-memory record and the fault guard's log. Their
+// text is made in one place each: the screen's by the console (its watches
+// and badmem/summary_text.h) and run/verdict.h, the events' by
+// run/run_events.h.
+#ifndef CELLCHECK_RUN_FINDINGS_H_
+#define CELLCHECK_RUN_FINDINGS_H_
+
+#include <string>
+#include <vector>
+
+#include "badmem/bad_memory.h"
+#include "console/bad_memory_watch.h"
+#include "machinecheck/memory_faults.h"
+
+// One error the tests found.
+struct FoundError {
+  u64 number;  // from 1
+  ReportedPair pair;
+};
+
+// One uncorrected memory error caught by a machine check.
+struct FoundMachineCheck {
+  u64 number;  // from 1
+  MemoryFault fault;
+};
+
+class Findings {
+ public:
+  // `faults`: the guard's log, for the machine checks' details.
+  Findings(const BadMemory& record, BadMemoryWatch& watch,
+           const MemoryFaultLog* faults = nullptr)
+      : record_(record), watch_(watch), faults_(faults) {}
+
+  // Everything counted: the errors, the pre-test's mismatches, the ranges
+  // of the kernel's early check, the machine checks and the memory
+  // controllers' counts. Any of it fails a run (anyBad()).
+  BadMemoryTotals totals() const { return record_.totals(); }
+  // Each error from number `first` on (counting from 0) whose pair the
+  // record still keeps (the last BadMemory::kKeptPairs).
+  std::vector<FoundError> errorsFrom(u64 first) const;
+  // Each machine check from number `first` on whose details the log still
+  // keeps.
+  std::vector<FoundMachineCheck> machineChecksFrom(u64 first) const;
+  // Each module whose controller counted errors during the run, with its
+  // counts, in the order first counted.
+  std::vector<EccModuleErrors> eccModules() const;
+  // The summary as the console shows it, a line each.
+  std::vector<std::string> summaryLines() const;
+  // Shows it on the console.
+  void printSummary() { watch_.printSummary(); }
+
+ private:
+  const BadMemory& record_;
+  BadMemoryWatch& watch_;
+  const MemoryFaultLog* faults_;
+};
+
+#endif  // CELLCHECK_RUN_FINDINGS_H_

@@ -1,0 +1,40 @@
+// Every event a run sends, made from what it is about: the one place where
+// the events' names, figures and texts are written.
+#ifndef CELLCHECK_RUN_RUN_EVENTS_H_
+#define CELLCHECK_RUN_RUN_EVENTS_H_
+
+#include <string>
+
+#include "badmem/bad_memory.h"
+#include "identity/machine_identity.h"
+#include "options/run_options.h"
+#include "report/syslog_message.h"
+#include "run/findings.h"
+#include "run/verdict.h"
+#include "sysmem/secure_boot.h"
+
+// What start-up found that the start event names.
+struct StartFigures {
+  u64 installedKiB;
+  u64 areaBytes;
+  SecureBoot secureBoot;
+};
+
+// Testing begins: identity, RAM, test area, what the options ask.
+SyslogEvent startEvent(const StartFigures& figures, const RunOptions& options,
+                       const MachineIdentity& identity);
+// Start-up stopped before testing (the screen says why).
+SyslogEvent stoppedEvent(u64 installedKiB, const MachineIdentity& identity);
+SyslogEvent progressEvent(double coverage, u64 errors, double hours);
+// The head of the summary's events (its lines are the rest).
+SyslogEvent summaryHead();
+SyslogEvent errorEvent(const FoundError& error);
+// `fresh` errors not sent one by one, `total` in all.
+SyslogEvent errorCountEvent(u64 total, u64 fresh, double coverage);
+SyslogEvent machineCheckEvent(const FoundMachineCheck& check);
+// A module's counts during the run, as they are now.
+SyslogEvent eccEvent(const EccModuleErrors& module);
+SyslogEvent verdictEvent(const Verdict& verdict,
+                         const MachineIdentity& identity);
+
+#endif  // CELLCHECK_RUN_RUN_EVENTS_H_

@@ -1,0 +1,56 @@
+#include "run/verdict.h"
+
+#include <cstdio>
+
+#include "base/cprintf.h"
+#include "base/wording.h"
+
+namespace {
+
+constexpr char kRule[] =
+    "==============================================================="
+    "=======";
+
+std::string fixed(double value, int decimals) {
+  char text[64];
+  snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+}  // namespace
+
+const char* verdictWord(const Verdict& verdict) {
+  return verdict.pass ? "PASS" : "FAIL";
+}
+
+std::string hoursText(double hours) { return fixed(hours, 2); }
+
+std::string coverageText(double coverage) { return fixed(coverage, 1); }
+
+void printVerdict(const Verdict& verdict, Findings& findings) {
+  cprintf("\n\r\n\r%s\n\r VERDICT: %s\n\r", kRule, verdictWord(verdict));
+  cprintf(" Tested %llu MiB for %s hours, %s %% coverage, %llu error%s.\n\r",
+          ull(verdict.mib), hoursText(verdict.hours).c_str(),
+          coverageText(verdict.coverage).c_str(), ull(verdict.errors),
+          plural(verdict.errors, "", "s"));
+  // The hardware's own findings, apart from the errors the tests found.
+  if (verdict.machineChecks != 0) {
+    cprintf(" Uncorrected memory errors caught by machine checks: %llu.\n\r",
+            ull(verdict.machineChecks));
+  }
+  if (verdict.eccCorrected != 0 || verdict.eccUncorrected != 0) {
+    cprintf(
+        " ECC: the memory controllers counted %llu corrected and %llu "
+        "uncorrected errors during the run.\n\r",
+        ull(verdict.eccCorrected), ull(verdict.eccUncorrected));
+  }
+  if (!verdict.pass) findings.printSummary();
+  if (verdict.eventsAsked) {
+    cprintf(" Events that could not be sent to the collector: %llu.\n\r",
+            ull(verdict.unsent));
+  }
+  cprintf(verdict.end == EndAction::kHalt
+              ? " Testing has ended: switch the machine off.\n\r"
+              : " Testing has ended: the machine switches itself off.\n\r");
+  cprintf("%s\n\r", kRule);
+}

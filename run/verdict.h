@@ -1,0 +1,38 @@
+// The verdict of a timed run: its figures, made once, and their text on the
+// screen (the events' text of it is run/run_events.h).
+#ifndef CELLCHECK_RUN_VERDICT_H_
+#define CELLCHECK_RUN_VERDICT_H_
+
+#include "base/types.h"
+#include "options/run_options.h"
+#include "run/findings.h"
+
+struct Verdict {
+  // PASS: nothing at all found (BadMemoryTotals::anyBad()).
+  bool pass;
+  u64 mib;          // the test area
+  double hours;     // of full testing
+  double coverage;  // percent
+  u64 errors;
+  u64 machineChecks;
+  u64 eccCorrected;
+  u64 eccUncorrected;
+  // Events that could not be sent before the verdict; shown only when
+  // events were asked for.
+  bool eventsAsked;
+  u64 unsent;
+  EndAction end;
+};
+
+// The verdict between two rules, with the bad-memory summary when anything
+// was found.
+void printVerdict(const Verdict& verdict, Findings& findings);
+
+// "PASS" or "FAIL".
+const char* verdictWord(const Verdict& verdict);
+// The figures as the screen and the events write them: hours with two
+// decimals, coverage with one.
+std::string hoursText(double hours);
+std::string coverageText(double coverage);
+
+#endif  // CELLCHECK_RUN_VERDICT_H_

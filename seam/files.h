@@ -1,0 +1,67 @@
+// The kernel seam, files role: the kernel's files under /proc and /sys, the
+// kernel's log, and the image's own files. The real program reads and
+// changes the real ones (platform/linux_kernel.h); tests point every kernel
+// path at files of their own and note what would be removed.
+//
+// Failure convention: nothing here reports a failure. A kernel file that
+// cannot be read reads as empty (its path leads nowhere), and so does the
+// kernel's log; a mount, a new folder or a removal that fails leaves things
+// as they were, and whoever reads next notices.
+#ifndef CELLCHECK_SEAM_FILES_H_
+#define CELLCHECK_SEAM_FILES_H_
+
+#include <string>
+
+#include "base/types.h"
+
+// The /proc files that start-up reads and writes. The tunables follow
+// kMeminfo in the order of sysmem/tunables.inc, where their paths are.
+enum class ProcFile {
+  kMeminfo,          // read: the RAM the kernel has mapped
+  kOvercommit,       // written: the commit accounting mode
+  kOvercommitRatio,  // written: the share of RAM that may be committed
+  kMinFree,          // written: the free memory the kernel keeps back
+  // Written to keep the test area where it is in physical memory, so that
+  // the addresses of errors stay true:
+  kCompactUnevictable,  // compaction may move locked pages
+  kNumaBalancing,       // pages move to the node that uses them
+};
+
+class KernelFiles {
+ public:
+  virtual ~KernelFiles() = default;
+
+  // Mounts the proc file system on /proc (once: a second call finds it
+  // there), and sysfs on /sys.
+  virtual void mountProc() = 0;
+  virtual void mountSys() = 0;
+
+  // Where `file` is; the callers open it with standard file I/O.
+  virtual const char* path(ProcFile file) = 0;
+  // Where the kernel file or folder `kernelPath` is read from: an absolute
+  // path under /proc or /sys (such as "/sys/class/dmi/id/product_serial")
+  // stands for itself on the real kernel and for a file of the fake's own
+  // in tests.
+  virtual std::string file(const char* kernelPath) = 0;
+  // The kernel's log buffer as text, one message a line, each with its
+  // "<level>[seconds]" prefix, oldest first. The buffer is a ring: the
+  // oldest messages of a long boot may be gone.
+  virtual std::string kernelLog() = 0;
+
+  // The image's own files, which live in RAM. Whether this binary is the
+  // image's /init: only then are the drivers under /lib/modules and the
+  // DHCP client in /bin the image's own, to be loaded and dropped. Run as
+  // the first process elsewhere (the fault lab's sandbox), the program must
+  // never load a host's modules or delete a host's files. Needs /proc.
+  virtual bool isImageInit() = 0;
+  // The bytes the files at `path` take: one file, or a folder with all it
+  // holds.
+  virtual u64 fileBytes(const std::string& path) = 0;
+  // Deletes the file or folder at `path` with all it holds and returns the
+  // bytes its files took: what the deletion gives back to free memory.
+  virtual u64 removeFiles(const std::string& path) = 0;
+  // Makes the folder `path` unless it is there.
+  virtual void makeFolder(const std::string& path) = 0;
+};
+
+#endif  // CELLCHECK_SEAM_FILES_H_

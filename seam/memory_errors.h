@@ -1,0 +1,54 @@
+// The kernel seam, memory errors role: uncorrected memory errors, and the
+// first process's handler for SIGBUS and SIGSEGV that survives them
+// (machinecheck/fault_guard.h). The kernel takes a page with such an error
+// away from the process and sends it SIGBUS (BUS_MCEERR_AR when the program
+// read it, BUS_MCEERR_AO when the hardware found it first).
+//
+// Everything but trapFaults and releaseFaults is called from that handler:
+// system calls only, no allocation.
+//
+// Failure convention: false, or 0 for an address not known; never a guess.
+#ifndef CELLCHECK_SEAM_MEMORY_ERRORS_H_
+#define CELLCHECK_SEAM_MEMORY_ERRORS_H_
+
+#include <signal.h>
+
+#include "base/types.h"
+
+class MemoryErrorTraps {
+ public:
+  using FaultHandler = void (*)(int signal, siginfo_t* info, void* context);
+
+  virtual ~MemoryErrorTraps() = default;
+
+  // Opens what the handler reads (the page map and the page flags: opened
+  // inside the handler, they would race the main path's own use), sets
+  // `handler` for SIGBUS and SIGSEGV, on a stack of its own (so that an
+  // overflowing stack is caught too) and each blocking the other, and asks
+  // the kernel to tell this process of an uncorrected error in its memory
+  // as soon as it is found, not only when the program next reads the page.
+  // False when the handlers could not be set.
+  virtual bool trapFaults(FaultHandler handler) = 0;
+  // Puts back the handlers and the stack there were before.
+  virtual void releaseFaults() = 0;
+  // False in a child that inherited the handler (the memory measurement
+  // forks): it must end as it would have without one.
+  virtual bool inTrappingProcess() = 0;
+  // The default action for `signal` from now on, and the signal sent
+  // again: it ends the process once the handler returns.
+  virtual void endAsUntrapped(int signal) = 0;
+
+  // The physical address the byte at `address` had on a page the kernel
+  // took away: the page map's entry in its place names the frame, and the
+  // frame's poison flag confirms it.
+  virtual u64 lostPhysicalAddress(const void* address) = 0;
+  // Puts a fresh page of zeros at [page, page + bytes) in place of one the
+  // kernel took away, locked in RAM when `locked`. It takes no new memory
+  // commitment (under strict accounting the kernel might refuse one): the
+  // mapping stays, only its lost page is replaced.
+  virtual bool replaceLostPage(void* page, u64 bytes, bool locked) = 0;
+  // The first process must not end: it waits for the power switch.
+  [[noreturn]] virtual void waitForPowerOff() = 0;
+};
+
+#endif  // CELLCHECK_SEAM_MEMORY_ERRORS_H_

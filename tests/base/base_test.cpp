@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/fixed_table.h"
+#include "base/hex.h"
+#include "base/small_file.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+TEST(FixedTableTest, KeepsWhatFitsAndCountsTheRest) {
+  FixedTable<int, 3> table;
+  EXPECT_EQ(table.size(), 0);
+  for (int i = 1; i <= 5; ++i) EXPECT_EQ(table.add(i * 10), i <= 3);
+  EXPECT_TRUE(table.full());
+  EXPECT_EQ(table.size(), 3);
+  EXPECT_EQ(table.notKept(), 2u);
+  EXPECT_EQ(std::vector<int>(table.begin(), table.end()),
+            (std::vector<int>{10, 20, 30}));
+  table[1] = 21;
+  EXPECT_EQ(table[1], 21);
+  table.clear();
+  EXPECT_EQ(table.size(), 0);
+  EXPECT_EQ(table.notKept(), 0u);
+  EXPECT_TRUE(table.add(7));
+}
+
+TEST(HexTest, WritesWhatEveryMessageWrites) {
+  struct Case {
+    u64 value;
+    const char* text;
+  };
+  for (Case c :
+       {Case{0, "0x0"}, Case{0x2000, "0x2000"}, Case{0x19fd17ac, "0x19fd17ac"},
+        Case{~u64{0}, "0xffffffffffffffff"}}) {
+    char text[kHexBytes];
+    EXPECT_EQ(formatHex(c.value, text), strlen(c.text));
+    EXPECT_STREQ(text, c.text);
+    EXPECT_EQ(hex(c.value), c.text);
+  }
+}
+
+TEST(SmallFileTest, ReadsWholeFilesLinesAndFolders) {
+  const TempFolder temp("small-file");
+  ASSERT_TRUE(temp.write("release", "6.1.0-test-amd64 \n"));
+  ASSERT_TRUE(temp.write("big", std::string(10000, 'x') + "\n"));
+  ASSERT_TRUE(temp.write("folder/b", ""));
+  ASSERT_TRUE(temp.write("folder/a", ""));
+  const std::string at = temp.path() + "/";
+  EXPECT_EQ(readSmallFile(at + "release"), "6.1.0-test-amd64 \n");
+  EXPECT_EQ(readSmallFile(at + "big").size(), 10001u);
+  EXPECT_EQ(readFileLine(at + "release"), "6.1.0-test-amd64");
+  EXPECT_EQ(readSmallFile(at + "missing"), "");
+  EXPECT_EQ(folderEntries(at + "folder"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(folderEntries(at + "missing").empty());
+
+  // Without allocating: cut to the buffer, always terminated.
+  char line[8];
+  ASSERT_TRUE(readFileLine((at + "release").c_str(), line, sizeof line));
+  EXPECT_STREQ(line, "6.1.0-t");
+  char whole[64];
+  ASSERT_TRUE(readFileLine((at + "release").c_str(), whole, sizeof whole));
+  EXPECT_STREQ(whole, "6.1.0-test-amd64");
+  EXPECT_FALSE(readFileLine((at + "missing").c_str(), whole, sizeof whole));
+  EXPECT_STREQ(whole, "");
+}
+
+}  // namespace
