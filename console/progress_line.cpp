@@ -38,8 +38,8 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
   }
   oldI_ = pct;
 
-  // The line is built whole and written with one flush, so the screen
-  // never shows half of it. The longest float and int leave the text well
+  // The line is built whole and written at once, so the screen never shows
+  // half of it. The longest float and int leave the text well
   // under 128 bytes before the bar.
   char line[256];
   int length = snprintf(line, 128, "%5.f%% coverage, %2d errors [",
@@ -49,6 +49,5 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
   line[length++] = ']';
   toggler_ ^= 1;
   line[length++] = kSpinner[toggler_];
-  fwrite(line, 1, static_cast<size_t>(length), stdout);
-  fflush(stdout);
+  writeConsole(line, static_cast<size_t>(length));
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "base/cprintf.h"
 #include "base/hex.h"
 #include "base/stop_message.h"
 
@@ -39,14 +40,7 @@ class Line {
     } while (value != 0);
     while (n > 0 && length_ < sizeof text_) text_[length_++] = digits[--n];
   }
-  void print() const {
-    size_t done = 0;
-    while (done < length_) {
-      const ssize_t n = write(STDOUT_FILENO, text_ + done, length_ - done);
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
-  }
+  void print() const { writeConsole(text_, length_); }
 
  private:
   char text_[512];

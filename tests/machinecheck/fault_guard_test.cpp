@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/stop_message.h"
+#include "tests/support/blocked_console.h"
 #include "tests/support/fake_kernel.h"
 
 namespace {
@@ -119,6 +120,39 @@ TEST_F(FaultGuardTest, TheInterruptedCodeFindsErrnoAsItLeftIt) {
   sendToSelf(SIGBUS, BUS_MCEERR_AR, area + kPage, 12);
   EXPECT_EQ(errno, EDOM);
   EXPECT_EQ(log.count(), 1u) << "the page was still replaced";
+}
+
+int faultSignalsTaken = 0;
+void takeFaultSignal(int, siginfo_t*, void*) { ++faultSignalsTaken; }
+
+// The memory scrubber's report (BUS_MCEERR_AO) comes whenever the hardware
+// finds an error, also while a line waits on a full serial console: the
+// handler's signal must let the write go on afterwards, as every other
+// system call of the program, rather than fail it (EINTR) and lose the
+// line.
+TEST(FaultActionTest, AWriteThatWaitsOnTheConsoleGoesOnAfterTheHandler) {
+  FakeKernel kernel;
+  ASSERT_TRUE(kernel.trapFaults(takeFaultSignal));
+  const std::string line =
+      "Keep Linux off them, on its kernel command line (in GRUB's config "
+      "write each $ as \\$): memmap=4K$0x19fd1000\n\r";
+  siginfo_t info = {};
+  info.si_signo = SIGBUS;
+  info.si_code = SI_QUEUE;
+  const int taken = faultSignalsTaken;
+  ssize_t written = 0;
+  std::string arrived;
+  {
+    BlockedConsole console;
+    arrived = console.run(
+        [&] { written = write(STDOUT_FILENO, line.data(), line.size()); },
+        info);
+    EXPECT_TRUE(console.interrupted());
+  }
+  kernel.releaseFaults();
+  EXPECT_EQ(faultSignalsTaken, taken + 1);
+  EXPECT_EQ(written, static_cast<ssize_t>(line.size())) << strerror(errno);
+  EXPECT_EQ(arrived, line);
 }
 
 TEST(MemoryFaultLogTest, KeepsTheLastFaultsAndCountsThemAll) {

@@ -246,12 +246,7 @@ bool FakeKernel::trapFaults(FaultHandler handler) {
   stack.ss_sp = handlerStack;
   stack.ss_size = sizeof handlerStack;
   sigaltstack(&stack, &oldStack_);
-  struct sigaction action = {};
-  action.sa_sigaction = handler;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-  sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGBUS);
-  sigaddset(&action.sa_mask, SIGSEGV);
+  const struct sigaction action = faultAction(handler);
   trapped_ = sigaction(SIGBUS, &action, &oldBus_) == 0 &&
              sigaction(SIGSEGV, &action, &oldSegv_) == 0;
   memoryErrorsEarly = true;
