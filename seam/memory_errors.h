@@ -57,15 +57,14 @@ class MemoryErrorTraps {
 // - SA_RESTART: a system call the signal interrupts goes on afterwards (a
 //   report from the memory scrubber must not make a write that waits on a
 //   full serial console fail);
-// - SIGBUS and SIGSEGV blocked while it runs: neither interrupts the
-//   other's handler.
+// - SA_NODEFER and nothing blocked: a fault inside the handler comes back
+//   to it, which stops the program with its stop message. Blocked, the
+//   kernel would take the default action, end the first process and panic.
 inline struct sigaction faultAction(MemoryErrorTraps::FaultHandler handler) {
   struct sigaction action = {};
   action.sa_sigaction = handler;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART | SA_NODEFER;
   sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGBUS);
-  sigaddset(&action.sa_mask, SIGSEGV);
   return action;
 }
 

@@ -213,6 +213,11 @@ void FakeKernel::haltForever() {
 }
 
 void FakeKernel::waitForPowerOff() {
+  if (inPowerOffWait != nullptr) {
+    void (*const act)() = inPowerOffWait;
+    inPowerOffWait = nullptr;
+    act();
+  }
   for (;;) pause();
 }
 
@@ -268,6 +273,7 @@ void FakeKernel::endAsUntrapped(int signal) {
 }
 
 u64 FakeKernel::lostPhysicalAddress(const void* address) {
+  if (inFrameLookup != nullptr) inFrameLookup();
   const uintptr_t at = reinterpret_cast<uintptr_t>(address);
   const auto found = poisonedFrames.find(at & ~(kPageBytes - 1));
   if (found == poisonedFrames.end()) {
