@@ -12,7 +12,10 @@
 //                   stem from it;
 //   kEcc            the memory controllers' counts (at most every 10 s):
 //                   lines of their own, and the record grows;
-//   kTemperatures   (to come) the sensors, read as the counts are;
+//   kTemperatures   the processors' and memory modules' sensors (at most
+//                   every 10 s): the highest reading of each, and a line
+//                   for a module that reached its critical limit; never
+//                   a reason to stop;
 //   kSummary        the bad-memory summary when the record grew: after
 //                   everything above, which feeds the record;
 //   kEvents         an unattended run's events: after the screen, so that

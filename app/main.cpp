@@ -14,6 +14,7 @@
 #include "console/cellchecker_dos.h"
 #include "console/ecc_watch.h"
 #include "console/machine_check_watch.h"
+#include "console/temperature_watch.h"
 #include "machinecheck/fault_guard.h"
 #include "machinecheck/kernel_addresses.h"
 #include "machinecheck/memory_faults.h"
@@ -84,15 +85,17 @@ int main(int argc, char** argv) {
   UdhcpcClient dhcp(kernel, kernel, kBusybox, kImageInit, kLeaseFolder);
   Unattended unattended(kernel, kernel, dhcp, kModuleRoot, kBusybox);
   EccWatch ecc(kernel, badMemory, clock);
+  TemperatureWatch temperatures(kernel, clock);
   StartupParts parts;
   parts.unattended = &unattended;
   parts.ecc = &ecc;
+  parts.temperatures = &temperatures;
   parts.guard = &guard;
   parts.moduleRoot = kModuleRoot;
   const StartupFound started = startUp(kernel, cellchecker, badMemory, parts);
   if (started.result == StartupResult::kNotInit) return 1;
 
-  Findings findings(badMemory, watch, &memoryFaults);
+  Findings findings(badMemory, watch, &memoryFaults, &temperatures.sensors());
   UnattendedRun run(unattended, kernel, kernel, dhcp, cellchecker, findings,
                     clock);
   if (started.result == StartupResult::kStopped) {
@@ -113,8 +116,10 @@ int main(int argc, char** argv) {
   BetweenTests between;
   between.put(BetweenTests::kMachineChecks, &machineChecks);
   between.put(BetweenTests::kEcc, &ecc);
+  between.put(BetweenTests::kTemperatures, &temperatures);
   between.put(BetweenTests::kSummary, &watch);
-  Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch);
+  Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch,
+                                    &temperatures);
   if (!unattended.options.any) schedule.runForever();
 
   between.put(BetweenTests::kEvents, &run.events());

@@ -31,14 +31,16 @@ constexpr unsigned kWriteSpeedSeed = 45435243;
 template <class Tester>
 class Schedule {
  public:
-  // `between`, when given, is the step between tests. `watch`, when given,
-  // shows the bad-memory summary with the progress line's summaries.
+  // `between`, when given, is the step between tests. `watch` and
+  // `temperatures`, when given, show the bad-memory summary and the highest
+  // temperatures with the progress line's summaries.
   Schedule(Tester& tester, Clock now, BetweenTestsWork* between = nullptr,
-           BadMemoryWatch* watch = nullptr)
+           BadMemoryWatch* watch = nullptr,
+           TemperatureWatch* temperatures = nullptr)
       : tester_(tester),
         now_(now),
         between_(between),
-        progress_(tester.errorCount, now, watch) {}
+        progress_(tester.errorCount, now, watch, temperatures) {}
 
   // The opening sequence, once: a random bank test (bank B equal to bank A
   // after the pre-test gave each its own data), the write-speed tests, the

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "app/early_check_line.h"
 #include "app/huge_page_line.h"
@@ -94,12 +97,30 @@ u64 showRamAmount(Kernel& kernel) {
 // then the ECC line.
 DriverLoad sayWhetherEccIsCounted(Kernel& kernel, EccWatch& ecc,
                                   const std::string& moduleRoot) {
-  kernel.mountSys();
   DriverLoad drivers;
   if (kernel.isImageInit()) {
     drivers = loadDrivers(kernel, kernel, moduleRoot, isEdacModule);
   }
   ecc.start(drivers.result.failed);
+  return drivers;
+}
+
+// On every boot as well (the drivers only read sensors): the sensors'
+// drivers of the image, then the temperature line. The devices' pass loads
+// the processors' drivers and the SMBus controller's, whose bus then lists
+// a DDR5 module's sensor as a device of its own, which the pass's next
+// round loads spd5118 for; jc42, which finds DDR4's sensors by probing the
+// bus, comes last, by name. A driver without its chip on this machine
+// fails to load, which is no error: the line says what was found.
+DriverLoad sayTemperatures(Kernel& kernel, TemperatureWatch& temperatures,
+                           const std::string& moduleRoot) {
+  DriverLoad drivers;
+  if (kernel.isImageInit()) {
+    const std::vector<std::string> byName(std::begin(kProbingSensorDrivers),
+                                          std::end(kProbingSensorDrivers));
+    drivers = loadDrivers(kernel, kernel, moduleRoot, isSensorModule, byName);
+  }
+  temperatures.start();
   return drivers;
 }
 
@@ -229,9 +250,16 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   // The drivers take memory, so they load before it is measured; so does
   // the network, whose DHCP client forks, which the first process can no
   // longer do once it holds the test area.
+  if (parts.ecc != nullptr || parts.temperatures != nullptr) {
+    kernel.mountSys();
+  }
   if (parts.ecc != nullptr) {
     found.eccDrivers =
         sayWhetherEccIsCounted(kernel, *parts.ecc, parts.moduleRoot);
+  }
+  if (parts.temperatures != nullptr) {
+    found.sensorDrivers =
+        sayTemperatures(kernel, *parts.temperatures, parts.moduleRoot);
   }
   if (parts.unattended != nullptr) parts.unattended->prepare();
   found.availableBytes = tuneAndMeasure(kernel, shared, parts.unattended);

@@ -11,6 +11,7 @@
 
 #include "badmem/bad_memory.h"
 #include "console/ecc_watch.h"
+#include "console/temperature_watch.h"
 #include "machinecheck/fault_guard.h"
 #include "modules/module_loader.h"
 #include "run/unattended.h"
@@ -40,6 +41,9 @@ struct StartupFound {
   // The memory controllers' drivers tried (not when this is not the
   // image's own /init).
   DriverLoad eccDrivers;
+  // The temperature sensors' drivers tried, likewise. One that found no
+  // chip of its own (a machine without that sensor) is no error.
+  DriverLoad sensorDrivers;
 };
 
 // What start-up works with besides the kernel, the tester and the record;
@@ -52,6 +56,9 @@ struct StartupParts {
   // Says whether ECC errors are counted, once the memory controllers'
   // drivers are loaded (before the memory is measured).
   EccWatch* ecc = nullptr;
+  // Says what the temperature sensors read, once their drivers are loaded
+  // (after the memory controllers', before the memory is measured).
+  TemperatureWatch* temperatures = nullptr;
   // Survives uncorrected memory errors in the test area from the moment it
   // is taken (the pre-test included).
   MemoryFaultGuard* guard = nullptr;

@@ -5,6 +5,7 @@
 
 #include "base/cprintf.h"
 #include "console/bad_memory_watch.h"
+#include "console/temperature_watch.h"
 
 namespace {
 
@@ -14,8 +15,12 @@ constexpr char kSpinner[] = "\\/";
 }  // namespace
 
 ProgressLine::ProgressLine(const uint32_t& summaryErrors, Clock now,
-                           BadMemoryWatch* watch)
-    : summaryErrors_(summaryErrors), now_(std::move(now)), watch_(watch) {}
+                           BadMemoryWatch* watch,
+                           TemperatureWatch* temperatures)
+    : summaryErrors_(summaryErrors),
+      now_(std::move(now)),
+      watch_(watch),
+      temperatures_(temperatures) {}
 
 void ProgressLine::printStats(float coverage, int errors, char fill) {
   const int pct = static_cast<int>(coverage) % 100;
@@ -28,6 +33,7 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
           3600.0;
       cprintf("\n\rSummary: tested for %.1f hours, with %i errors found.\n\r",
               hours, static_cast<int>(summaryErrors_));
+      if (temperatures_ != nullptr) temperatures_->printHighest();
       if (watch_ != nullptr) watch_->printSummary();
     } else {
       // The old line's spinner gives way to a blank and the line stays.

@@ -3,8 +3,9 @@
 // rewritten in place before every test. Each time the coverage passes a
 // whole hundred percent the old line stays on the screen and a new one
 // begins; every tenth such turn (the first at 500 %) prints a summary with
-// the hours tested first, and the bad-memory summary after it. A summary
-// held back for its minute gets its chance in the step between tests.
+// the hours tested first, the highest temperatures beside it, and the
+// bad-memory summary after them. A summary held back for its minute gets
+// its chance in the step between tests.
 #ifndef CELLCHECK_CONSOLE_PROGRESS_LINE_H_
 #define CELLCHECK_CONSOLE_PROGRESS_LINE_H_
 
@@ -13,6 +14,7 @@
 #include <functional>
 
 class BadMemoryWatch;
+class TemperatureWatch;
 
 // Seconds since the epoch: time(nullptr) in the program, a fake in tests.
 using Clock = std::function<time_t()>;
@@ -21,9 +23,11 @@ class ProgressLine {
  public:
   // `summaryErrors` is the tester's own error count, which the summary line
   // reports; `now` is the clock it reads the hours from; `watch`, when
-  // given, shows the bad-memory summary.
+  // given, shows the bad-memory summary; `temperatures`, when given, the
+  // highest temperatures beside the summary line.
   ProgressLine(const uint32_t& summaryErrors, Clock now,
-               BadMemoryWatch* watch = nullptr);
+               BadMemoryWatch* watch = nullptr,
+               TemperatureWatch* temperatures = nullptr);
 
   // When endless testing began, in seconds since the epoch (low 32 bits).
   void setStartTime(uint32_t startTime) { startTime_ = startTime; }
@@ -35,6 +39,7 @@ class ProgressLine {
   const uint32_t& summaryErrors_;
   Clock now_;
   BadMemoryWatch* watch_;
+  TemperatureWatch* temperatures_;
   uint32_t startTime_ = 0;
   // Coverage percent modulo 100 shown last; above any real value at first,
   // so the first line counts as a turn.

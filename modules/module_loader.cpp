@@ -35,6 +35,11 @@ bool isNetworkModule(const std::string& file) {
          startsWith(file, "kernel/drivers/virtio/");
 }
 
+bool isSensorModule(const std::string& file) {
+  return startsWith(file, "kernel/drivers/hwmon/") ||
+         startsWith(file, "kernel/drivers/i2c/busses/");
+}
+
 ModuleLoader::ModuleLoader(KernelFiles& files, KernelSystem& system,
                            std::string folder)
     : files_(files), system_(system), folder_(std::move(folder)) {}
@@ -121,17 +126,25 @@ ModuleLoadResult ModuleLoader::loadForDevices(const ModuleFilter& wanted) {
   return result;
 }
 
+void ModuleLoader::loadByName(const std::string& name,
+                              ModuleLoadResult* result) {
+  load(name, result, 0);
+}
+
 std::string runningKernelRelease(KernelFiles& files) {
   return readFileLine(files.file("/proc/sys/kernel/osrelease"));
 }
 
 DriverLoad loadDrivers(KernelFiles& files, KernelSystem& system,
                        const std::string& moduleRoot,
-                       const ModuleFilter& wanted) {
+                       const ModuleFilter& wanted,
+                       const std::vector<std::string>& byName) {
   DriverLoad load;
   load.release = runningKernelRelease(files);
   ModuleLoader loader(files, system, moduleRoot + "/" + load.release);
   load.indexFound = loader.readIndex();
-  if (load.indexFound) load.result = loader.loadForDevices(wanted);
+  if (!load.indexFound) return load;
+  load.result = loader.loadForDevices(wanted);
+  for (const std::string& name : byName) loader.loadByName(name, &load.result);
   return load;
 }

@@ -9,8 +9,10 @@
 // nothing new. Every kernel call goes through the kernel seam.
 //
 // The program loads drivers in one place, loadDrivers(), which takes a
-// filter: the memory controllers' drivers on every boot of the image, the
-// network's when events are to be sent.
+// filter: the memory controllers' drivers and the temperature sensors' on
+// every boot of the image, the network's when events are to be sent. A
+// driver that finds its chips by probing, not by a device the kernel lists,
+// is loaded by its name.
 #ifndef CELLCHECK_MODULES_MODULE_LOADER_H_
 #define CELLCHECK_MODULES_MODULE_LOADER_H_
 
@@ -44,6 +46,15 @@ bool isEdacModule(const std::string& file);
 // virtual cards sit on (kernel/drivers/virtio/, where a kernel builds it as
 // a module): not the machine's other devices, such as its SMBus controller.
 bool isNetworkModule(const std::string& file);
+// The temperature sensors' drivers (kernel/drivers/hwmon/: the processors'
+// and the memory modules') and the SMBus controllers that the memory
+// modules' sensors sit on (kernel/drivers/i2c/busses/).
+bool isSensorModule(const std::string& file);
+// The memory modules' sensors that no device names: DDR4's JC-42.4 chips,
+// which nothing declares (the SMBus driver declares DDR5's sensors from the
+// firmware's memory table), are found by jc42's own probing of the SMBus
+// once it is loaded, so it loads by name after the SMBus driver.
+inline constexpr const char* kProbingSensorDrivers[] = {"jc42"};
 
 class ModuleLoader {
  public:
@@ -57,6 +68,10 @@ class ModuleLoader {
   // With `wanted`, only the modules it accepts are matched to devices (what
   // they need loads from anywhere).
   ModuleLoadResult loadForDevices(const ModuleFilter& wanted = ModuleFilter());
+  // Loads the module `name` (as modules.dep names it, "jc42") after what it
+  // needs, whatever the devices; adds to `result`. Nothing when the image
+  // does not carry it.
+  void loadByName(const std::string& name, ModuleLoadResult* result);
 
   // At most this many rounds of reading the devices: each round after the
   // first needs a bus driver that the round before loaded.
@@ -87,9 +102,11 @@ struct DriverLoad {
 
 // Loads the image's drivers for this machine's devices that `wanted`
 // accepts (all of them when it is unset): those under `moduleRoot` (the
-// image's /lib/modules) for the running kernel. /sys must be mounted.
+// image's /lib/modules) for the running kernel; then the drivers named in
+// `byName`, whatever the devices. /sys must be mounted.
 DriverLoad loadDrivers(KernelFiles& files, KernelSystem& system,
                        const std::string& moduleRoot,
-                       const ModuleFilter& wanted);
+                       const ModuleFilter& wanted,
+                       const std::vector<std::string>& byName = {});
 
 #endif  // CELLCHECK_MODULES_MODULE_LOADER_H_

@@ -12,6 +12,7 @@
 #include "badmem/bad_memory.h"
 #include "console/bad_memory_watch.h"
 #include "machinecheck/memory_faults.h"
+#include "sensors/temperature_sensors.h"
 
 // One error the tests found.
 struct FoundError {
@@ -25,12 +26,34 @@ struct FoundMachineCheck {
   MemoryFault fault;
 };
 
+// One temperature sensor over the run.
+struct FoundTemperature {
+  std::string name;   // "CPU", "CPU 1", "memory module 2 on SMBus 0"
+  bool memoryModule;  // else a processor
+  bool read;          // it gave a reading at least once
+  int highest;        // its highest reading, whole degrees Celsius
+  int critical;       // a memory module's critical limit, likewise
+  u64 crossings;      // times a memory module reached that limit
+};
+
+// The run's temperatures: each sensor, and each kind's highest readings
+// together. Never a reason to fail a run: heat is not a memory error.
+struct FoundTemperatures {
+  std::vector<FoundTemperature> sensors;  // processors first
+  TemperatureSpan cpus;
+  TemperatureSpan modules;
+  int modulesAtLimit = 0;  // memory modules that reached their limit
+  bool any() const { return !sensors.empty(); }
+};
+
 class Findings {
  public:
-  // `faults`: the guard's log, for the machine checks' details.
+  // `faults`: the guard's log, for the machine checks' details;
+  // `sensors`: the temperature sensors.
   Findings(const BadMemory& record, BadMemoryWatch& watch,
-           const MemoryFaultLog* faults = nullptr)
-      : record_(record), watch_(watch), faults_(faults) {}
+           const MemoryFaultLog* faults = nullptr,
+           const TemperatureSensors* sensors = nullptr)
+      : record_(record), watch_(watch), faults_(faults), sensors_(sensors) {}
 
   // Everything counted: the errors, the pre-test's mismatches, the ranges
   // of the kernel's early check, the machine checks and the memory
@@ -45,6 +68,8 @@ class Findings {
   // Each module whose controller counted errors during the run, with its
   // counts, in the order first counted.
   std::vector<EccModuleErrors> eccModules() const;
+  // The highest temperatures so far; none without sensors.
+  FoundTemperatures temperatures() const;
   // The summary as the console shows it, a line each.
   std::vector<std::string> summaryLines() const;
   // Shows it on the console.
@@ -54,6 +79,7 @@ class Findings {
   const BadMemory& record_;
   BadMemoryWatch& watch_;
   const MemoryFaultLog* faults_;
+  const TemperatureSensors* sensors_;
 };
 
 #endif  // CELLCHECK_RUN_FINDINGS_H_

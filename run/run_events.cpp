@@ -49,6 +49,41 @@ void addIdentity(const MachineIdentity& id, Params* params) {
                                  {"firmware", id.firmware}});
 }
 
+// A kind's highest readings: "41", "33-35", "" when none gave one.
+std::string spanText(const TemperatureSpan& span) {
+  if (span.read == 0) return "";
+  if (span.lowest == span.highest) return std::to_string(span.highest);
+  return std::to_string(span.lowest) + (span.lowest < 0 ? " to " : "-") +
+         std::to_string(span.highest);
+}
+
+// The highest temperatures as figures (whole degrees Celsius) and as text:
+// nothing on a machine without sensors.
+void addTemperatures(const FoundTemperatures& found, SyslogEvent* event) {
+  if (!found.any()) return;
+  const std::string cpus = spanText(found.cpus);
+  const std::string modules = spanText(found.modules);
+  std::string text;
+  if (!cpus.empty()) {
+    event->params.emplace_back("tempcpu", cpus);
+    text += "CPU " + cpus + " C";
+  }
+  if (!modules.empty()) {
+    event->params.emplace_back("tempmodules", modules);
+    text += (text.empty() ? "" : ", ") + std::string("memory modules ") +
+            modules + " C";
+  }
+  if (found.modulesAtLimit != 0) {
+    event->params.emplace_back("tempcritical",
+                               std::to_string(found.modulesAtLimit));
+    text += (text.empty() ? "" : ", ") + std::to_string(found.modulesAtLimit) +
+            (found.modulesAtLimit == 1
+                 ? " memory module reached its critical limit"
+                 : " memory modules reached their critical limit");
+  }
+  if (!text.empty()) event->text += "; highest temperatures: " + text;
+}
+
 }  // namespace
 
 SyslogEvent startEvent(const StartFigures& figures, const RunOptions& options,
@@ -81,7 +116,8 @@ SyslogEvent stoppedEvent(u64 installedKiB, const MachineIdentity& identity) {
   return event;
 }
 
-SyslogEvent progressEvent(double coverage, u64 errors, double hours) {
+SyslogEvent progressEvent(double coverage, u64 errors, double hours,
+                          const FoundTemperatures& temperatures) {
   const std::string covered = coverageText(coverage);
   const std::string tested = hoursText(hours);
   SyslogEvent event;
@@ -92,6 +128,7 @@ SyslogEvent progressEvent(double coverage, u64 errors, double hours) {
                   {"hours", tested}};
   event.text = covered + " % coverage, " + errorsText(errors) + ", " + tested +
                " hours of full testing";
+  addTemperatures(temperatures, &event);
   return event;
 }
 
@@ -201,5 +238,8 @@ SyslogEvent verdictEvent(const Verdict& verdict,
                   " corrected and " + std::to_string(verdict.eccUncorrected) +
                   " uncorrected";
   }
+  // After the identity: where the datagram runs short, the last figures
+  // give way first.
+  addTemperatures(verdict.temperatures, &event);
   return event;
 }

@@ -25,7 +25,9 @@ SyslogEvent startEvent(const StartFigures& figures, const RunOptions& options,
                        const MachineIdentity& identity);
 // Start-up stopped before testing (the screen says why).
 SyslogEvent stoppedEvent(u64 installedKiB, const MachineIdentity& identity);
-SyslogEvent progressEvent(double coverage, u64 errors, double hours);
+// With the highest temperatures so far, when there are sensors.
+SyslogEvent progressEvent(double coverage, u64 errors, double hours,
+                          const FoundTemperatures& temperatures = {});
 // The head of the summary's events (its lines are the rest).
 SyslogEvent summaryHead();
 SyslogEvent errorEvent(const FoundError& error);

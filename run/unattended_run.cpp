@@ -152,7 +152,8 @@ void UnattendedRun::postErrors() {
 void UnattendedRun::postProgress() {
   if (!start_.options.syslog) return;
   eventLog_.post(progressEvent(tester_.percentCoverage(),
-                               findings_.totals().errors, hoursSinceBegin()));
+                               findings_.totals().errors, hoursSinceBegin(),
+                               findings_.temperatures()));
   // The summary again when it has changed since it last went out.
   const u64 found = findingsSoFar();
   if (found != findingsInLastSummary_) {
@@ -178,6 +179,7 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   // Events lost so far: the verdict's own fate cannot be known.
   verdict.unsent = eventLog_.unsent();
   verdict.end = start_.options.end;
+  verdict.temperatures = findings_.temperatures();
   printVerdict(verdict, findings_);
 
   if (!start_.options.syslog) return verdict.pass;

@@ -42,9 +42,9 @@ class UnattendedRun {
   void postStopped(u64 installedKiB);
   // Once the limit ended the run: `step` (the step between tests) looks once
   // more, whatever spacing its work keeps, so that ECC counts that grew in
-  // the last seconds are in the verdict; then the verdict, on the screen
-  // and to the collector, with the summary when anything was found.
-  // Returns true for PASS.
+  // the last seconds, and the sensors' last readings, are in the verdict; then
+  // the verdict, on the screen and to the collector, with the summary when
+  // anything was found. Returns true for PASS.
   bool finish(BetweenTestsWork& step);
 
   const EventLog& eventLog() const { return eventLog_; }

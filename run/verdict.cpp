@@ -4,6 +4,7 @@
 
 #include "base/cprintf.h"
 #include "base/wording.h"
+#include "console/temperature_watch.h"
 
 namespace {
 
@@ -43,6 +44,13 @@ void printVerdict(const Verdict& verdict, Findings& findings) {
         " ECC: the memory controllers counted %llu corrected and %llu "
         "uncorrected errors during the run.\n\r",
         ull(verdict.eccCorrected), ull(verdict.eccUncorrected));
+  }
+  if (verdict.temperatures.any()) {
+    const FoundTemperatures& temperatures = verdict.temperatures;
+    char text[256];
+    formatTemperatures(temperatures.cpus, temperatures.modules,
+                       temperatures.modulesAtLimit, text, sizeof text);
+    cprintf(" Highest temperatures: %s.\n\r", text);
   }
   if (!verdict.pass) findings.printSummary();
   if (verdict.eventsAsked) {

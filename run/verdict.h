@@ -22,6 +22,9 @@ struct Verdict {
   bool eventsAsked;
   u64 unsent;
   EndAction end;
+  // The highest temperatures of the run, read once more for the verdict;
+  // they never change PASS or FAIL.
+  FoundTemperatures temperatures;
 };
 
 // The verdict between two rules, with the bad-memory summary when anything

@@ -316,6 +316,106 @@ TEST_F(StartUpTest, LoadsTheImagesMemoryControllerDriversOnly) {
   }
 }
 
+// The sensors' drivers load on every boot too, after the memory
+// controllers': the SMBus controller's driver, then spd5118 for the DDR5
+// sensors its bus declared, then jc42 by name. A driver whose chip this
+// machine lacks (coretemp here) fails to load and says nothing; the
+// temperature line comes below the ECC line, before the measurement.
+TEST_F(StartUpTest, LoadsTheSensorDriversAfterTheMemoryControllers) {
+  const TempFolder temp("sensor-modules");
+  const std::string folder = temp.path() + "/6.12.0-test-amd64";
+  const auto write = [&](const std::string& file, const std::string& text) {
+    ASSERT_TRUE(temp.write("6.12.0-test-amd64/" + file, text)) << file;
+  };
+  const std::string i801 = "kernel/drivers/i2c/busses/i2c-i801.ko";
+  write("modules.dep", "kernel/drivers/edac/ie31200_edac.ko:\n" + i801 +
+                           ": kernel/drivers/i2c/i2c-smbus.ko\n"
+                           "kernel/drivers/i2c/i2c-smbus.ko:\n"
+                           "kernel/drivers/hwmon/coretemp.ko:\n"
+                           "kernel/drivers/hwmon/spd5118.ko:\n"
+                           "kernel/drivers/hwmon/jc42.ko:\n");
+  write("modules.alias",
+        "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n"
+        "alias pci:v00008086d0000A323sv*sd*bc*sc*i* i2c_i801\n"
+        "alias cpu:type:x86,ven*fam*mod*:feature:*0050* coretemp\n"
+        "alias i2c:spd5118 spd5118\n");
+  for (const std::string& file :
+       {std::string("kernel/drivers/edac/ie31200_edac.ko"), i801,
+        std::string("kernel/drivers/i2c/i2c-smbus.ko"),
+        std::string("kernel/drivers/hwmon/coretemp.ko"),
+        std::string("kernel/drivers/hwmon/spd5118.ko"),
+        std::string("kernel/drivers/hwmon/jc42.ko")}) {
+    write(file, "module");
+  }
+
+  for (const bool image : {false, true}) {
+    SCOPED_TRACE(image ? "the image's own modules" : "a host's modules");
+    FakeKernel k;
+    k.write(ProcFile::kMeminfo, kMeminfo16GiB);
+    k.imageInit = image;
+    k.putFile("/proc/sys/kernel/osrelease", "6.12.0-test-amd64\n");
+    k.putFile("/sys/devices/system/cpu/modalias",
+              "cpu:type:x86,ven0000fam0006mod009E:feature:,0000,0050\n");
+    k.putFile("/sys/bus/pci/devices/0000:00:00.0/modalias",
+              "pci:v00008086d00003E0Fsv0sd0bc06sc00i00\n");
+    k.putFile("/sys/bus/pci/devices/0000:00:1f.4/modalias",
+              "pci:v00008086d0000A323sv0sd0bc0Csc05i00\n");
+    // The SMBus driver declares two DDR5 sensors; spd5118 binds them.
+    for (const char* device : {"0-0050", "0-0051"}) {
+      k.filesOnLoad.insert(
+          {folder + "/" + i801,
+           {std::string("/sys/bus/i2c/devices/") + device + "/modalias",
+            "i2c:spd5118\n"}});
+    }
+    const std::string spd5118 = folder + "/kernel/drivers/hwmon/spd5118.ko";
+    k.filesOnLoad.insert(
+        {spd5118, {"/sys/class/hwmon/hwmon1/name", "spd5118\n"}});
+    k.filesOnLoad.insert(
+        {spd5118, {"/sys/class/hwmon/hwmon1/temp1_input", "33000\n"}});
+    k.filesOnLoad.insert(
+        {spd5118, {"/sys/class/hwmon/hwmon2/name", "spd5118\n"}});
+    k.filesOnLoad.insert(
+        {spd5118, {"/sys/class/hwmon/hwmon2/temp1_input", "35000\n"}});
+    k.moduleErrors[folder + "/kernel/drivers/hwmon/coretemp.ko"] = ENODEV;
+
+    EccWatch ecc(k, record, [] { return time_t{0}; });
+    TemperatureWatch temperatures(k, [] { return time_t{0}; });
+    StartupParts parts;
+    parts.ecc = &ecc;
+    parts.temperatures = &temperatures;
+    parts.moduleRoot = temp.path();
+    CellcheckerDos fresh;
+    ConsoleCapture console;
+    const StartupFound found = startUp(k, fresh, record, parts);
+    ASSERT_EQ(found.result, StartupResult::kReady);
+    EXPECT_EQ(k.sysMounts, 1);
+    const std::string shown = console.take();
+    if (!image) {
+      EXPECT_TRUE(k.loadedModules.empty());
+      EXPECT_NE(shown.find("ECC: no ECC reporting on this machine.\n"
+                           "Temperatures: no sensors found\nInit"),
+                std::string::npos)
+          << shown;
+      continue;
+    }
+    std::vector<std::string> loaded;
+    for (const std::string& module : k.loadedModules) {
+      loaded.push_back(module.substr(module.rfind('/') + 1));
+    }
+    EXPECT_EQ(loaded, (std::vector<std::string>{"ie31200_edac.ko",
+                                                "i2c-smbus.ko", "i2c-i801.ko",
+                                                "spd5118.ko", "jc42.ko"}));
+    ASSERT_EQ(found.sensorDrivers.result.failed.size(), 1u);
+    EXPECT_EQ(found.sensorDrivers.result.failed[0].first, "coretemp");
+    EXPECT_NE(shown.find("ECC: no ECC reporting on this machine.\n"
+                         "Temperatures: no CPU sensor; 2 memory modules "
+                         "33-35 \xc2\xb0"
+                         "C\nInit"),
+              std::string::npos)
+        << shown;
+  }
+}
+
 TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
   kernel.makeUnopenable(ProcFile::kMeminfo);
   kernel.physPageCount = 457 * 256;

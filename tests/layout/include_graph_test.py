@@ -30,18 +30,21 @@ ALLOWED = {
     "identity": {"seam", "base"},
     "modules": {"seam", "base"},
     "ecc": {"seam", "base"},
+    "sensors": {"seam", "base"},
     "report": {"seam", "base"},
     "net": {"seam", "base"},
     "machinecheck": {"badmem", "seam", "base"},
     # The seam on Linux: only main (and the benchmarks and the lab's
     # stand-ins) include it.
     "platform": {"sysmem", "seam", "base"},
-    "console": {"tester", "badmem", "ecc", "machinecheck", "seam", "base"},
+    "console": {"tester", "badmem", "ecc", "sensors", "machinecheck", "seam",
+                "base"},
     "run": {"console", "report", "net", "options", "identity", "modules",
-            "machinecheck", "badmem", "sysmem", "tester", "seam", "base"},
+            "sensors", "machinecheck", "badmem", "sysmem", "tester", "seam",
+            "base"},
     "app": {"run", "console", "platform", "net", "report", "options",
-            "identity", "modules", "ecc", "machinecheck", "badmem", "sysmem",
-            "tester", "seam", "base"},
+            "identity", "modules", "ecc", "sensors", "machinecheck", "badmem",
+            "sysmem", "tester", "seam", "base"},
     # Beside the program: the fault lab reads the tester's bank rule and the
     # tunables; the benchmarks run the engine, the schedule and the test
     # area as start-up takes it, and the generator's reference draw of the

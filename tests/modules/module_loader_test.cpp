@@ -96,7 +96,10 @@ class ModuleLoaderTest : public ::testing::Test {
         "kernel/drivers/edac/ie31200_edac.ko:\n"
         "kernel/drivers/i2c/busses/i2c-piix4.ko: "
         "kernel/drivers/i2c/i2c-smbus.ko\n"
-        "kernel/drivers/i2c/i2c-smbus.ko:\n");
+        "kernel/drivers/i2c/i2c-smbus.ko:\n"
+        "kernel/drivers/hwmon/spd5118.ko:\n"
+        "kernel/drivers/hwmon/jc42.ko:\n"
+        "kernel/drivers/hwmon/k10temp.ko:\n");
     write("modules.alias",
           "alias pci:v00001AF4d*sv*sd*bc*sc*i* virtio_pci\n"
           "alias virtio:d00000001v* virtio_net\n"
@@ -104,7 +107,9 @@ class ModuleLoaderTest : public ::testing::Test {
           "alias pci:v000010ECd00008168sv*sd*bc*sc*i* r8169\n"
           "alias cpu:type:x86,ven0000fam0006mod0055:feature:* skx_edac\n"
           "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n"
-          "alias pci:v00008086d00007113sv*sd*bc*sc*i* i2c_piix4\n");
+          "alias pci:v00008086d00007113sv*sd*bc*sc*i* i2c_piix4\n"
+          "alias i2c:spd5118 spd5118\n"
+          "alias pci:v00001022d000014E3sv*sd*bc*sc*i* k10temp\n");
     write("modules.softdep", "softdep r8169 pre: realtek\n");
     for (const char* file :
          {"kernel/drivers/virtio/virtio_pci.ko",
@@ -118,7 +123,8 @@ class ModuleLoaderTest : public ::testing::Test {
           "kernel/drivers/edac/skx_edac_common.ko",
           "kernel/drivers/edac/ie31200_edac.ko",
           "kernel/drivers/i2c/busses/i2c-piix4.ko",
-          "kernel/drivers/i2c/i2c-smbus.ko"}) {
+          "kernel/drivers/i2c/i2c-smbus.ko", "kernel/drivers/hwmon/spd5118.ko",
+          "kernel/drivers/hwmon/jc42.ko", "kernel/drivers/hwmon/k10temp.ko"}) {
       write(file, "module bytes");
     }
     // Devices every machine has, which no module of the image drives.
@@ -222,6 +228,34 @@ TEST_F(ModuleLoaderTest, TheNetworkFilterLeavesTheMachinesOtherDevicesAlone) {
   EXPECT_EQ(loader.loadForDevices(isNetworkModule).loaded,
             (Names{"virtio", "virtio_ring", "virtio_pci", "net_failover",
                    "virtio_net"}));
+}
+
+// The temperature sensors' drivers: the SMBus controller's driver first,
+// whose bus then lists the DDR5 modules' sensors it declared as devices
+// (spd5118 loads for them in the next round), then jc42 by name, which
+// finds DDR4's sensors by probing. The network card stays alone; a name the
+// image does not carry is no failure.
+TEST_F(ModuleLoaderTest, TheSensorsLoadAfterTheirBusAndTheProbingOnesByName) {
+  device("pci", "0000:00:01.3",
+         "pci:v00008086d00007113sv00001AF4sd00001100bc06sc80i00");
+  device("pci", "0000:00:03.0",
+         "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");
+  kernel.filesOnLoad.insert(
+      {path("kernel/drivers/i2c/busses/i2c-piix4.ko"),
+       {"/sys/bus/i2c/devices/0-0051/modalias", "i2c:spd5118\n"}});
+  kernel.putFile("/proc/sys/kernel/osrelease", "6.1.0-test-amd64\n");
+  const DriverLoad sensors =
+      loadDrivers(kernel, kernel, root, isSensorModule, {"jc42", "lm75"});
+  EXPECT_EQ(sensors.result.loaded,
+            (Names{"i2c_smbus", "i2c_piix4", "spd5118", "jc42"}));
+  EXPECT_TRUE(sensors.result.failed.empty());
+  EXPECT_EQ(loadedNames(), sensors.result.loaded);
+
+  // Loaded already (a second pass): no failure either.
+  const DriverLoad again =
+      loadDrivers(kernel, kernel, root, isSensorModule, {"jc42"});
+  EXPECT_TRUE(again.result.loaded.empty());
+  EXPECT_TRUE(again.result.failed.empty());
 }
 
 TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {

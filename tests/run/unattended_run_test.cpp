@@ -8,9 +8,11 @@
 
 #include "console/cellchecker_dos.h"
 #include "console/ecc_watch.h"
+#include "console/temperature_watch.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_dhcp_client.h"
 #include "tests/support/fake_edac.h"
+#include "tests/support/fake_hwmon.h"
 #include "tests/support/fake_kernel.h"
 #include "tests/support/fixed_addresses.h"
 
@@ -310,6 +312,83 @@ TEST_F(UnattendedRunTest, EccCountsThatGrowInTheLastSecondFailTheRun) {
       << shown;
   ASSERT_EQ(withMsgid("ecc").size(), 1u);
   EXPECT_NE(withMsgid("verdict")[0].find("result=\"FAIL\""), std::string::npos);
+}
+
+// The highest temperatures go out with progress and the verdict, read once
+// more for it; a module at its critical limit is news, but no memory error:
+// the run still passes.
+TEST_F(UnattendedRunTest, TheHighestTemperaturesGoOutButNeverFailTheRun) {
+  putHwmonChip(kernel, "hwmon0", "coretemp", nullptr,
+               {{1, "41000\n", "Package id 0\n", "100000\n"}});
+  putHwmonChip(kernel, "hwmon1", "spd5118", "0-0050",
+               {{1, "36000\n", nullptr, "85000\n"}});
+  TemperatureWatch temperatures(kernel, [this] { return now; });
+  {
+    ConsoleCapture console;
+    temperatures.start();
+    console.take();
+  }
+  Findings withSensors(record, watch, &faults, &temperatures.sensors());
+  UnattendedRun run(start, kernel, kernel, dhcp, tester, withSensors,
+                    [this] { return now; });
+  RunStep step(run, &temperatures);
+  run.postStart(figures);
+  step.fullTestingBegins();
+  ConsoleCapture console;
+  EXPECT_EQ(runTests(step, 7, 4), 4);
+  putHwmonFile(kernel, "hwmon0/temp1_input", "58000\n");
+  putHwmonFile(kernel, "hwmon1/temp1_input", "90000\n");
+  EXPECT_EQ(runTests(step, 7), 5) << "heat never ends a run early";
+  // Hotter still in the last seconds, too soon for a look of its own.
+  putHwmonFile(kernel, "hwmon1/temp1_input", "91000\n");
+
+  EXPECT_TRUE(run.finish(step));
+  const std::string shown = console.take();
+  EXPECT_NE(shown.find("\n\rTemperature: memory module 0 on SMBus 0 is at 90 "),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find(" VERDICT: PASS\n\r"), std::string::npos) << shown;
+  EXPECT_NE(shown.find(" Highest temperatures: CPU 58 \xc2\xb0"
+                       "C; 1 memory module 91 \xc2\xb0"
+                       "C; 1 memory module reached its critical limit.\n\r"),
+            std::string::npos)
+      << shown;
+
+  const FoundTemperatures found = withSensors.temperatures();
+  ASSERT_EQ(found.sensors.size(), 2u);
+  EXPECT_EQ(found.sensors[0].name, "CPU");
+  EXPECT_FALSE(found.sensors[0].memoryModule);
+  EXPECT_EQ(found.sensors[0].highest, 58);
+  EXPECT_EQ(found.sensors[1].name, "memory module 0 on SMBus 0");
+  EXPECT_TRUE(found.sensors[1].memoryModule);
+  EXPECT_EQ(found.sensors[1].highest, 91);
+  EXPECT_EQ(found.sensors[1].critical, 85);
+  EXPECT_EQ(found.sensors[1].crossings, 1u);
+
+  const std::vector<std::string> progress = withMsgid("progress");
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_NE(progress.front().find("tempcpu=\"41\" tempmodules=\"36\"]"),
+            std::string::npos)
+      << progress.front();
+  EXPECT_NE(progress.back().find("tempcpu=\"58\" tempmodules=\"90\" "
+                                 "tempcritical=\"1\"] "),
+            std::string::npos)
+      << progress.back();
+  EXPECT_NE(progress.back().find("; highest temperatures: CPU 58 C, memory "
+                                 "modules 90 C, 1 memory module reached its "
+                                 "critical limit"),
+            std::string::npos)
+      << progress.back();
+  const std::vector<std::string> verdicts = withMsgid("verdict");
+  ASSERT_EQ(verdicts.size(), 1u);
+  EXPECT_NE(verdicts[0].find("result=\"PASS\""), std::string::npos);
+  EXPECT_NE(verdicts[0].find("tempcpu=\"58\" tempmodules=\"91\" "
+                             "tempcritical=\"1\"]"),
+            std::string::npos)
+      << verdicts[0];
+  for (const auto& datagram : kernel.datagrams) {
+    EXPECT_LE(datagram.second.size(), kMaxMessageBytes);
+  }
 }
 
 TEST_F(UnattendedRunTest, ManyErrorsAtOnceGoOutAsDetailsThenACount) {
