@@ -48,6 +48,20 @@ std::string firstHostHexAddress(const char* hex) {
   return std::string();
 }
 
+// The first address of a blank-separated list, when it is an IPv4 address
+// (a netmask or broadcast address, which names no host); else empty.
+std::string firstAddress(const char* list) {
+  if (list == nullptr) return std::string();
+  std::istringstream in(list);
+  std::string first;
+  in >> first;
+  in_addr parsed;
+  return inet_pton(AF_INET, first.c_str(), &parsed) == 1 ? first
+                                                         : std::string();
+}
+
+}  // namespace
+
 // An interface name as the kernel allows one (dev_valid_name): 1 to 15
 // bytes, not "." or "..", no '/', ':' or blank; and printable. The script
 // names the lease file after it, and the first process prints it.
@@ -63,20 +77,6 @@ bool validInterface(const char* name) {
   }
   return true;
 }
-
-// The first address of a blank-separated list, when it is an IPv4 address
-// (a netmask or broadcast address, which names no host); else empty.
-std::string firstAddress(const char* list) {
-  if (list == nullptr) return std::string();
-  std::istringstream in(list);
-  std::string first;
-  in >> first;
-  in_addr parsed;
-  return inet_pton(AF_INET, first.c_str(), &parsed) == 1 ? first
-                                                         : std::string();
-}
-
-}  // namespace
 
 bool leaseFromEnvironment(const std::function<const char*(const char*)>& get,
                           Lease* lease) {

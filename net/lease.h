@@ -38,6 +38,10 @@ std::string leaseFileText(const Lease& lease);
 // router or log server that names no host is left out.
 bool parseLeaseFile(const std::string& text, Lease* lease);
 
+// An interface name as the kernel allows one: 1 to 15 printable bytes, not
+// "." or "..", no '/', ':' or blank. Lease files are named after it.
+bool validInterface(const char* name);
+
 // True for the events udhcpc runs its script with.
 bool isLeaseEvent(const char* event);
 

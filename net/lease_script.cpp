@@ -38,7 +38,9 @@ bool startedAsLeaseScript(pid_t pid, int argc, char** argv,
 int runLeaseScript(NetworkInterfaces& network, const char* event) {
   const char* folder = getenv(kLeaseFolderVariable);
   const char* interface = getenv("interface");
-  if (folder == nullptr || interface == nullptr) return 1;
+  // The lease file is named after the interface: a name that is none the
+  // kernel gives (such as "../x") touches nothing.
+  if (folder == nullptr || !validInterface(interface)) return 1;
   const std::string name = event;
   if (name == "deconfig") {
     network.clearInterface(interface);
