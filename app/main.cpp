@@ -70,6 +70,8 @@ MemoryFaultLog memoryFaults;
 
 int main(int argc, char** argv) {
   LinuxKernel kernel;
+  // Only a child of the DHCP client answers as its script: the first
+  // process must never return from main.
   if (startedAsLeaseScript(argc, argv)) {
     return runLeaseScript(kernel, argv[1]);
   }

@@ -40,6 +40,7 @@ constexpr Ratio kRatios[] = {
      "tests/write-speed-burst/small-pages", 0},
     {"tests/copy-pair", "tests/copy-pair/memcpy+reduction", 0},
     {"layout/stores/start-up", "layout/stores/aligned", 0},
+    {"summary/windows-list/16TiB", "summary/windows-list/128-pages", 0.9},
 };
 
 }  // namespace

@@ -45,8 +45,8 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
   }
   oldI_ = pct;
 
-  // The line is built whole and written with one flush, so the screen
-  // never shows half of it. The longest float and int leave the text well
+  // The line is built whole and written at once, so the screen never shows
+  // half of it. The longest float and int leave the text well
   // under 128 bytes before the bar.
   char line[256];
   int length = snprintf(line, 128, "%5.f%% coverage, %2d errors [",

@@ -333,13 +333,7 @@ bool LinuxKernel::trapFaults(FaultHandler handler) {
   stack.ss_sp = handlerStack;
   stack.ss_size = sizeof handlerStack;
   sigaltstack(&stack, &oldStack_);
-  struct sigaction action = {};
-  action.sa_sigaction = handler;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-  // Neither interrupts the other's handler.
-  sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGBUS);
-  sigaddset(&action.sa_mask, SIGSEGV);
+  const struct sigaction action = faultAction(handler);
   trapped_ = sigaction(SIGBUS, &action, &oldBus_) == 0 &&
              sigaction(SIGSEGV, &action, &oldSegv_) == 0;
   prctl(PR_MCE_KILL, PR_MCE_KILL_SET, PR_MCE_KILL_EARLY, 0, 0);

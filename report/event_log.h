@@ -20,10 +20,14 @@
 
 class EventLog {
  public:
-  // `now` stamps each event when it is posted.
+  // `now` stamps each event when it is posted. `hostname` empty: the
+  // machine has no name yet, and goes by its IPv4 address once it has a
+  // lease (setHostname).
   EventLog(std::string hostname, std::function<time_t()> now);
 
-  // The name sent as HOSTNAME from now on.
+  // The name sent as HOSTNAME from now on, for every event that goes out,
+  // waiting ones included: a log begun without a name takes the machine's
+  // IPv4 address here.
   void setHostname(const std::string& hostname) { hostname_ = hostname; }
   const std::string& hostname() const { return hostname_; }
   // Where events go from now on; the waiting ones are sent at once. Null:
@@ -43,7 +47,9 @@ class EventLog {
 
   // One event, one datagram; a seq parameter (1, 2, ...) comes first.
   void post(SyslogEvent event);
-  // Lines too many for one datagram, split as splitLines does.
+  // Lines too many for one datagram, split as splitLines does, sized for
+  // the longest name the machine can go by when they are sent: its name, or
+  // while it has none, the widest IPv4 address.
   void postLines(const SyslogEvent& head,
                  const std::vector<std::string>& lines);
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <cstring>
@@ -7,12 +8,54 @@
 #include <vector>
 
 #include "base/console_ring.h"
+#include "base/cprintf.h"
 #include "base/fixed_table.h"
 #include "base/hex.h"
 #include "base/small_file.h"
+#include "tests/support/blocked_console.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
+
+int signalsTaken = 0;
+void takeSignal(int) { ++signalsTaken; }
+
+// A signal whose handler does not ask for restarts interrupts a console
+// write that waits on a full serial line: the write fails (EINTR) or comes
+// back short, and the line must still arrive whole.
+TEST(ConsoleTest, ALineInterruptedWhileItWaitsArrivesWhole) {
+  struct Case {
+    const char* what;
+    size_t room;    // what the full line still takes before the signal
+    size_t length;  // of the line
+  };
+  struct sigaction take = {};
+  take.sa_handler = takeSignal;
+  struct sigaction before = {};
+  ASSERT_EQ(sigaction(SIGUSR1, &take, &before), 0);
+  for (Case c : {Case{"nothing written before the signal", 0, 80},
+                 Case{"part written before the signal", 100, 4096 + 50},
+                 Case{"longer than the pipe holds", 0, 100000}}) {
+    SCOPED_TRACE(c.what);
+    std::string line;
+    for (size_t i = 0; line.size() < c.length; ++i) {
+      line += std::to_string(i) + ' ';
+    }
+    line.resize(c.length);
+    const int taken = signalsTaken;
+    BlockedConsole console(c.room);
+    siginfo_t info = {};
+    info.si_signo = SIGUSR1;
+    info.si_code = SI_QUEUE;
+    const std::string arrived =
+        console.run([&] { cprintf("%s\n\r", line.c_str()); }, info);
+    EXPECT_TRUE(console.interrupted());
+    EXPECT_EQ(signalsTaken, taken + 1);
+    EXPECT_EQ(arrived.size(), line.size() + 2);
+    EXPECT_TRUE(arrived == line + "\n\r") << arrived.substr(0, 200);
+  }
+  sigaction(SIGUSR1, &before, nullptr);
+}
 
 TEST(FixedTableTest, KeepsWhatFitsAndCountsTheRest) {
   FixedTable<int, 3> table;

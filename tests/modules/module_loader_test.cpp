@@ -47,6 +47,29 @@ TEST(ModuleIndexTest, ReadsDependenciesAliasesAndSoftDependencies) {
       index.matching("pci:v00008086d0000100Esv0sd0bc02sc00i00").empty());
 }
 
+// Found by the index's harness: words whose module name is empty (a folder,
+// a bare ".ko") made a module "" and dependencies on it.
+TEST(ModuleIndexTest, WordsThatNameNoModuleAreSkipped) {
+  ModuleIndex index;
+  index.readDep(
+      "kernel/drivers/net/:\n"
+      "kernel/drivers/net/.ko: kernel/a.ko\n"
+      "kernel/drivers/net/e1000.ko: kernel/drivers/ .ko kernel/libphy.ko\n");
+  index.readAlias(
+      "alias pci:* kernel/drivers/\n"
+      "alias pci:* .ko\n"
+      "alias pci:v00008086* e1000\n");
+  index.readSoftdep(
+      "softdep .ko pre: e1000\n"
+      "softdep e1000 pre: kernel/ libphy post: .ko\n");
+  EXPECT_FALSE(index.has(""));
+  EXPECT_EQ(index.dependencies("e1000"), Names{"libphy"});
+  EXPECT_EQ(index.softPre("e1000"), Names{"libphy"});
+  EXPECT_TRUE(index.softPost("e1000").empty());
+  EXPECT_TRUE(index.softPre("").empty());
+  EXPECT_EQ(index.matching("pci:v00008086d0000100E"), Names{"e1000"});
+}
+
 // A modules folder of the image, with empty module files, and the fake's
 // /sys with the devices the test puts there.
 class ModuleLoaderTest : public ::testing::Test {

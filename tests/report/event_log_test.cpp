@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux_kernel.h"
+#include "tests/report/summary_lines.h"
 
 namespace {
 
@@ -210,6 +211,32 @@ TEST(EventLogTest, APortThatTakesNothingIsGivenUpAfterItsFirstLine) {
   EXPECT_TRUE(log.serialPortFailed());
   EXPECT_EQ(log.linesWritten(), 0u);
   EXPECT_EQ(log.linesLost(), 5u);
+}
+
+// A machine without a serial number goes by its lease address, which comes
+// after the summary may have been posted.
+TEST(EventLogTest, LinesPostedBeforeTheMachineIsNamedFitUnderItsAddress) {
+  const std::vector<std::string> lines = summaryLikeLines();
+  Collector collector;
+  UdpSink sink("127.0.0.1", collector.port());
+  EventLog log("", [] { return kNoon; });
+  SyslogEvent head;
+  head.severity = kSeverityWarning;
+  head.msgid = "summary";
+  log.postLines(head, lines);
+  log.setHostname("255.255.255.255");
+  log.setSink(&sink);
+  ASSERT_GT(log.sent(), 1u);
+  std::vector<std::string> texts;
+  for (uint64_t i = 0; i < log.sent(); ++i) {
+    const std::string datagram = collector.receive();
+    EXPECT_LE(datagram.size(), kMaxMessageBytes);
+    ASSERT_NE(datagram.find(" 255.255.255.255 cellcheck "), std::string::npos);
+    const size_t end = datagram.find("\"] ");
+    ASSERT_NE(end, std::string::npos) << datagram;
+    texts.push_back(datagram.substr(end + 3));
+  }
+  EXPECT_EQ(rejoinParts(texts), lines);
 }
 
 }  // namespace

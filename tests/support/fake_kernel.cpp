@@ -246,6 +246,11 @@ void FakeKernel::haltForever() {
 }
 
 void FakeKernel::waitForPowerOff() {
+  if (inPowerOffWait != nullptr) {
+    void (*const act)() = inPowerOffWait;
+    inPowerOffWait = nullptr;
+    act();
+  }
   for (;;) pause();
 }
 
@@ -279,12 +284,7 @@ bool FakeKernel::trapFaults(FaultHandler handler) {
   stack.ss_sp = handlerStack;
   stack.ss_size = sizeof handlerStack;
   sigaltstack(&stack, &oldStack_);
-  struct sigaction action = {};
-  action.sa_sigaction = handler;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-  sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGBUS);
-  sigaddset(&action.sa_mask, SIGSEGV);
+  const struct sigaction action = faultAction(handler);
   trapped_ = sigaction(SIGBUS, &action, &oldBus_) == 0 &&
              sigaction(SIGSEGV, &action, &oldSegv_) == 0;
   memoryErrorsEarly = true;
@@ -306,6 +306,7 @@ void FakeKernel::endAsUntrapped(int signal) {
 }
 
 u64 FakeKernel::lostPhysicalAddress(const void* address) {
+  if (inFrameLookup != nullptr) inFrameLookup();
   const uintptr_t at = reinterpret_cast<uintptr_t>(address);
   const auto found = poisonedFrames.find(at & ~(kPageBytes - 1));
   if (found == poisonedFrames.end()) {

@@ -59,6 +59,11 @@ class FakeKernel : public Kernel {
   std::map<u64, u64> poisonedFrames;
   // replaceLostPage refuses.
   bool replaceRefused = false;
+  // Run inside the fault guard's handler, to make it fault there (or to
+  // send it a signal while it runs): at each look for a lost page's frame,
+  // and once when it waits for the power switch.
+  void (*inFrameLookup)() = nullptr;
+  void (*inPowerOffWait)() = nullptr;
   // Module files whose loading fails, with the error number loadModule
   // returns for them; and kernel files that appear once a module has loaded
   // (a bus driver binds its devices, and their devices show up in /sys).
