@@ -18,10 +18,13 @@
 //                   a reason to stop;
 //   kSummary        the bad-memory summary when the record grew: after
 //                   everything above, which feeds the record;
+//   kBeep           the tone at the first bad memory, once the screen
+//                   shows it (and its end, in a later step);
 //   kEvents         an unattended run's events: after the screen, so that
 //                   they carry the figures the screen shows;
-//   kReport         (to come) the report on the boot stick, from the same
-//                   findings;
+//   kReport         the report on the boot stick: after the screen (it
+//                   keeps the screen's lines) and the events, from the
+//                   same findings;
 //   kLimit          last: an unattended run's time or coverage, which may
 //                   end the run, once everything found has been shown and
 //                   sent.
@@ -39,6 +42,7 @@ class BetweenTests : public BetweenTestsWork {
     kEcc,
     kTemperatures,
     kSummary,
+    kBeep,
     kEvents,
     kReport,
     kLimit,

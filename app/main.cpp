@@ -2,7 +2,9 @@
 // kernel and takes the test area, then the schedule tests it until the
 // machine is switched off. With cellcheck.* options on the kernel command
 // line the run is unattended: it may end with a verdict and send its events
-// to a syslog collector. main never returns once testing has begun.
+// to a syslog collector and the serial port. The PC speaker beeps at the
+// first error and at the verdict. main never returns once testing has
+// begun.
 //
 // The same binary answers the DHCP client's lease events (the image has no
 // shell for a script).
@@ -22,8 +24,12 @@
 #include "net/udhcpc_client.h"
 #include "platform/linux_kernel.h"
 #include "run/findings.h"
+#include "run/stick_report.h"
 #include "run/unattended.h"
 #include "run/unattended_run.h"
+#include "speaker/beeps.h"
+#include "speaker/pc_speaker.h"
+#include "stick/boot_stick.h"
 
 namespace {
 
@@ -64,6 +70,8 @@ MemoryFaultLog memoryFaults;
 
 int main(int argc, char** argv) {
   LinuxKernel kernel;
+  // Only a child of the DHCP client answers as its script: the first
+  // process must never return from main.
   if (startedAsLeaseScript(argc, argv)) {
     return runLeaseScript(kernel, argv[1]);
   }
@@ -81,19 +89,25 @@ int main(int argc, char** argv) {
   BadMemoryWatch watch(badMemory, addresses, clock);
   cellchecker.watchBadMemory(&watch);
   UdhcpcClient dhcp(kernel, kernel, kBusybox, kImageInit, kLeaseFolder);
-  Unattended unattended(kernel, kernel, dhcp, kModuleRoot, kBusybox);
+  Unattended unattended(kernel, kernel, kernel, dhcp, kModuleRoot, kBusybox);
   EccWatch ecc(kernel, badMemory, clock);
   TemperatureWatch temperatures(kernel, clock);
+  Findings findings(badMemory, watch, &memoryFaults, &temperatures.sensors());
+  BootStick stick(kernel, kernel, kernel, kernel);
+  StickReport report(stick, kernel, kernel, findings, cellchecker, addresses,
+                     clock);
+  PcSpeaker speaker(kernel, kernel, kernel, kModuleRoot);
   StartupParts parts;
   parts.unattended = &unattended;
   parts.ecc = &ecc;
   parts.temperatures = &temperatures;
+  parts.report = &report;
   parts.guard = &guard;
+  parts.speaker = &speaker;
   parts.moduleRoot = kModuleRoot;
   const StartupFound started = startUp(kernel, cellchecker, badMemory, parts);
   if (started.result == StartupResult::kNotInit) return 1;
 
-  Findings findings(badMemory, watch, &memoryFaults, &temperatures.sensors());
   UnattendedRun run(unattended, kernel, kernel, dhcp, cellchecker, findings,
                     clock);
   if (started.result == StartupResult::kStopped) {
@@ -111,13 +125,25 @@ int main(int argc, char** argv) {
     machineChecks.poll();
     watch.poll();
   });
+  Beeps beeps(speaker, badMemory, kernel);
   BetweenTests between;
   between.put(BetweenTests::kMachineChecks, &machineChecks);
   between.put(BetweenTests::kEcc, &ecc);
   between.put(BetweenTests::kTemperatures, &temperatures);
   between.put(BetweenTests::kSummary, &watch);
+  ReportStart reportStart;
+  reportStart.options = unattended.options;
+  reportStart.installedKiB = started.installedKiB;
+  reportStart.areaBytes = started.areaBytes;
+  reportStart.eccLine = ecc.startLine();
+  report.start(reportStart);
+  between.put(BetweenTests::kReport, &report);
+  between.put(BetweenTests::kBeep, &beeps);
   Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch,
                                     &temperatures);
+  report.countSummaries([&schedule] { return schedule.summariesShown(); });
+  report.readTemperatures(
+      [&temperatures] { return temperatures.reportLines(); });
   if (!unattended.options.any) schedule.runForever();
 
   between.put(BetweenTests::kEvents, &run.events());
@@ -126,6 +152,9 @@ int main(int argc, char** argv) {
   run.postStart(StartFigures{started.installedKiB, started.areaBytes,
                              started.secureBoot});
   schedule.runUntilEnded();
-  run.finish(between);
+  // The pattern first, for a person within earshot; then the report,
+  // whose line names it last.
+  beeps.verdict(run.finish(between));
+  report.verdict(run.verdict());
   endUnattended(kernel, unattended.options.end);
 }

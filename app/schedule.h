@@ -61,6 +61,9 @@ class Schedule {
     for (uint64_t size = kFirstBatchSize;;) size = runBatch(size);
   }
 
+  // The progress line's "Summary:" lines so far.
+  int summariesShown() const { return progress_.summariesShown(); }
+
   // The same schedule until the step between tests ends the run; returns
   // then (the test before has finished).
   // Seconds full testing needs to reach 100 % coverage at the speed the

@@ -313,6 +313,10 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
     found.sensorDrivers =
         sayTemperatures(kernel, *parts.temperatures, parts.moduleRoot);
   }
+  if (parts.report != nullptr) parts.report->prepare();
+  const bool beepsWanted =
+      parts.unattended == nullptr || parts.unattended->options.beep;
+  if (parts.speaker != nullptr && beepsWanted) parts.speaker->open();
   if (parts.unattended != nullptr) parts.unattended->prepare();
   found.testing = chooseTestingCpus(kernel, kernel, cpuCap);
   found.pool = startWorkers(kernel, &found.testing, parts.guard);

@@ -16,8 +16,10 @@
 #include "cpus/testing_cpus.h"
 #include "machinecheck/fault_guard.h"
 #include "modules/module_loader.h"
+#include "run/stick_report.h"
 #include "run/unattended.h"
 #include "seam/kernel.h"
+#include "speaker/pc_speaker.h"
 #include "sysmem/secure_boot.h"
 #include "tester/cellchecker.h"
 #include "tester/worker_pool.h"
@@ -63,12 +65,18 @@ struct StartupParts {
   // Says whether ECC errors are counted, once the memory controllers'
   // drivers are loaded (before the memory is measured).
   EccWatch* ecc = nullptr;
+  // Finds the boot stick's report partition (drivers and a mount, before
+  // the memory is measured) and says where reports go.
+  StickReport* report = nullptr;
   // Says what the temperature sensors read, once their drivers are loaded
   // (after the memory controllers', before the memory is measured).
   TemperatureWatch* temperatures = nullptr;
   // Survives uncorrected memory errors in the test area from the moment it
   // is taken (the pre-test included).
   MemoryFaultGuard* guard = nullptr;
+  // Opened (its drivers loaded) before the memory is measured, unless the
+  // options say cellcheck.beep=off. Silent either way.
+  PcSpeaker* speaker = nullptr;
   // The image's /lib/modules, where the drivers are.
   std::string moduleRoot = "/lib/modules";
   // At most this many CPUs test when there are no options to say it (0:

@@ -94,6 +94,13 @@ void BadMemory::recordMachineCheck(u64 address) {
   ++growth_;
 }
 
+void BadMemory::recordMachineChecksUnknown(u64 count) {
+  if (count == 0) return;
+  machineChecks_ += count;
+  unknownAddresses_ += count;
+  ++growth_;
+}
+
 void BadMemory::recordEccErrors(const char* module, u64 corrected,
                                 u64 uncorrected) {
   if (corrected == 0 && uncorrected == 0) return;

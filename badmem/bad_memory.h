@@ -95,6 +95,9 @@ class BadMemory {
   // page at physical `address` (kUnknownAddress when not known), which the
   // kernel took out of use. The page becomes a suspect, as an error's do.
   void recordMachineCheck(u64 address);
+  // `count` such errors whose addresses are not known (more came at once
+  // than the fault log keeps), at once.
+  void recordMachineChecksUnknown(u64 count);
   // The memory controller of `module` (named by the caller: label and
   // location) counted this many more corrected and uncorrected errors.
   // Modules past the table still count in the totals.

@@ -223,16 +223,20 @@ void linuxReadyLine(const BadMemory& record, char* out, size_t size) {
 u64 windowsReadyLine(const BadMemory& record, char* out, size_t size) {
   Text text(out, size);
   u64 pages = 0;
+  // Pages are counted range by range and only the listed ones are visited:
+  // a range from the early check may span terabytes, and this runs on the
+  // error path.
   for (int i = 0; i < record.rangeCount(); ++i) {
     const PhysicalRange& range = record.range(i);
-    for (u64 page = range.begin; page < range.end;
-         page += BadMemory::kPageBytes) {
-      if (pages == 0) text.add("bcdedit /set {badmemory} badmemorylist");
-      if (pages < kMaxWindowsPages) {
-        text.add(" 0x%llx", ull(page / BadMemory::kPageBytes));
-      }
-      ++pages;
+    const u64 first = range.begin / BadMemory::kPageBytes;
+    const u64 count = (range.end - range.begin) / BadMemory::kPageBytes;
+    if (pages == 0 && count != 0) {
+      text.add("bcdedit /set {badmemory} badmemorylist");
     }
+    for (u64 k = 0; k < count && pages + k < kMaxWindowsPages; ++k) {
+      text.add(" 0x%llx", ull(first + k));
+    }
+    pages += count;
   }
   return pages;
 }

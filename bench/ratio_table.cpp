@@ -51,6 +51,7 @@ constexpr Ratio kRatios[] = {
     // The random bank test is bound by its draws on one CPU: all of them
     // can at best multiply that rate, or reach what the memory moves.
     {"workers/random-bank/all", "workers/random-bank/bound", 0.9},
+    {"summary/windows-list/16TiB", "summary/windows-list/128-pages", 0.9},
 };
 
 // The lesser of `workers` times the one-worker random bank rate and the

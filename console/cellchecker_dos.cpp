@@ -51,4 +51,10 @@ void CellcheckerDos::notifyError() {
           static_cast<double>(percentCoverage()));
 }
 
+void CellcheckerDos::notifyErrors(u32 count) {
+  errorCount += count;
+  cprintf("Error %i, after %2.f %% coverage\n\r", static_cast<int>(errorCount),
+          static_cast<double>(percentCoverage()));
+}
+
 void CellcheckerDos::logOut(const char*) {}

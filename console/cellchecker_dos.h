@@ -24,6 +24,9 @@ class CellcheckerDos : public Cellchecker {
   void statusMessage(const char* text) override;
   // Counts one error and prints its number with the coverage so far.
   virtual void notifyError();
+  // Counts `count` errors at once (machine checks that came too fast for
+  // their details to be kept) and prints the number reached, in one line.
+  void notifyErrors(u32 count);
   // The engine's log hook: the console shows no log (a char* binds here too).
   void logOut(const char* text) override;
 

@@ -2,7 +2,8 @@
 // its signal handler, and this reports each one between tests (or on the
 // error path, before an error the lost page may have caused), as an error
 // of its own (three lines, the middle one counting it), and records its
-// page in the bad-memory record.
+// page in the bad-memory record. Faults that came too fast for the log to
+// keep them are counted in one line, however many.
 #ifndef CELLCHECK_CONSOLE_MACHINE_CHECK_WATCH_H_
 #define CELLCHECK_CONSOLE_MACHINE_CHECK_WATCH_H_
 
@@ -27,6 +28,10 @@ class MachineCheckWatch : public BetweenTestsWork {
   }
 
  private:
+  // One line (and one counting line) for `count` faults the log no longer
+  // keeps.
+  void reportNotKept(u64 count);
+
   const MemoryFaultLog& log_;
   CellcheckerDos& tester_;
   BadMemory& record_;

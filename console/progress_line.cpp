@@ -35,6 +35,7 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
               hours, static_cast<int>(summaryErrors_));
       if (temperatures_ != nullptr) temperatures_->printHighest();
       if (watch_ != nullptr) watch_->printSummary();
+      ++summariesShown_;
     } else {
       // The old line's spinner gives way to a blank and the line stays.
       cprintf("\b \n");
@@ -44,8 +45,8 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
   }
   oldI_ = pct;
 
-  // The line is built whole and written with one flush, so the screen
-  // never shows half of it. The longest float and int leave the text well
+  // The line is built whole and written at once, so the screen never shows
+  // half of it. The longest float and int leave the text well
   // under 128 bytes before the bar.
   char line[256];
   int length = snprintf(line, 128, "%5.f%% coverage, %2d errors [",
@@ -55,6 +56,5 @@ void ProgressLine::printStats(float coverage, int errors, char fill) {
   line[length++] = ']';
   toggler_ ^= 1;
   line[length++] = kSpinner[toggler_];
-  fwrite(line, 1, static_cast<size_t>(length), stdout);
-  fflush(stdout);
+  consoleWrite(line, static_cast<size_t>(length));
 }

@@ -35,6 +35,9 @@ class ProgressLine {
   // Shows `coverage` percent and `errors`, the bar filled with `fill`.
   void printStats(float coverage, int errors, char fill);
 
+  // The "Summary:" lines shown so far.
+  int summariesShown() const { return summariesShown_; }
+
  private:
   const uint32_t& summaryErrors_;
   Clock now_;
@@ -47,6 +50,7 @@ class ProgressLine {
   int toggler_ = 0;  // spinner phase, 0 or 1
   // Turns seen, offset so that the sixth turn prints the first summary.
   int summaryCycle_ = -5;
+  int summariesShown_ = 0;
 };
 
 #endif  // CELLCHECK_CONSOLE_PROGRESS_LINE_H_

@@ -129,6 +129,18 @@ std::string TemperatureWatch::startLine() const {
   return line;
 }
 
+std::vector<std::string> TemperatureWatch::reportLines() const {
+  std::vector<std::string> lines = {startLine()};
+  if (!started_ || sensors_.size() == 0) return lines;
+  char text[256];
+  formatTemperatures(
+      sensors_.span(SensorKind::kProcessor, Reading::kHighest),
+      sensors_.span(SensorKind::kMemoryModule, Reading::kHighest),
+      sensors_.modulesThatReachedTheirLimit(), text, sizeof text);
+  lines.push_back(std::string("Highest temperatures so far: ") + text);
+  return lines;
+}
+
 void TemperatureWatch::poll() {
   if (!started_ || now_() - lastLook_ < kSecondsBetweenLooks) return;
   look();

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "base/between_tests.h"
 #include "console/progress_line.h"
@@ -50,6 +51,9 @@ class TemperatureWatch : public BetweenTestsWork {
 
   // The start-up line, without its line feed.
   std::string startLine() const;
+  // For the report on the boot stick: the readings now, as the start-up
+  // line gives them, and the highest so far where there are sensors.
+  std::vector<std::string> reportLines() const;
 
   const TemperatureSensors& sensors() const { return sensors_; }
 

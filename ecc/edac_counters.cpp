@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -22,20 +21,16 @@ bool readSmall(const char* folder, const char* name, char* out, size_t size) {
       static_cast<int>(sizeof path)) {
     return false;
   }
-  return readFileLine(path, out, size);
+  if (!readFileLine(path, out, size)) return false;
+  // Labels and names reach the console: no byte of theirs may act on it.
+  makePrintable(out);
+  return true;
 }
 
-// A count file: a whole number and nothing else.
 bool readCount(const char* folder, const char* name, u64* count) {
   char text[32];
-  if (!readSmall(folder, name, text, sizeof text) || text[0] == '\0') {
-    return false;
-  }
-  char* end = nullptr;
-  const unsigned long long value = strtoull(text, &end, 10);
-  if (*end != '\0' || text[0] == '-') return false;
-  *count = value;
-  return true;
+  return readSmall(folder, name, text, sizeof text) &&
+         parseEdacCount(text, count);
 }
 
 bool readCounts(const char* folder, const char* corrected,
@@ -86,18 +81,35 @@ void copyText(char* out, size_t size, const std::string& text) {
   snprintf(out, size, "%s", text.c_str());
 }
 
-bool grew(const EccCounts& before, const EccCounts& now) {
-  return now.corrected > before.corrected ||
-         now.uncorrected > before.uncorrected;
-}
-
-// The new reading becomes the starting point where a count went down.
-bool wentDown(const EccCounts& before, const EccCounts& now) {
-  return now.corrected < before.corrected ||
-         now.uncorrected < before.uncorrected;
-}
-
 }  // namespace
+
+bool parseEdacCount(const char* text, u64* count) {
+  constexpr int kMaxDigits = 19;  // 10^19 - 1 < 2^64
+  u64 value = 0;
+  int digits = 0;
+  for (; text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+    if (digits == kMaxDigits) return false;
+    value = value * 10 + static_cast<u64>(text[digits] - '0');
+  }
+  if (digits == 0 || text[digits] != '\0') return false;
+  *count = value;
+  return true;
+}
+
+void makePrintable(char* text) {
+  for (; *text != '\0'; ++text) {
+    const unsigned char c = static_cast<unsigned char>(*text);
+    if (c < ' ' || c > '~') *text = '?';
+  }
+}
+
+bool grewFrom(const EccCounts& before, const EccCounts& now, EccCounts* from) {
+  from->corrected =
+      now.corrected < before.corrected ? now.corrected : before.corrected;
+  from->uncorrected = now.uncorrected < before.uncorrected ? now.uncorrected
+                                                           : before.uncorrected;
+  return now.corrected > from->corrected || now.uncorrected > from->uncorrected;
+}
 
 void EdacCounters::scan() {
   controllers_.clear();
@@ -157,8 +169,9 @@ int EdacCounters::refresh(EccGrowth* out, int max) {
     module.readable =
         readCounts(module.folder, "dimm_ce_count", "dimm_ue_count", &now);
     if (!module.readable) continue;
-    if (grew(module.counts, now) && !wentDown(module.counts, now)) {
-      note(EccGrowth{module.controller, i, module.counts, now});
+    EccCounts from;
+    if (grewFrom(module.counts, now, &from)) {
+      note(EccGrowth{module.controller, i, from, now});
     }
     module.counts = now;
   }
@@ -173,9 +186,8 @@ int EdacCounters::refresh(EccGrowth* out, int max) {
     const EccCounts& before = controller.modules == 0 ? total : unattributed;
     const EccCounts& now =
         controller.modules == 0 ? controller.total : controller.unattributed;
-    if (grew(before, now) && !wentDown(before, now)) {
-      note(EccGrowth{c, -1, before, now});
-    }
+    EccCounts from;
+    if (grewFrom(before, now, &from)) note(EccGrowth{c, -1, from, now});
   }
   return found;
 }

@@ -47,13 +47,30 @@ struct EdacModule {
   char folder[256];
 };
 
+// A count file's text, without its line feed: decimal digits and nothing
+// else (no sign, no blank), at most 19 of them, so that any u64 holds it.
+// False for anything else.
+bool parseEdacCount(const char* text, u64* count);
+
+// Every byte of `text` outside printable ASCII becomes '?': labels and names
+// from the drivers reach the console.
+void makePrintable(char* text);
+
+// Whether `now` grew from `before`, judged count by count: a count that went
+// down (the counters were reset, or a 32-bit counter wrapped) is no growth
+// and starts afresh from its new value, while the other one's growth stands.
+// `from` is the reading growth counts from: `before`, with each count that
+// went down at its new value.
+bool grewFrom(const EccCounts& before, const EccCounts& now, EccCounts* from);
+
 // One count that grew since the last reading. `module` is -1 for a
 // controller's own counts: the errors it could not tie to a module, or all
 // its errors when it lists no module.
 struct EccGrowth {
   int controller;
   int module;
-  EccCounts before;
+  EccCounts before;  // what growth counts from: a count that went down is
+                     // at its new value here, and did not grow
   EccCounts now;
 };
 
@@ -74,7 +91,8 @@ class EdacCounters {
   // Reads every count again. Writes each growth to `out` (at most `max`)
   // and returns how many there were, which may be more than `max`. A count
   // that cannot be read keeps its last value; one that went down (the
-  // counters were reset) is the new starting point, not growth.
+  // counters were reset, or wrapped) is the new starting point, not growth,
+  // and hides nothing the other count of the same module gained.
   int refresh(EccGrowth* out, int max);
 
   int controllerCount() const { return controllers_.size(); }

@@ -6,8 +6,11 @@
 # Usage: image/sbat.sh cellcheck.iso|/dev/sdX
 set -euo pipefail
 medium=$1
+# By its GPT type, or its MBR type where the MBR is the table read (as on
+# the ISO, whose GPT beside the MBR only mirrors it).
 esp_type=c12a7328-f81f-11d2-ba4b-00a0c93ec93b
-start=$(partx -g -o START,TYPE "$medium" | awk -v t=$esp_type '$2 == t { print $1 }')
+start=$(partx -g -o START,TYPE "$medium" |
+  awk -v t=$esp_type '$2 == t || $2 == "0xef" { print $1; exit }')
 [ -n "$start" ] || { echo "sbat.sh: no EFI partition on $medium" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "base/cprintf.h"
 #include "base/hex.h"
 #include "base/stop_message.h"
 
@@ -14,6 +15,20 @@ namespace {
 // The guard whose handler is set; the handler has no other way to it. Set
 // before the handlers are, cleared once they are gone.
 std::atomic<MemoryFaultGuard*> active{nullptr};
+
+// Entries of the handler now running on this thread (every worker may meet
+// an error of its own at the same time: one thread's entry says nothing of
+// another's). A second entry on one thread while the first runs is a fault
+// inside the handler itself, or a report from the memory scrubber
+// (BUS_MCEERR_AO), which is a signal like any other and may come at any
+// time. Plain thread-locals of a static program, with no constructor: safe
+// to touch in the handler.
+thread_local volatile sig_atomic_t depth = 0;
+// A scrubber's report that came while the handler ran on this thread, taken
+// up before the handler returns. One is kept: a further one's page, when
+// the program next reads it, brings a report of its own (BUS_MCEERR_AR).
+thread_local siginfo_t deferred;
+thread_local volatile sig_atomic_t deferredHeld = 0;
 
 // x86-64's smallest page: what a lost page is at least.
 constexpr u64 kSmallestPageBytes = 4096;
@@ -39,19 +54,27 @@ class Line {
     } while (value != 0);
     while (n > 0 && length_ < sizeof text_) text_[length_++] = digits[--n];
   }
-  void print() const {
-    size_t done = 0;
-    while (done < length_) {
-      const ssize_t n = write(STDOUT_FILENO, text_ + done, length_ - done);
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
-  }
+  void print() const { writeConsole(text_, length_); }
 
  private:
   char text_[512];
   size_t length_ = 0;
 };
+
+// "Program fault: SIGSEGV (code 2) at address 0x..., instruction at 0x...",
+// after `what`.
+void addProgramFault(Line* line, const char* what, int signal,
+                     const siginfo_t& info, void* context) {
+  line->add(what);
+  line->add(signal == SIGBUS ? "SIGBUS" : "SIGSEGV");
+  line->add(" (code ");
+  line->addDecimal(static_cast<u64>(static_cast<unsigned>(info.si_code)));
+  line->add(") at address ");
+  line->addHex(reinterpret_cast<uintptr_t>(info.si_addr));
+  line->add(", instruction at ");
+  const auto* registers = static_cast<const ucontext_t*>(context);
+  line->addHex(static_cast<u64>(registers->uc_mcontext.gregs[REG_RIP]));
+}
 
 bool isUncorrectedMemoryError(int signal, const siginfo_t& info) {
   return signal == SIGBUS &&
@@ -108,11 +131,49 @@ void MemoryFaultGuard::onSignal(int signal, siginfo_t* info, void* context) {
     errno = savedErrno;
     return;
   }
+  if (depth > 0) {
+    guard->reenter(signal, *info, context);
+    errno = savedErrno;
+    return;
+  }
+  depth = 1;
   if (isUncorrectedMemoryError(signal, *info) && guard->survive(*info)) {
+    while (deferredHeld != 0) {
+      const siginfo_t next = deferred;
+      deferredHeld = 0;
+      if (!guard->survive(next)) guard->stop(SIGBUS, next, context);
+    }
+    depth = 0;
     errno = savedErrno;
     return;
   }
   guard->stop(signal, *info, context);
+}
+
+void MemoryFaultGuard::reenter(int signal, const siginfo_t& info,
+                               void* context) {
+  if (signal == SIGBUS && info.si_code == BUS_MCEERR_AO) {
+    if (deferredHeld == 0) {
+      deferred = info;
+      deferredHeld = 1;
+    }
+    return;
+  }
+  // A fault inside the handler. Returning would run into it again, and
+  // the default action would end the first process: the program stops.
+  if (depth > 1) {
+    // A fault while stopping for one: nothing more is tried.
+    for (;;) pause();
+  }
+  depth = 2;
+  Line line;
+  line.add("\n\r");
+  addProgramFault(&line, "Program fault in the fault handler: ", signal, info,
+                  context);
+  line.add("\n\r");
+  line.add(kStopMessage);
+  line.print();
+  for (;;) traps_.waitForPowerOff();
 }
 
 bool MemoryFaultGuard::survive(const siginfo_t& info) {
@@ -165,15 +226,7 @@ void MemoryFaultGuard::stop(int signal, const siginfo_t& info, void* context) {
         "after a machine check\n\rthat the processor could not resume from. "
         "The kernel's lines above name the memory.");
   } else {
-    line.add("Program fault: ");
-    line.add(signal == SIGBUS ? "SIGBUS" : "SIGSEGV");
-    line.add(" (code ");
-    line.addDecimal(static_cast<u64>(static_cast<unsigned>(info.si_code)));
-    line.add(") at address ");
-    line.addHex(address);
-    line.add(", instruction at ");
-    const auto* registers = static_cast<const ucontext_t*>(context);
-    line.addHex(static_cast<u64>(registers->uc_mcontext.gregs[REG_RIP]));
+    addProgramFault(&line, "Program fault: ", signal, info, context);
   }
   line.add("\n\r");
   line.add(kStopMessage);

@@ -12,6 +12,14 @@
 // which it cannot do without) is printed with its address, followed by the
 // stop message, and the process waits for the machine to be switched off.
 //
+// A fault inside the handler itself comes back to it (nothing is blocked
+// while it runs): it is printed as a program fault in the handler, followed
+// by the stop message, and the process waits as above; it never returns
+// into the fault, and never leaves the fault to the default action, which
+// would end the first process. A report from the memory scrubber
+// (BUS_MCEERR_AO) that comes while the handler runs is taken up after the
+// fault at hand.
+//
 // The handler makes only system calls (through the kernel seam's memory
 // errors role, whose files it reads are opened in install()) and writes to
 // fixed tables; it runs on a stack of its own, so that an overflowing stack
@@ -56,6 +64,9 @@ class MemoryFaultGuard {
   // was replaced: the program may go on.
   bool survive(const siginfo_t& info);
   [[noreturn]] void stop(int signal, const siginfo_t& info, void* context);
+  // An entry while the handler runs: a scrubber's report is kept for later
+  // and returns; a fault inside the handler stops the program.
+  void reenter(int signal, const siginfo_t& info, void* context);
 
   MemoryErrorTraps& traps_;
   MemoryFaultLog& log_;

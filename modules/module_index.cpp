@@ -41,11 +41,14 @@ void ModuleIndex::readDep(const std::string& text) {
     if (colon == std::string::npos || colon == 0) continue;
     const std::string file = line.substr(0, colon);
     const std::string name = moduleName(file);
+    if (name.empty()) continue;
     files_[name] = file;
     std::vector<std::string>& needs = dependencies_[name];
     needs.clear();
     for (const std::string& dependency : words(line.substr(colon + 1))) {
-      needs.push_back(moduleName(dependency));
+      if (!moduleName(dependency).empty()) {
+        needs.push_back(moduleName(dependency));
+      }
     }
   }
 }
@@ -54,7 +57,10 @@ void ModuleIndex::readAlias(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
     const std::vector<std::string> fields = words(line);
-    if (fields.size() != 3 || fields[0] != "alias") continue;
+    if (fields.size() != 3 || fields[0] != "alias" ||
+        moduleName(fields[2]).empty()) {
+      continue;
+    }
     aliases_.emplace_back(fields[1], moduleName(fields[2]));
   }
 }
@@ -65,13 +71,14 @@ void ModuleIndex::readSoftdep(const std::string& text) {
     const std::vector<std::string> fields = words(line);
     if (fields.size() < 2 || fields[0] != "softdep") continue;
     const std::string name = moduleName(fields[1]);
+    if (name.empty()) continue;
     std::vector<std::string>* list = nullptr;
     for (size_t i = 2; i < fields.size(); ++i) {
       if (fields[i] == "pre:") {
         list = &softPre_[name];
       } else if (fields[i] == "post:") {
         list = &softPost_[name];
-      } else if (list != nullptr) {
+      } else if (list != nullptr && !moduleName(fields[i]).empty()) {
         list->push_back(moduleName(fields[i]));
       }
     }

@@ -17,7 +17,8 @@ std::string moduleName(const std::string& fileOrName);
 class ModuleIndex {
  public:
   // Each argument is the text of the file of that name; lines that do not
-  // parse are skipped.
+  // parse are skipped, and so is every word that names no module (a
+  // folder, a bare ".ko").
   void readDep(const std::string& text);
   void readAlias(const std::string& text);
   void readSoftdep(const std::string& text);

@@ -35,6 +35,17 @@ bool isNetworkModule(const std::string& file) {
          startsWith(file, "kernel/drivers/virtio/");
 }
 
+bool isStickModule(const std::string& file) {
+  return startsWith(file, "kernel/drivers/usb/host/") ||
+         startsWith(file, "kernel/drivers/usb/storage/") ||
+         startsWith(file, "kernel/drivers/scsi/sd_mod.");
+}
+
+bool isSpeakerModule(const std::string& file) {
+  return startsWith(file, "kernel/drivers/input/misc/pcspkr.") ||
+         startsWith(file, "kernel/drivers/input/evdev.");
+}
+
 bool isSensorModule(const std::string& file) {
   return startsWith(file, "kernel/drivers/hwmon/") ||
          startsWith(file, "kernel/drivers/i2c/busses/");
@@ -63,6 +74,14 @@ std::vector<std::string> ModuleLoader::deviceModaliases() {
           readFileLine(devices + "/" + device + "/modalias");
       if (!modalias.empty()) modaliases.push_back(modalias);
     }
+  }
+  // Input devices are a class on no bus; their handlers (evdev) match
+  // them there.
+  const std::string inputs = files_.file("/sys/class/input");
+  for (const std::string& device : entries(inputs)) {
+    const std::string modalias =
+        readFileLine(inputs + "/" + device + "/modalias");
+    if (!modalias.empty()) modaliases.push_back(modalias);
   }
   // The processors are devices of the cpu bus without a modalias file of
   // their own; the kernel shows theirs (family, model, features) once.
@@ -122,6 +141,19 @@ ModuleLoadResult ModuleLoader::loadForDevices(const ModuleFilter& wanted) {
       }
     }
     if (tried_.size() == triedBefore) break;  // nothing new to try
+  }
+  return result;
+}
+
+ModuleLoadResult ModuleLoader::loadNamed(
+    const std::vector<std::string>& names) {
+  ModuleLoadResult result;
+  for (const std::string& name : names) {
+    if (!index_.has(name)) {
+      result.failed.emplace_back(name, "not in the image");
+      continue;
+    }
+    load(name, &result, 0);
   }
   return result;
 }

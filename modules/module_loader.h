@@ -1,7 +1,8 @@
 // Loads the kernel modules of the image that the machine's devices need, as
 // modprobe would, for a system that has no modprobe: each device's modalias
 // (from /sys; the processor's as well, which drivers of memory controllers
-// match by family and model) is matched against modules.alias, and each
+// match by family and model, and the input devices', which sit on no bus)
+// is matched against modules.alias, and each
 // matching module is loaded after what modules.dep and modules.softdep say
 // it needs. Loading a
 // bus driver makes new devices appear (virtio_net's device exists only once
@@ -10,9 +11,10 @@
 //
 // The program loads drivers in one place, loadDrivers(), which takes a
 // filter: the memory controllers' drivers and the temperature sensors' on
-// every boot of the image, the network's when events are to be sent. A
-// driver that finds its chips by probing, not by a device the kernel lists,
-// is loaded by its name.
+// every boot of the image, the PC speaker's unless the beep is off, the
+// boot stick's when booted from a disk, the network's when events are to be
+// sent. A driver that finds its chips by probing, not by a device the kernel
+// lists, is loaded by its name.
 #ifndef CELLCHECK_MODULES_MODULE_LOADER_H_
 #define CELLCHECK_MODULES_MODULE_LOADER_H_
 
@@ -46,6 +48,16 @@ bool isEdacModule(const std::string& file);
 // virtual cards sit on (kernel/drivers/virtio/, where a kernel builds it as
 // a module): not the machine's other devices, such as its SMBus controller.
 bool isNetworkModule(const std::string& file);
+// What a USB stick needs to be found: the USB host controllers' drivers
+// (kernel/drivers/usb/host/), the USB storage drivers (usb-storage, uas)
+// and the SCSI disk driver they hand their disks to (sd_mod), nothing of
+// SCSI else.
+bool isStickModule(const std::string& file);
+// The PC speaker's driver (pcspkr, matched by its platform device) and the
+// input layer's event handler (evdev, matched by every input device, the
+// speaker's among them once pcspkr made it), which gives the speaker the
+// device file the program writes its tones to.
+bool isSpeakerModule(const std::string& file);
 // The temperature sensors' drivers (kernel/drivers/hwmon/: the processors'
 // and the memory modules') and the SMBus controllers that the memory
 // modules' sensors sit on (kernel/drivers/i2c/busses/).
@@ -68,6 +80,9 @@ class ModuleLoader {
   // With `wanted`, only the modules it accepts are matched to devices (what
   // they need loads from anywhere).
   ModuleLoadResult loadForDevices(const ModuleFilter& wanted = ModuleFilter());
+  // Loads the modules `names` (with what they need) that no device asks
+  // for: a file system and its code pages.
+  ModuleLoadResult loadNamed(const std::vector<std::string>& names);
   // Loads the module `name` (as modules.dep names it, "jc42") after what it
   // needs, whatever the devices; adds to `result`. Nothing when the image
   // does not carry it.

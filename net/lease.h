@@ -26,13 +26,21 @@ constexpr char kLeaseFolderVariable[] = "CELLCHECK_LEASE_FOLDER";
 // The lease in udhcpc's variables (interface, ip, subnet, broadcast, router,
 // lease, and the log servers as logsrv or, where udhcpc has no name for
 // option 7, as opt7 in hex), looked up with `get` (getenv in the script). False
-// when the interface or a valid address is missing.
+// when the interface is missing or no name the kernel gives one (the lease
+// file is named after it), or the address is none a host can take
+// (base/host_address.h); a router or log server that names no host is left
+// out.
 bool leaseFromEnvironment(const std::function<const char*(const char*)>& get,
                           Lease* lease);
 
 std::string leaseFileText(const Lease& lease);
-// False when the text has no interface or no address.
+// False when the text has no valid interface, or no address a host can take; a
+// router or log server that names no host is left out.
 bool parseLeaseFile(const std::string& text, Lease* lease);
+
+// An interface name as the kernel allows one: 1 to 15 printable bytes, not
+// "." or "..", no '/', ':' or blank. Lease files are named after it.
+bool validInterface(const char* name);
 
 // True for the events udhcpc runs its script with.
 bool isLeaseEvent(const char* event);

@@ -1,5 +1,7 @@
 #include "net/lease_script.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,14 +26,21 @@ void keepLease(const std::string& folder, const Lease& lease) {
 }  // namespace
 
 bool startedAsLeaseScript(int argc, char** argv) {
-  return argc == 2 && isLeaseEvent(argv[1]) &&
-         getenv(kLeaseFolderVariable) != nullptr;
+  return startedAsLeaseScript(getpid(), argc, argv, getenv);
+}
+
+bool startedAsLeaseScript(pid_t pid, int argc, char** argv,
+                          const std::function<const char*(const char*)>& get) {
+  return pid != 1 && argc == 2 && isLeaseEvent(argv[1]) &&
+         get(kLeaseFolderVariable) != nullptr && get("interface") != nullptr;
 }
 
 int runLeaseScript(NetworkInterfaces& network, const char* event) {
   const char* folder = getenv(kLeaseFolderVariable);
   const char* interface = getenv("interface");
-  if (folder == nullptr || interface == nullptr) return 1;
+  // The lease file is named after the interface: a name that is none the
+  // kernel gives (such as "../x") touches nothing.
+  if (folder == nullptr || !validInterface(interface)) return 1;
   const std::string name = event;
   if (name == "deconfig") {
     network.clearInterface(interface);

@@ -5,13 +5,25 @@
 #ifndef CELLCHECK_NET_LEASE_SCRIPT_H_
 #define CELLCHECK_NET_LEASE_SCRIPT_H_
 
+#include <sys/types.h>
+
+#include <functional>
+
 #include "seam/network.h"
 
-// True when this process was started as udhcpc's event script: one
-// argument, a lease event, and the lease folder in the environment (set by
-// the first process for its DHCP client only, so that the binary run from a
-// shell by mistake never touches a network interface).
+// True when this process was started as udhcpc's event script: not the
+// first process, one argument, a lease event, and in the environment the
+// lease folder (set by the first process for its DHCP client only, so that
+// the binary run from a shell by mistake never touches a network interface)
+// and the interface udhcpc names for every event. The first process is
+// never the script, whatever its arguments and environment: the kernel
+// hands bare words of its command line to init as arguments and NAME=VALUE
+// words as its environment, and the first process that took itself for the
+// script would return, and take the kernel down.
 bool startedAsLeaseScript(int argc, char** argv);
+// The same for process `pid`, its environment read with `get`.
+bool startedAsLeaseScript(pid_t pid, int argc, char** argv,
+                          const std::function<const char*(const char*)>& get);
 
 // Handles one event and returns the exit status: deconfig brings the
 // interface up without an address and forgets its lease; bound and renew

@@ -1,10 +1,10 @@
 #include "options/run_options.h"
 
-#include <arpa/inet.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+
+#include "base/host_address.h"
 
 namespace {
 
@@ -81,13 +81,13 @@ bool parsePort(const std::string& text, uint16_t* port) {
   return true;
 }
 
-// HOST or HOST:PORT, HOST an IPv4 address (the image has no name service).
+// HOST or HOST:PORT, HOST the IPv4 address of a host (the image has no name
+// service).
 bool parseCollector(const std::string& text, std::string* host,
                     uint16_t* port) {
   const size_t colon = text.find(':');
   const std::string address = text.substr(0, colon);
-  in_addr parsed;
-  if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) return false;
+  if (!isHostAddress(address)) return false;
   uint16_t chosenPort = 514;
   if (colon != std::string::npos &&
       !parsePort(text.substr(colon + 1), &chosenPort)) {
@@ -113,9 +113,25 @@ bool parseCpuCount(const std::string& text, unsigned* cpus) {
   return true;
 }
 
+// The parameter as given, for a complaint on the console: a byte outside
+// printable ASCII is shown as \xHH, never sent to the console as it is (an
+// escape sequence there could clear or rewrite the screen).
 std::string shown(const Parameter& parameter) {
-  return parameter.hasValue ? parameter.name + "=" + parameter.value
-                            : parameter.name;
+  const std::string given = parameter.hasValue
+                                ? parameter.name + "=" + parameter.value
+                                : parameter.name;
+  std::string text;
+  for (const char c : given) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte >= ' ' && byte <= '~') {
+      text += c;
+    } else {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      text += escaped;
+    }
+  }
+  return text;
 }
 
 }  // namespace
@@ -206,7 +222,24 @@ RunOptions parseRunOptions(const std::string& cmdline,
         complain(parameter,
                  "give the collector as an IPv4 address with an optional "
                  "port (like 192.0.2.10 or 192.0.2.10:5514), or no value for "
-                 "the log server from DHCP.");
+                 "the log server from DHCP; 0.x, 127.x, multicast and "
+                 "broadcast addresses name no collector.");
+      }
+    } else if (key == "log") {
+      if (parameter.value == "serial") {
+        options.logSerial = true;
+      } else {
+        complain(parameter,
+                 "the only place for event lines is serial (the first serial "
+                 "port).");
+      }
+    } else if (key == "beep") {
+      if (parameter.value == "off") {
+        options.beep = false;
+      } else if (parameter.value == "on") {
+        options.beep = true;
+      } else {
+        complain(parameter, "the beep is on or off.");
       }
     } else if (key == "cpus") {
       unsigned cpus;
@@ -220,7 +253,8 @@ RunOptions parseRunOptions(const std::string& cmdline,
     } else {
       complain(parameter,
                "unknown (known: cellcheck.time, cellcheck.coverage, "
-               "cellcheck.end, cellcheck.syslog, cellcheck.cpus).");
+               "cellcheck.end, cellcheck.syslog, cellcheck.log, "
+               "cellcheck.beep, cellcheck.cpus).");
     }
     if (complaints->size() == complaintsBefore) options.any = true;
   }
@@ -274,5 +308,8 @@ std::string describeRunOptions(const RunOptions& options) {
                 : "; events to " + options.syslogHost + ":" +
                       std::to_string(options.syslogPort);
   }
+  if (options.logSerial)
+    text += "; event lines on the first serial port (ttyS0)";
+  if (!options.beep) text += "; no beeps";
   return text + ".";
 }

@@ -36,6 +36,12 @@ struct RunOptions {
   // 0: every CPU the program may run on. Not an unattended run's option: it
   // says how to test, and alone leaves the run an attended one.
   unsigned cpus = 0;
+  // Every event also goes out as a line on the first serial port, at
+  // once: for a serial console, or a management controller's capture of
+  // it, without a network.
+  bool logSerial = false;
+  // The PC speaker sounds at the first error and at the verdict.
+  bool beep = true;
 
   bool timed() const { return seconds != 0 || coverage != 0; }
 };

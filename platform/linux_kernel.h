@@ -35,6 +35,7 @@ class LinuxKernel : public Kernel {
   u64 physPages() override;
   u64 pageSize() override;
   time_t now() override;
+  u64 milliseconds() override;
   int setConsoleLogLevel(int level) override;
   int loadModule(const char* modulePath) override;
   int startChild(const ChildProgram& program, pid_t* child) override;
@@ -82,6 +83,27 @@ class LinuxKernel : public Kernel {
   std::unique_ptr<DatagramSink> udpSink(const std::string& address,
                                         uint16_t port) override;
 
+  // The disks: partitions from /sys/class/block, their device files in the
+  // kernel's devtmpfs on /dev (mounted by the devices role).
+  std::vector<DiskPartition> partitions() override;
+  int mountFat(const std::string& name, const std::string& at,
+               bool writable) override;
+  int unmount(const std::string& at) override;
+  int readFile(const std::string& path, size_t limit,
+               std::string* text) override;
+  bool exists(const std::string& path) override;
+  int createFile(const std::string& path, int* file) override;
+  int writeFile(int file, const char* data, size_t size) override;
+  int syncAndClose(int file) override;
+  int renameFile(const std::string& from, const std::string& to) override;
+
+  // Devices (linux_devices.cpp).
+  void mountDevices() override;
+  std::unique_ptr<SerialLine> openSerialPort(const std::string& device,
+                                             int* error) override;
+  std::unique_ptr<InputEvents> openInputDevice(const std::string& device,
+                                               int* error) override;
+
  private:
   Pagemap pagemap_;
   // Read once: the signal handler's calls must not ask the C library.
@@ -89,6 +111,7 @@ class LinuxKernel : public Kernel {
   // /proc/kpageflags, opened with the handlers and kept.
   int pageFlags_ = -1;
   bool procMounted_ = false;
+  bool devicesMounted_ = false;
   // What trapFaults replaced, for releaseFaults.
   pid_t trapping_ = 0;
   bool trapped_ = false;

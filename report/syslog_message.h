@@ -41,14 +41,19 @@ struct SyslogEvent {
 
 // The message, at most kMaxMessageBytes long: when the whole would be
 // longer, the text is cut, and when the structured data alone is too long,
-// its last parameters are left out. `hostname` empty is sent as "-"; a time
-// before 2000 (a clock never set) as "-".
+// its last parameters are left out. A MSGID or parameter name that is not
+// one RFC 5424 allows has its other bytes as '_', cut to 32. `hostname` empty
+// is sent as "-"; a time before 2000 (a clock never set) as "-".
 std::string formatSyslog(const SyslogEvent& event, const std::string& hostname,
                          time_t timestamp);
 
-// The lines as events like `head`, each line whole in one of them where it
-// fits: as many lines to an event as fit, joined by " | ", each event with a
-// part="K/N" parameter when there is more than one.
+// The lines as events like `head`, each message at most kMaxMessageBytes
+// under `hostname` (or any shorter name) and any time stamp: as many lines to
+// an event as fit, joined by " | ", each event with a part="K/N" parameter
+// when there is more than one. A line too long for one event is split
+// between its items ("; " or ", " separated, or blank-separated words),
+// never inside a number; the piece that goes on ends with " (continues)" and
+// the next one begins with "(continued) ".
 std::vector<SyslogEvent> splitLines(const SyslogEvent& head,
                                     const std::vector<std::string>& lines,
                                     const std::string& hostname);

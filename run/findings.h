@@ -74,6 +74,8 @@ class Findings {
   std::vector<std::string> summaryLines() const;
   // Shows it on the console.
   void printSummary() { watch_.printSummary(); }
+  // The record itself, for the ready lines and the suspect pages.
+  const BadMemory& record() const { return record_; }
 
  private:
   const BadMemory& record_;

@@ -1,5 +1,6 @@
 #include "run/unattended.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -18,10 +19,11 @@ std::string joined(const std::vector<std::string>& names) {
 }  // namespace
 
 Unattended::Unattended(KernelFiles& files, KernelSystem& system,
-                       DhcpClient& dhcp, std::string moduleRoot,
-                       std::string busybox)
+                       KernelDevices& devices, DhcpClient& dhcp,
+                       std::string moduleRoot, std::string busybox)
     : files_(files),
       system_(system),
+      devices_(devices),
       dhcp_(dhcp),
       moduleRoot_(std::move(moduleRoot)),
       busybox_(std::move(busybox)) {}
@@ -41,6 +43,7 @@ void Unattended::readOptions() {
 }
 
 void Unattended::prepare() {
+  openSerialPort();
   if (!options.syslog) return;
   loadNetworkDrivers();
   cprintf(
@@ -56,6 +59,19 @@ void Unattended::dropImageFiles() {
   // only in the test area's way.
   bytesFreed = files_.removeFiles(moduleRoot_);
   if (!options.syslog) bytesFreed += files_.removeFiles(busybox_);
+}
+
+void Unattended::openSerialPort() {
+  if (!options.logSerial) return;
+  // The image has no node for the port: the kernel's own device file
+  // system has one for every device it knows.
+  if (files_.isImageInit()) devices_.mountDevices();
+  int error = 0;
+  serialPort = devices_.openSerialPort(serialDevice, &error);
+  if (serialPort == nullptr) {
+    cprintf("The serial port %s would not open (%s): no event lines.\n",
+            serialDevice.c_str(), strerror(error));
+  }
 }
 
 void Unattended::loadNetworkDrivers() {

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/cprintf.h"
 #include "run/verdict.h"
 
 UnattendedRun::UnattendedRun(const Unattended& start, KernelSystem& system,
@@ -20,6 +21,9 @@ UnattendedRun::UnattendedRun(const Unattended& start, KernelSystem& system,
     eventLog_.giveUp();
     collectorSettled_ = true;
   }
+  // The serial port's lines go out at once, whether a collector comes or
+  // not.
+  eventLog_.setSerialPort(start_.serialPort.get());
   const RunOptions& options = start_.options;
   if (options.seconds != 0) {
     progressEvery_ = static_cast<time_t>(options.seconds / 10);
@@ -30,16 +34,31 @@ UnattendedRun::UnattendedRun(const Unattended& start, KernelSystem& system,
   }
 }
 
+bool UnattendedRun::eventsGo() const {
+  return start_.options.syslog || start_.serialPort != nullptr;
+}
+
+void UnattendedRun::noteSerialPort() {
+  if (saidSerialPortFailed_ || !eventLog_.serialPortFailed()) return;
+  saidSerialPortFailed_ = true;
+  cprintf(
+      "\n\rThe serial port %s stopped taking event lines: no more are "
+      "written.\n\r",
+      start_.serialDevice.c_str());
+}
+
 void UnattendedRun::postStart(const StartFigures& figures) {
   findCollector();
-  if (!start_.options.syslog) return;
+  if (!eventsGo()) return;
   eventLog_.post(startEvent(figures, start_.options, start_.identity));
+  noteSerialPort();
 }
 
 void UnattendedRun::postStopped(u64 installedKiB) {
   findCollector();
-  if (!start_.options.syslog) return;
+  if (!eventsGo()) return;
   eventLog_.post(stoppedEvent(installedKiB, start_.identity));
+  noteSerialPort();
 }
 
 void UnattendedRun::findCollector() {
@@ -85,14 +104,18 @@ bool UnattendedRun::limitReached() const {
 
 bool UnattendedRun::Events::betweenTests() {
   run_.sendFindings();
-  if (!run_.begun_) return true;
-  const time_t now = run_.now_();
-  if (now >= run_.nextProgress_) {
-    run_.postProgress();
-    // On a fixed beat from the start of full testing, however long the
-    // tests in between take.
-    while (run_.nextProgress_ <= now) run_.nextProgress_ += run_.progressEvery_;
+  if (run_.begun_) {
+    const time_t now = run_.now_();
+    if (now >= run_.nextProgress_) {
+      run_.postProgress();
+      // On a fixed beat from the start of full testing, however long the
+      // tests in between take.
+      while (run_.nextProgress_ <= now) {
+        run_.nextProgress_ += run_.progressEvery_;
+      }
+    }
   }
+  run_.noteSerialPort();
   return true;
 }
 
@@ -131,7 +154,7 @@ void UnattendedRun::postEccCounts() {
 }
 
 void UnattendedRun::postErrors() {
-  if (!start_.options.syslog) return;
+  if (!eventsGo()) return;
   postMachineChecks();
   postEccCounts();
   const u64 total = findings_.totals().errors;
@@ -150,7 +173,7 @@ void UnattendedRun::postErrors() {
 }
 
 void UnattendedRun::postProgress() {
-  if (!start_.options.syslog) return;
+  if (!eventsGo()) return;
   double hoursTo100 = 0;
   if (!estimatePosted_ && secondsTo100_) {
     hoursTo100 = secondsTo100_() / 3600.0;
@@ -181,17 +204,21 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   verdict.eccCorrected = totals.eccCorrected;
   verdict.eccUncorrected = totals.eccUncorrected;
   verdict.eventsAsked = start_.options.syslog;
-  // Events lost so far: the verdict's own fate cannot be known.
-  verdict.unsent = eventLog_.unsent();
+  // Events lost so far: the verdict's own fate cannot be known. Without a
+  // collector, the lines the serial port did not take.
+  verdict.unsent =
+      start_.options.syslog ? eventLog_.unsent() : eventLog_.linesLost();
   verdict.end = start_.options.end;
   if (secondsTo100_) verdict.hoursTo100 = secondsTo100_() / 3600.0;
   verdict.temperatures = findings_.temperatures();
   printVerdict(verdict, findings_);
+  verdict_ = verdict;
 
-  if (!start_.options.syslog) return verdict.pass;
+  if (!eventsGo()) return verdict.pass;
   if (!verdict.pass) {
     eventLog_.postLines(summaryHead(), findings_.summaryLines());
   }
   eventLog_.post(verdictEvent(verdict, start_.identity));
+  noteSerialPort();
   return verdict.pass;
 }

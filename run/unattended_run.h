@@ -1,9 +1,10 @@
 // An unattended run after start-up: two pieces of the step between tests
-// (its events, which keep the collector up to date: each error, machine
-// check and ECC count, progress every few minutes; and its limit, which
-// ends the run once the time or coverage asked for is reached), then the
-// verdict on the screen and to the collector. Nothing here runs inside a
-// test, and nothing waits for the network.
+// (its events, which keep the collector and the serial port's event lines
+// up to date: each error, machine check and ECC count, progress every few
+// minutes; and its limit, which ends the run once the time or coverage
+// asked for is reached), then the verdict on the screen, to the collector
+// and on the serial port. Nothing here runs inside a test, and nothing
+// waits for the network.
 #ifndef CELLCHECK_RUN_UNATTENDED_RUN_H_
 #define CELLCHECK_RUN_UNATTENDED_RUN_H_
 
@@ -21,6 +22,7 @@
 #include "run/findings.h"
 #include "run/run_events.h"
 #include "run/unattended.h"
+#include "run/verdict.h"
 #include "seam/network.h"
 #include "seam/system.h"
 #include "tester/cellchecker.h"
@@ -53,6 +55,8 @@ class UnattendedRun {
   // the verdict, on the screen and to the collector, with the summary when
   // anything was found. Returns true for PASS.
   bool finish(BetweenTestsWork& step);
+  // The verdict finish() showed.
+  const Verdict& verdict() const { return verdict_; }
 
   const EventLog& eventLog() const { return eventLog_; }
 
@@ -92,6 +96,10 @@ class UnattendedRun {
 
   void beginFullTesting();
   bool limitReached() const;
+  // Events go somewhere: to a collector, or as lines on the serial port.
+  bool eventsGo() const;
+  // Says once on the screen that the serial port stopped taking lines.
+  void noteSerialPort();
   void findCollector();
   // Children collected, the collector found, new errors, machine checks
   // and ECC counts sent.
@@ -127,6 +135,8 @@ class UnattendedRun {
   u64 findingsInLastSummary_ = 0;
   std::function<double()> secondsTo100_;
   bool estimatePosted_ = false;
+  Verdict verdict_ = {};
+  bool saidSerialPortFailed_ = false;
 };
 
 #endif  // CELLCHECK_RUN_UNATTENDED_RUN_H_

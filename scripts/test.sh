@@ -7,6 +7,8 @@
 #   3. the unit tests again under AddressSanitizer and UBSan (preset sanitize),
 #   4. the unit tests that run worker threads under ThreadSanitizer (preset
 #      tsan),
+#   5. the fuzzing harnesses (preset fuzz), each run for a few seconds over
+#      its seeds: a crash, a sanitizer report or a failed property fails it,
 # and ends with every skipped test and its reason, the time of each step and
 # one line of counts. No test may change the host's kernel settings (all of
 # /proc/sys/vm, and the others the program writes): they are compared before
@@ -15,7 +17,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/need-packages.sh g++ libtsan2 cmake make libgtest-dev libgmock-dev libbenchmark-dev file \
-  python3 qemu-system-x86 ovmf tesseract-ocr iproute2 dnsmasq-base rsyslog
+  python3 qemu-system-x86 ovmf tesseract-ocr iproute2 dnsmasq-base rsyslog \
+  mtools chromium sox clang libclang-rt-14-dev
 
 # Every readable setting of /proc/sys/vm (not the triggers that act when read
 # or written: dropping caches, compacting, refreshing counters), and the other
@@ -74,6 +77,10 @@ if timed "ThreadSanitizer build" \
 else
   status=1
 fi
+
+# A regression check, not a search: the seeds and a few seconds of mutation
+# each (fuzz/run.sh SECONDS runs them longer).
+timed "fuzzing harnesses (build, 5 s each)" fuzz/run.sh 5 || status=1
 
 check_host_settings || status=1
 echo

@@ -23,8 +23,7 @@ class MemoryErrorTraps {
 
   // Opens what the handler reads (the page map and the page flags: opened
   // inside the handler, they would race the main path's own use), sets
-  // `handler` for SIGBUS and SIGSEGV, on a stack of its own (so that an
-  // overflowing stack is caught too) and each blocking the other, and asks
+  // `handler` for SIGBUS and SIGSEGV as faultAction() below says, and asks
   // the kernel to tell this process of an uncorrected error in its memory
   // as soon as it is found, not only when the program next reads the page.
   // False when the handlers could not be set.
@@ -55,5 +54,23 @@ class MemoryErrorTraps {
   // The first process must not end: it waits for the power switch.
   [[noreturn]] virtual void waitForPowerOff() = 0;
 };
+
+// How trapFaults sets the handler, on every side of the seam:
+// - SA_SIGINFO: the handler reads the fault's code and address;
+// - SA_ONSTACK: on a stack of its own, so that an overflowing stack is
+//   caught too;
+// - SA_RESTART: a system call the signal interrupts goes on afterwards (a
+//   report from the memory scrubber must not make a write that waits on a
+//   full serial console fail);
+// - SA_NODEFER and nothing blocked: a fault inside the handler comes back
+//   to it, which stops the program with its stop message. Blocked, the
+//   kernel would take the default action, end the first process and panic.
+inline struct sigaction faultAction(MemoryErrorTraps::FaultHandler handler) {
+  struct sigaction action = {};
+  action.sa_sigaction = handler;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  return action;
+}
 
 #endif  // CELLCHECK_SEAM_MEMORY_ERRORS_H_

@@ -36,6 +36,9 @@ class KernelSystem {
   virtual u64 pageSize() = 0;
   // Seconds since the epoch.
   virtual time_t now() = 0;
+  // Milliseconds on a clock that only moves forward (since boot): for
+  // spans shorter than a second, such as a tone.
+  virtual u64 milliseconds() = 0;
 
   // Only kernel messages more urgent than `level` reach the console from
   // now on, and kernel logging to the console is switched on.

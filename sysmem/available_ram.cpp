@@ -41,7 +41,13 @@ u64 calcAvailableRam(MemoryMeasurement& kernel, volatile u64* shared) {
   }
   // The child's end, by exit or by the kernel's out-of-memory killer, is
   // all the parent waits for: the count says how far it got.
-  if (child > 0) kernel.waitChild(child);
+  if (child > 0) {
+    kernel.waitChild(child);
+    // The child's two dots reached the screen, but only its own copy of the
+    // console's ring: the parent keeps them for the report. The child prints
+    // both before any long work, however it ends.
+    keepChildOutput("..", 2);
+  }
   cprintf(".");
   *shared = *shared * kProbeBlockBytes;
   return *shared;

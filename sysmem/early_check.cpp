@@ -1,6 +1,5 @@
 #include "sysmem/early_check.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,31 +22,108 @@ const char* messageOf(const std::string& line) {
   return text;
 }
 
+// x86-64 physical addresses have at most 52 bits: a range that ends above
+// is not one the kernel logged.
+constexpr u64 kPhysicalAddressEnd = u64{1} << 52;
+
+// One message read as the kernel prints it: blanks, fixed words, and numbers
+// that fit the types the kernel prints them from. Unlike sscanf it takes no
+// sign, and refuses a number too long for its type instead of saturating.
+class Reader {
+ public:
+  explicit Reader(const char* text) : at_(text) {}
+
+  void blanks() {
+    while (*at_ == ' ' || *at_ == '\t') ++at_;
+  }
+  bool word(const char* expected) {
+    blanks();
+    const size_t length = strlen(expected);
+    if (strncmp(at_, expected, length) != 0) return false;
+    at_ += length;
+    return true;
+  }
+  // 1 to 16 hex digits: a 64-bit value.
+  bool hex(u64* value) {
+    blanks();
+    u64 read = 0;
+    int digits = 0;
+    for (;; ++digits, ++at_) {
+      const char c = *at_;
+      unsigned digit;
+      if (c >= '0' && c <= '9') {
+        digit = static_cast<unsigned>(c - '0');
+      } else if (c >= 'a' && c <= 'f') {
+        digit = static_cast<unsigned>(c - 'a' + 10);
+      } else if (c >= 'A' && c <= 'F') {
+        digit = static_cast<unsigned>(c - 'A' + 10);
+      } else {
+        break;
+      }
+      if (digits == 16) return false;
+      read = read << 4 | digit;
+    }
+    *value = read;
+    return digits != 0;
+  }
+  // A decimal unsigned int, as %u prints one: 0 to 4294967295.
+  bool decimal(unsigned* value) {
+    blanks();
+    u64 read = 0;
+    int digits = 0;
+    for (; *at_ >= '0' && *at_ <= '9'; ++at_, ++digits) {
+      read = read * 10 + static_cast<u64>(*at_ - '0');
+      if (read > 0xFFFFFFFFull) return false;
+    }
+    *value = static_cast<unsigned>(read);
+    return digits != 0;
+  }
+  bool end() {
+    blanks();
+    return *at_ == '\0';
+  }
+
+ private:
+  const char* at_;
+};
+
 // "  0x0000000000100000 - 0x0000000031000000 pattern 5555555555555555":
 // one range of one pass.
-bool passLine(const char* message, unsigned long long* pattern) {
-  unsigned long long begin;
-  unsigned long long end;
-  int used = 0;
-  return sscanf(message, " 0x%llx - 0x%llx pattern %llx%n", &begin, &end,
-                pattern, &used) == 3 &&
-         message[used] == '\0';
+bool passLine(const char* message, u64* pattern) {
+  Reader reader(message);
+  u64 begin;
+  u64 end;
+  return reader.word("0x") && reader.hex(&begin) && reader.word("-") &&
+         reader.word("0x") && reader.hex(&end) && reader.word("pattern") &&
+         reader.hex(pattern) && reader.end();
 }
 
 // "  5555555555555555 bad mem addr 0x0000000012345000 - 0x0000000012345008
-// reserved": a stretch that failed, which the kernel reserved.
+// reserved": a stretch that failed, which the kernel reserved. A range that
+// is empty, inverted or past the physical address space is no stretch of
+// memory: such a line is neither shown nor recorded.
 bool badLine(const char* message, EarlyCheck::Range* range) {
-  unsigned long long pattern;
-  unsigned long long begin;
-  unsigned long long end;
-  int used = 0;
-  if (sscanf(message, " %llx bad mem addr 0x%llx - 0x%llx reserved%n", &pattern,
-             &begin, &end, &used) != 3 ||
-      message[used] != '\0') {
+  Reader reader(message);
+  u64 pattern;
+  u64 begin;
+  u64 end;
+  if (!(reader.hex(&pattern) && reader.word("bad mem addr") &&
+        reader.word("0x") && reader.hex(&begin) && reader.word("-") &&
+        reader.word("0x") && reader.hex(&end) && reader.word("reserved") &&
+        reader.end())) {
     return false;
   }
+  if (begin >= end || end > kPhysicalAddressEnd) return false;
   *range = EarlyCheck::Range{begin, end};
   return true;
+}
+
+// "early_memtest: # of tests: 3": the header of the check, with the number
+// of patterns (never 0: the kernel logs nothing then).
+bool headerLine(const char* message, unsigned* patterns) {
+  Reader reader(message);
+  return reader.word("early_memtest: # of tests:") &&
+         reader.decimal(patterns) && *patterns != 0 && reader.end();
 }
 
 }  // namespace
@@ -82,7 +158,7 @@ EarlyCheck readEarlyCheck(const std::string& commandLine,
 
   bool headerSeen = false;
   bool inPass = false;
-  unsigned long long lastPattern = 0;
+  u64 lastPattern = 0;
   size_t at = 0;
   while (at < kernelLog.size()) {
     size_t end = kernelLog.find('\n', at);
@@ -91,7 +167,7 @@ EarlyCheck readEarlyCheck(const std::string& commandLine,
     at = end + 1;
     const char* message = messageOf(line);
     unsigned count;
-    if (sscanf(message, "early_memtest: # of tests: %u", &count) == 1) {
+    if (headerLine(message, &count)) {
       // A second header would be a second boot's log: start afresh.
       headerSeen = true;
       check.patterns = count;
@@ -101,7 +177,7 @@ EarlyCheck readEarlyCheck(const std::string& commandLine,
       continue;
     }
     if (!headerSeen) continue;
-    unsigned long long pattern;
+    u64 pattern;
     EarlyCheck::Range range;
     if (passLine(message, &pattern)) {
       // Each pass logs one line per free range, all with its pattern; the

@@ -7,6 +7,7 @@
 #include "app/startup.h"
 #include "console/cellchecker_dos.h"
 #include "run/unattended.h"
+#include "speaker/pc_speaker.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_dhcp_client.h"
 #include "tests/support/fake_kernel.h"
@@ -34,13 +35,28 @@ class UnattendedTest : public ::testing::Test {
     kernel.putFile("/sys/bus/pci/devices/0000:00:03.0/modalias",
                    "pci:v00008086d0000100Esv00001AF4sd00001100bc02sc00i00\n");
     const std::string modules = std::string("lib/modules/") + kRelease;
-    write(modules + "/modules.dep", "kernel/drivers/net/e1000.ko:\n");
+    write(modules + "/modules.dep",
+          "kernel/drivers/net/e1000.ko:\n"
+          "kernel/drivers/input/misc/pcspkr.ko:\n");
     write(modules + "/modules.alias",
-          "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n");
+          "alias pci:v00008086d0000100Esv*sd*bc*sc*i* e1000\n"
+          "alias platform:pcspkr pcspkr\n");
     write(modules + "/kernel/drivers/net/e1000.ko", std::string(3 * kMiB, 'm'));
+    // The speaker's driver, and the input device it makes.
+    write(modules + "/kernel/drivers/input/misc/pcspkr.ko", "pcspkr");
+    kernel.putFile("/sys/bus/platform/devices/pcspkr/modalias",
+                   "platform:pcspkr\n");
+    const std::string pcspkr = modules + "/kernel/drivers/input/misc/pcspkr.ko";
+    kernel.filesOnLoad.insert(
+        {image + "/" + pcspkr,
+         {"/sys/class/input/input4/name", "PC Speaker\n"}});
+    kernel.filesOnLoad.insert(
+        {image + "/" + pcspkr,
+         {"/sys/class/input/input4/event4/dev", "13:68\n"}});
     write("bin/busybox", "busybox");
-    unattended.reset(new Unattended(
-        kernel, kernel, dhcp, image + "/lib/modules", image + "/bin/busybox"));
+    unattended.reset(new Unattended(kernel, kernel, kernel, dhcp,
+                                    image + "/lib/modules",
+                                    image + "/bin/busybox"));
     unattended->leaseWaitSeconds = 1;
     kernel.imageInit = true;
     dhcp.given.interface = "eth0";
@@ -65,6 +81,7 @@ class UnattendedTest : public ::testing::Test {
     ConsoleCapture console;
     StartupParts parts;
     parts.unattended = unattended.get();
+    parts.speaker = speaker;
     found = startUp(kernel, tester, record, parts);
     EXPECT_EQ(found.result, StartupResult::kReady);
     return console.take();
@@ -75,6 +92,7 @@ class UnattendedTest : public ::testing::Test {
   TempFolder temp{"image"};
   const std::string image = temp.path();
   std::unique_ptr<Unattended> unattended;
+  PcSpeaker* speaker = nullptr;
   CellcheckerDos tester;
   BadMemory record;
   StartupFound found;
@@ -139,7 +157,7 @@ TEST_F(UnattendedTest, TheFilesGoOnceTheReserveIsSmallBeforeTheMeasurement) {
   watching.putFile("/proc/cmdline", "quiet\n");
   watching.modules = image + "/lib/modules";
   watching.imageInit = true;
-  Unattended run(watching, watching, dhcp, watching.modules,
+  Unattended run(watching, watching, watching, dhcp, watching.modules,
                  image + "/bin/busybox");
   StartupParts parts;
   parts.unattended = &run;
@@ -165,8 +183,8 @@ TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
       "Cellcheck RAM tester\n"
       "Made by the Cellcheck developers. It tests until you switch off.\n"
       "Option cellcheck.bogus=1 ignored: unknown (known: cellcheck.time, "
-      "cellcheck.coverage, cellcheck.end, cellcheck.syslog, "
-      "cellcheck.cpus).\n"
+      "cellcheck.coverage, cellcheck.end, cellcheck.syslog, cellcheck.log, "
+      "cellcheck.beep, cellcheck.cpus).\n"
       "Machine: QEMU Standard PC, serial CC-0042, board serial unknown, "
       "firmware 1.16.2\n"
       "Unattended run: full testing for 1 min, then a verdict and halt; "
@@ -235,6 +253,72 @@ TEST_F(UnattendedTest, NoInterfaceNoDriversAndAFailingDriverAreEachOneLine) {
   EXPECT_NE(shown.find("No network interface: events cannot be sent.\nInit"),
             std::string::npos)
       << shown;
+}
+
+// Event lines alone: the serial port, from the kernel's own /dev; no
+// network drivers and no DHCP client, which leaves memory with the modules.
+TEST_F(UnattendedTest, EventLinesAloneOpenTheSerialPortAndNoNetwork) {
+  const std::string shown =
+      startUpWith("quiet cellcheck.time=90s cellcheck.log=serial");
+  EXPECT_NE(shown.find("Unattended run: full testing for 90 s, then a verdict "
+                       "and halt; event lines on the first serial port "
+                       "(ttyS0).\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(shown.find("serial port /dev/ttyS0"), std::string::npos) << shown;
+  EXPECT_NE(unattended->serialPort, nullptr);
+  EXPECT_EQ(kernel.openedDevices, std::vector<std::string>{"/dev/ttyS0"});
+  EXPECT_EQ(kernel.deviceMounts, 1);
+  EXPECT_TRUE(kernel.loadedModules.empty());
+  EXPECT_EQ(dhcp.starts, 0);
+  EXPECT_TRUE(dropped("/bin/busybox"));
+  EXPECT_TRUE(unattended->options.any);
+}
+
+TEST_F(UnattendedTest, ASerialPortThatWillNotOpenIsOneLineAndNoMore) {
+  kernel.deviceErrors["/dev/ttyS0"] = EIO;
+  const std::string shown =
+      startUpWith("cellcheck.log=serial cellcheck.syslog");
+  EXPECT_NE(shown.find("\nThe serial port /dev/ttyS0 would not open "
+                       "(Input/output error): no event lines.\nDrivers "
+                       "loaded: e1000.\n"),
+            std::string::npos)
+      << shown;
+  EXPECT_EQ(unattended->serialPort, nullptr);
+  EXPECT_TRUE(unattended->haveLease);  // the collector still gets them
+}
+
+// The speaker is opened on every boot, silently (a machine may have none),
+// before the memory is measured; cellcheck.beep=off leaves it and its
+// driver alone.
+TEST_F(UnattendedTest, TheSpeakerOpensSilentlyUnlessTheBeepIsOff) {
+  struct Case {
+    const char* cmdline;
+    bool opened;
+  };
+  for (const Case& c : {Case{"quiet", true}, Case{"cellcheck.beep=on", true},
+                        Case{"cellcheck.beep=off", false}}) {
+    SCOPED_TRACE(c.cmdline);
+    kernel.openedDevices.clear();
+    kernel.loadedModules.clear();
+    const std::string without = startUpWith(c.cmdline);
+    kernel.openedDevices.clear();
+    kernel.loadedModules.clear();
+    PcSpeaker pcSpeaker(kernel, kernel, kernel, image + "/lib/modules");
+    speaker = &pcSpeaker;
+    EXPECT_EQ(startUpWith(c.cmdline), without);
+    speaker = nullptr;
+    EXPECT_EQ(pcSpeaker.present(), c.opened);
+    if (c.opened) {
+      EXPECT_EQ(kernel.openedDevices,
+                std::vector<std::string>{"/dev/input/event4"});
+      ASSERT_EQ(kernel.loadedModules.size(), 1u);
+      EXPECT_NE(kernel.loadedModules[0].find("pcspkr"), std::string::npos);
+    } else {
+      EXPECT_TRUE(kernel.openedDevices.empty());
+      EXPECT_TRUE(kernel.loadedModules.empty());
+    }
+  }
 }
 
 }  // namespace

@@ -112,15 +112,55 @@ TEST(ReadyLinesTest, PastFourRangesTheSmallestGapsAreBridged) {
   }
 }
 
-TEST(ReadyLinesTest, TheWindowsListStopsAtItsCap) {
-  BadMemory record;
-  record.recordExternalRange({0x100000, 0x100000 + 200 * kPage});
-  u64 pages = 0;
-  const std::string list = windows(record, &pages);
-  EXPECT_EQ(pages, 200u);
-  EXPECT_EQ(list.find("0x100 0x101 0x102"), 39u) << list;
-  EXPECT_NE(list.find(" 0x17f"), std::string::npos);  // the 128th
-  EXPECT_EQ(list.find(" 0x180"), std::string::npos);
+TEST(ReadyLinesTest, TheWindowsListStopsAtItsCapAndCountsEveryPage) {
+  constexpr u64 kTiB = kGiB << 10;
+  struct Case {
+    const char* name;
+    std::vector<PhysicalRange> ranges;
+    u64 pages;
+    const char* firstListed;  // the first three frames
+    const char* lastListed;   // the 128th frame
+  };
+  for (const Case& c : std::vector<Case>{
+           {"one range of 200 pages",
+            {{0x100000, 0x100000 + 200 * kPage}},
+            200,
+            " 0x100 0x101 0x102",
+            " 0x17f"},
+           {"the cap reached in the second range",
+            {{0x100000, 0x100000 + 100 * kPage}, {0x800000, 0x900000}},
+            356,
+            " 0x100 0x101 0x102",
+            " 0x81b"},
+           // The early check can name ranges this large: counted, never
+           // walked page by page.
+           {"16 TiB from the early check",
+            {{kGiB, kGiB + 16 * kTiB}},
+            16 * kTiB / kPage,
+            " 0x40000 0x40001 0x40002",
+            " 0x4007f"},
+           {"the top of the physical address space",
+            {{0x10000, 0x11000}, {(u64{1} << 52) - 4 * kTiB, u64{1} << 52}},
+            1 + 4 * kTiB / kPage,
+            " 0x10 0xffc0000000 0xffc0000001",
+            " 0xffc000007e"},
+       }) {
+    BadMemory record;
+    for (PhysicalRange range : c.ranges) record.recordExternalRange(range);
+    u64 pages = 0;
+    const std::string list = windows(record, &pages);
+    EXPECT_EQ(pages, c.pages) << c.name;
+    EXPECT_EQ(list.find(std::string("badmemorylist") + c.firstListed), 25u)
+        << c.name << ": " << list;
+    // 128 frames listed, the last of them the 128th.
+    size_t listed = 0;
+    for (size_t at = 0; (at = list.find(" 0x", at)) != std::string::npos;) {
+      ++listed;
+      ++at;
+    }
+    EXPECT_EQ(listed, static_cast<size_t>(kMaxWindowsPages)) << c.name;
+    EXPECT_EQ(list.substr(list.rfind(' ')), c.lastListed) << c.name;
+  }
 }
 
 // A summary for these pairs, with the pages at fixed addresses.

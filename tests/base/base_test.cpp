@@ -1,15 +1,61 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/console_ring.h"
+#include "base/cprintf.h"
 #include "base/fixed_table.h"
 #include "base/hex.h"
 #include "base/small_file.h"
+#include "tests/support/blocked_console.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
+
+int signalsTaken = 0;
+void takeSignal(int) { ++signalsTaken; }
+
+// A signal whose handler does not ask for restarts interrupts a console
+// write that waits on a full serial line: the write fails (EINTR) or comes
+// back short, and the line must still arrive whole.
+TEST(ConsoleTest, ALineInterruptedWhileItWaitsArrivesWhole) {
+  struct Case {
+    const char* what;
+    size_t room;    // what the full line still takes before the signal
+    size_t length;  // of the line
+  };
+  struct sigaction take = {};
+  take.sa_handler = takeSignal;
+  struct sigaction before = {};
+  ASSERT_EQ(sigaction(SIGUSR1, &take, &before), 0);
+  for (Case c : {Case{"nothing written before the signal", 0, 80},
+                 Case{"part written before the signal", 100, 4096 + 50},
+                 Case{"longer than the pipe holds", 0, 100000}}) {
+    SCOPED_TRACE(c.what);
+    std::string line;
+    for (size_t i = 0; line.size() < c.length; ++i) {
+      line += std::to_string(i) + ' ';
+    }
+    line.resize(c.length);
+    const int taken = signalsTaken;
+    BlockedConsole console(c.room);
+    siginfo_t info = {};
+    info.si_signo = SIGUSR1;
+    info.si_code = SI_QUEUE;
+    const std::string arrived =
+        console.run([&] { cprintf("%s\n\r", line.c_str()); }, info);
+    EXPECT_TRUE(console.interrupted());
+    EXPECT_EQ(signalsTaken, taken + 1);
+    EXPECT_EQ(arrived.size(), line.size() + 2);
+    EXPECT_TRUE(arrived == line + "\n\r") << arrived.substr(0, 200);
+  }
+  sigaction(SIGUSR1, &before, nullptr);
+}
 
 TEST(FixedTableTest, KeepsWhatFitsAndCountsTheRest) {
   FixedTable<int, 3> table;
@@ -66,6 +112,48 @@ TEST(SmallFileTest, ReadsWholeFilesLinesAndFolders) {
   EXPECT_STREQ(whole, "6.1.0-test-amd64");
   EXPECT_FALSE(readFileLine((at + "missing").c_str(), whole, sizeof whole));
   EXPECT_STREQ(whole, "");
+}
+
+}  // namespace
+
+namespace {
+
+std::string drained(ConsoleRing& ring, u64* lost) {
+  std::string text;
+  ring.drain(
+      [&text](const char* piece, size_t length) { text.append(piece, length); },
+      lost);
+  return text;
+}
+
+TEST(ConsoleRingTest, HandsOnWhatWasKeptInOrderAcrossItsEnd) {
+  std::unique_ptr<ConsoleRing> ring(new ConsoleRing);
+  u64 lost = 99;
+  const std::string first(ConsoleRing::kBytes - 10, 'a');
+  ring->keep(first.data(), first.size());
+  EXPECT_EQ(drained(*ring, &lost), first);
+  EXPECT_EQ(lost, 0u);
+  // This one wraps around the ring's end.
+  ring->keep("0123456789abcdefghij\n", 21);
+  EXPECT_EQ(drained(*ring, &lost), "0123456789abcdefghij\n");
+  EXPECT_EQ(drained(*ring, &lost), "");
+}
+
+TEST(ConsoleRingTest, WhenLappedKeepsTheLastWholeLinesAndCountsTheLost) {
+  std::unique_ptr<ConsoleRing> ring(new ConsoleRing);
+  // 100,000 lines of 10 bytes: far more than the ring holds.
+  char line[32];  // room for any int, as the compiler checks
+  for (int i = 0; i < 100000; ++i) {
+    snprintf(line, sizeof line, "line%05d\n", i);
+    ring->keep(line, 10);
+  }
+  u64 lost = 0;
+  const std::string text = drained(*ring, &lost);
+  const size_t kept = text.size() / 10;
+  EXPECT_EQ(text.size() % 10, 0u);  // whole lines only
+  EXPECT_GE(text.size(), ConsoleRing::kBytes - 10);
+  EXPECT_EQ(text.substr(text.size() - 10), "line99999\n");
+  EXPECT_EQ(lost + kept, 100000u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -97,22 +98,78 @@ TEST_F(MachineCheckWatchTest, ErrorsOnTheFreshPageNameTheLostPage) {
   EXPECT_EQ(record.page(0).timesNamed, 2u);
 }
 
-TEST_F(MachineCheckWatchTest, AnUnknownAddressAndOnesNoLongerKeptAreCounted) {
-  log.add(lost(2, kUnknownAddress, true));
-  for (int i = 0; i < MemoryFaultLog::kKept + 1; ++i) {
-    log.add(lost(3, 0x7000000));
+// More faults between two looks than the log keeps: those it lost are
+// counted in one line, however many (a storm must not flood the console),
+// and the kept ones are reported as ever.
+TEST_F(MachineCheckWatchTest, FaultsTheLogLostAreCountedInOneLine) {
+  struct Case {
+    const char* what;
+    int lost;
+    const char* first;  // the lines before the kept faults'
+  };
+  for (Case c : {
+           Case{"one lost", 1,
+                "\n\rUncorrected memory error (machine check): its details "
+                "were not kept.\n\rError 1, after  3 % coverage\n\r"},
+           Case{"two lost", 2,
+                "\n\r2 uncorrected memory errors (machine checks): their "
+                "details were not kept.\n\rError 2, after  3 % coverage\n\r"},
+       }) {
+    SCOPED_TRACE(c.what);
+    MemoryFaultLog faults;
+    BadMemory bad;
+    CellcheckerDos dos;
+    dos.passCount = 60;
+    MachineCheckWatch watching{faults, dos, bad};
+    faults.add(lost(2, kUnknownAddress, true));
+    for (int i = 1; i < MemoryFaultLog::kKept + c.lost; ++i) {
+      faults.add(lost(3, 0x7000000));
+    }
+    ConsoleCapture console;
+    watching.poll();
+    const std::string shown = console.take();
+    const std::string kept =
+        "\n\rUncorrected memory error (machine check) at virtual address " +
+        hex(lost(3, 0).page) +
+        ", met by the program's read;\n\rthe kernel took its 4 KiB page out "
+        "of use, and a fresh page in its place keeps testing going.\n\r"
+        "Error " +
+        std::to_string(c.lost + 1) +
+        ", after  3 % coverage\n\rPhysical address: 0x7000000 (page "
+        "0x7000000-0x7000fff)\n\r";
+    EXPECT_EQ(shown.substr(0, strlen(c.first) + kept.size()), c.first + kept);
+    const u64 all = static_cast<u64>(MemoryFaultLog::kKept + c.lost);
+    EXPECT_EQ(dos.errorCount, all);
+    EXPECT_EQ(bad.totals().machineChecks, all);
+    EXPECT_EQ(bad.totals().unknownAddresses, static_cast<u64>(c.lost));
   }
+}
+
+TEST_F(MachineCheckWatchTest, AStormBetweenTwoLooksTakesNoMoreLinesThanTheLog) {
+  constexpr int kStorm = 10000;
+  for (int i = 0; i < kStorm; ++i) log.add(lost(i % 4, 0x7000000 + i * kPage));
   ConsoleCapture console;
   machineChecks.poll();
   const std::string shown = console.take();
-  EXPECT_NE(shown.find("Uncorrected memory error (machine check): its details "
-                       "were not kept.\n\rError 1, after  3 % coverage\n\r"),
-            std::string::npos)
-      << shown.substr(0, 400);
-  EXPECT_EQ(tester.errorCount, static_cast<u32>(MemoryFaultLog::kKept + 2));
-  EXPECT_EQ(record.totals().machineChecks,
-            static_cast<u64>(MemoryFaultLog::kKept + 2));
-  EXPECT_EQ(record.totals().unknownAddresses, 2u);
+  size_t lines = 0;
+  for (size_t at = 0; (at = shown.find("\n\r", at)) != std::string::npos;
+       at += 2) {
+    ++lines;
+  }
+  // Five line breaks for each kept fault, three for the rest together.
+  EXPECT_EQ(lines, static_cast<size_t>(MemoryFaultLog::kKept) * 5 + 3);
+  EXPECT_EQ(shown.find(std::to_string(kStorm - MemoryFaultLog::kKept) +
+                       " uncorrected memory errors (machine checks): their "
+                       "details were not kept.\n\rError " +
+                       std::to_string(kStorm - MemoryFaultLog::kKept) +
+                       ", after  3 % coverage\n\r"),
+            2u)
+      << shown.substr(0, 300);
+  EXPECT_EQ(tester.errorCount, static_cast<u32>(kStorm));
+  EXPECT_EQ(record.totals().machineChecks, static_cast<u64>(kStorm));
+  // Reported once.
+  machineChecks.poll();
+  EXPECT_EQ(console.take(), "");
 }
 
 TEST_F(MachineCheckWatchTest,

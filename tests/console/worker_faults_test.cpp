@@ -13,6 +13,7 @@
 #include <ctime>
 #include <string>
 
+#include "base/cprintf.h"
 #include "base/stop_message.h"
 #include "machinecheck/fault_guard.h"
 #include "tester/worker_pool.h"
@@ -155,6 +156,37 @@ TEST(WorkerFaultsTest, AProgramFaultInAWorkerStopsTheRunOnce) {
     EXPECT_EQ(stopped.output.substr(stopped.output.size() - end.size()), end);
     EXPECT_TRUE(stopped.stillThere);
   }
+}
+
+// One worker's error arrives while another's is still being handled: each
+// thread's handler is on its own, so neither takes the other's for a fault
+// inside the handler (which would stop the run).
+TEST(WorkerFaultsTest, AnErrorWhileAnotherWorkersIsHandledIsSurvived) {
+  const Stopped ended = runChild([] {
+    FakeKernel kernel;
+    // The first replacement lingers, long enough for the second signal.
+    kernel.inFrameLookup = [] { usleep(100000); };
+    MemoryFaultLog faults;
+    char* area = static_cast<char*>(mmap(nullptr, kAreaPages * kPage,
+                                         PROT_READ | PROT_WRITE,
+                                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    MemoryFaultGuard guard(kernel, faults);
+    guard.install();
+    guard.guardArea(area, kAreaPages * kPage, true);
+    WorkerPool pool(
+        {0, 1}, [](unsigned) { return 0; },
+        [&guard](unsigned) { guard.guardThisThread(); });
+    auto job = [&](unsigned worker) {
+      pool.meet();
+      if (worker == 1) usleep(20000);
+      sendToSelf(SIGBUS, BUS_MCEERR_AR, area + (worker + 1) * kPage + 8);
+    };
+    pool.run(job);
+    const std::string said =
+        "survived " + std::to_string(faults.count()) + "\n";
+    writeConsole(said.data(), said.size());
+  });
+  EXPECT_EQ(ended.output, "survived 2\n");
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ def kernel_args(image, entry="serial"):
     into the ISO's menu."""
     with open(os.path.join(image, "grub.cfg")) as f:
         cfg = f.read()
-    line = re.search(r"--id %s \{[^}]*?\n\s*linux /boot/vmlinuz ([^\n]*)" % entry, cfg)
+    line = re.search(r"--id %s \{[^}]*?\n\s*linux \S*/boot/vmlinuz ([^\n]*)" % entry, cfg)
     return line.group(1).strip()
 
 

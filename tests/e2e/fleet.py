@@ -18,6 +18,7 @@ import tempfile
 import time
 
 import bad_memory
+import event_lines
 from vm import Vm
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -27,6 +28,10 @@ README = os.path.join(ROOT, "README.md")
 SERVER = "192.0.2.1"
 BRIDGE = "fleet0"
 MAX_DATAGRAM = 480
+# The kernel-booted guest also writes its events on its first serial port,
+# which is its console too: the lines must be there whole, the same events
+# the collector got.
+SERIAL_LINES = "cellcheck.log=serial"
 # An RFC 5424 line as rsyslog's RSYSLOG_SyslogProtocol23Format writes it.
 LINE = re.compile(r"<(\d+)>1 (\S+) (\S+) (\S+) (\S+) (\S+) (\[.*?[^\\]\]|-) ?(.*)")
 
@@ -254,7 +259,7 @@ def test_fleet_two_guests(case):
                 args += ["-kernel", os.path.join(case.image, "vmlinuz"),
                          "-initrd", os.path.join(case.image, "initramfs.img"),
                          "-append", "quiet console=tty0 console=ttyS0,115200 panic=-1 "
-                         + options]
+                         + options + " " + SERIAL_LINES]
             else:
                 args += ["-boot", "n"]
             started[serial] = time.time()
@@ -293,6 +298,7 @@ def test_fleet_two_guests(case):
                   for serial, vm in vms.items()}
         check_drivers(output)
         check_collector(case, network, guests, started)
+        check_serial_lines(case, network, vms["FLEET-VIRTIO-1"])
         check_fault_events(case, network, planted, bit)
         check_renewal(network, guests)
         for serial in guests:
@@ -359,6 +365,22 @@ def check_collector(case, network, guests, started):
         sizes = [len(line.rstrip(b"\n")) for line in f if line.strip()]
     assert sizes and max(sizes) <= MAX_DATAGRAM, f"datagram sizes {sizes}"
     case.note(f"{len(sizes)} datagrams of {min(sizes)} to {max(sizes)} bytes")
+
+
+def check_serial_lines(case, network, vm):
+    """The events on the guest's serial port, between the console's lines,
+    are the collector's, one for one: the same message parts, numbered
+    alike."""
+    lines = event_lines.serial_events(bytes(vm.output))
+    on_port = [(e["msgid"], e["sd"], e["msg"] or "") for e in lines]
+    collected = [(m.group(6), m.group(7), m.group(8))
+                 for m in network.messages()["FLEET-VIRTIO-1.log"]]
+    assert [event_lines.seq(e) for e in lines] == list(range(1, len(lines) + 1)), (
+        "events missing on the serial port")
+    assert on_port == collected, (
+        f"serial port {len(on_port)} events, collector {len(collected)}: "
+        f"first difference {next((a, b) for a, b in zip(on_port + [None], collected + [None]) if a != b)}")
+    case.note(f"FLEET-VIRTIO-1: the same {len(lines)} events on its serial port")
 
 
 def check_fault_events(case, network, planted, bit):

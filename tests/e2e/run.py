@@ -27,12 +27,13 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import secure_boot  # noqa: E402
-from screen import find_in_order, render  # noqa: E402
+from screen import find_in_order, render, screen_text  # noqa: E402
 from vm import Vm, VmFailure  # noqa: E402
 import bad_memory  # noqa: E402
 import fleet  # noqa: E402
 import machine_check  # noqa: E402
 import numa  # noqa: E402
+import stick_report  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SERIAL_PRODUCT = "cellcheck-serial"
@@ -73,6 +74,12 @@ PROGRESS = re.compile(rb"\r *(\d+)% coverage, +(\d+) errors \[([#-]{50})\][/\\]"
 PRETEST = b"Preparing and pre-testing memory..."
 TESTING_CPUS = re.compile(r"Testing with (\d+) CPUs? on (\d+) memory nodes?")
 ESTIMATE = re.compile(r" Full testing reaches 100 % coverage in about \d+ (s|min|h \d+ min|d \d+ h) at this speed\.")
+# Where reports go, by the medium booted.
+REPORTS = {
+    "usb": rb"Reports: on the boot stick, partition 3 \(CELLCHECK\)\r?\n",
+    "cd": rb"Reports: none \(booted from a CD\)\r?\n",
+    "network": rb"Reports: none \(booted from the network\)\r?\n",
+}
 # With the drivers that matched but found nothing, named in brackets.
 NO_ECC = re.compile(r"ECC: no ECC reporting on this machine( \(.*\))?\.")
 NO_SENSORS = "Temperatures: no sensors found"
@@ -112,17 +119,17 @@ def serial_kernel_args(image):
     wrote it into the ISO's menu."""
     with open(os.path.join(image, "grub.cfg")) as f:
         cfg = f.read()
-    entry = re.search(r'--id serial \{\s*linux /boot/vmlinuz ([^\n]*)', cfg)
+    entry = re.search(r'--id serial \{\s*linux \S*/boot/vmlinuz ([^\n]*)', cfg)
     return entry.group(1).strip()
 
 
-def direct_boot(case, name, memory_mib):
+def direct_boot(case, name, memory_mib, extra_args=""):
     """Boots the kernel and initramfs straight from QEMU, with the serial
-    entry's command line; a panic ends QEMU."""
+    entry's command line (and `extra_args`); a panic ends QEMU."""
     return case.vm(name, [
         "-kernel", os.path.join(case.image, "vmlinuz"),
         "-initrd", os.path.join(case.image, "initramfs.img"),
-        "-append", serial_kernel_args(case.image) + " panic=-1",
+        "-append", f"{serial_kernel_args(case.image)} {extra_args} panic=-1",
     ], memory_mib)
 
 
@@ -234,8 +241,11 @@ def test_direct_boot_full_flow(case):
             NOTE,
             # QEMU has neither a memory controller EDAC knows nor a
             # temperature sensor: both lines say so, and nothing else of
-            # the temperatures shows.
-            [NO_ECC, NO_SENSORS, "Initializing...."],
+            # the temperatures shows; a kernel started straight from QEMU
+            # has no stick to write reports to.
+            [NO_ECC, NO_SENSORS,
+             "Reports: none (not booted from the image's boot menu on a stick)",
+             "Initializing...."],
             TESTING_CPUS,
             "Preparing and pre-testing memory...",
             ["", " Running fast write tests..."],
@@ -275,7 +285,12 @@ def test_direct_boot_3g(case):
 
 
 def test_too_small_vm(case):
-    with direct_boot(case, "direct-too-small", 96) as vm:
+    # The kernel hands the bare word to the first process as an argument and
+    # the NAME=VALUE words as its environment: what the DHCP client gives its
+    # lease script. The first process must not take itself for the script
+    # (it would return, and the kernel panic).
+    lease_script_lookalike = "bound CELLCHECK_LEASE_FOLDER=/run/x interface=eth0"
+    with direct_boot(case, "direct-too-small", 96, lease_script_lookalike) as vm:
         expect_first_lines(vm, 60)
         vm.expect(TOO_SMALL, 60, "the message that memory is too small")
         vm.stays_up(10)
@@ -299,6 +314,7 @@ def iso_case(firmware, medium):
                      memory, firmware) as vm:
             banner_at, amount = expect_first_lines(vm, 120)
             check_amount(amount, memory)
+            vm.expect(REPORTS[medium], 120, "the line that says where reports go")
             # OVMF here has no Secure Boot; BIOS has none at all.
             state = b"off" if firmware == "uefi" else rb"not available \(started by BIOS"
             vm.expect(rb"Secure Boot: " + state, 120, "the Secure Boot line")
@@ -320,14 +336,6 @@ def test_iso_menu_by_keys(case):
         expect_first_lines(vm, 120)
         titles = vm.output.count(b"GNU GRUB  version")
         assert titles == 1, f"the menu title reached the serial line {titles} times"
-
-
-def screen_text(vm):
-    """The characters in the VGA text buffer: what the screen shows, and what
-    has scrolled within the buffer."""
-    dump = vm.monitor("xp /16384hx 0xb8000")
-    cells = re.findall(r"0x([0-9a-f]{4})", dump)
-    return bytes(int(cell, 16) & 0xFF for cell in cells)
 
 
 def test_iso_default_entry_uses_screen(case):
@@ -353,6 +361,7 @@ def netboot_case(firmware):
                      memory, firmware, nic) as vm:
             banner_at, amount = expect_first_lines(vm, 180)
             check_amount(amount, memory)
+            vm.expect(REPORTS["network"], 120, "the line that says there are no reports")
             case.note(f"banner after {banner_at:.0f} s")
     test.__name__ = f"test_netboot_{firmware}"
     return test
@@ -382,6 +391,7 @@ def test_image_is_reproducible(case):
 
 # Longest first, so that two at a time finish together.
 CASES = [
+    *stick_report.CASES,
     fleet.test_fleet_two_guests,
     test_direct_boot_full_flow,
     test_direct_boot_3g,

@@ -57,3 +57,11 @@ def find_in_order(lines, expected):
             first = block[0].pattern if isinstance(block[0], re.Pattern) else block[0]
             raise AssertionError(f"line {first!r} missing or out of order")
     return found
+
+
+def screen_text(vm):
+    """The characters in a BIOS machine's VGA text buffer: what the screen
+    shows, and what has scrolled within the buffer, 80 to a row."""
+    dump = vm.monitor("xp /16384hx 0xb8000")
+    cells = re.findall(r"0x([0-9a-f]{4})", dump)
+    return bytes(int(cell, 16) & 0xFF for cell in cells)

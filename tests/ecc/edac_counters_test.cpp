@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -78,20 +79,40 @@ TEST(EdacCountersTest, FindsControllersAndModulesAsTheDriversShowThem) {
        {"mc0 IE31200"},
        {{"mc0", "", "channel 0 slot 0", false, true, 0, 0}},
        {false}},
+      {"control bytes in the driver's texts, which reach the console",
+       [](FakeKernel& k) {
+         putEdacController(k, "mc0",
+                           "IMC\x1b[2J\x9b"
+                           "1m",
+                           "0\n", "0\n",
+                           {{"dimm0", "A1\x1b]0;x\x07\n", "channel\r0 slot 0\n",
+                             "SECDED\n", "0\n", "0\n"}});
+       },
+       {"mc0 IMC?[2J?1m"},
+       {{"mc0", "A1?]0;x?", "channel?0 slot 0", true, true, 0, 0}},
+       {true}},
       {"unreadable and broken count files",
        [](FakeKernel& k) {
-         putEdacController(k, "mc0", "F19h", nullptr, "0\n",
-                           {{"dimm0", "\n", "channel 0 slot 0 \n", "SECDED\n",
-                             nullptr, "0\n"},
-                            {"dimm1", "\n", "channel 1 slot 0 \n", "SECDED\n",
-                             "many\n", "0\n"},
-                            {"dimm2", "\n", "channel 2 slot 0 \n", "SECDED\n",
-                             "-1\n", "0\n"}});
+         putEdacController(
+             k, "mc0", "F19h", nullptr, "0\n",
+             {{"dimm0", "\n", "channel 0 slot 0 \n", "SECDED\n", nullptr,
+               "0\n"},
+              {"dimm1", "\n", "channel 1 slot 0 \n", "SECDED\n", "many\n",
+               "0\n"},
+              {"dimm2", "\n", "channel 2 slot 0 \n", "SECDED\n", "-1\n", "0\n"},
+              {"dimm3", "\n", "channel 3 slot 0 \n", "SECDED\n", " -1\n",
+               "0\n"},
+              {"dimm4", "\n", "channel 4 slot 0 \n", "SECDED\n", "0\n", "+3\n"},
+              {"dimm5", "\n", "channel 5 slot 0 \n", "SECDED\n",
+               "12345678901234567890\n", "0\n"}});
        },
        {"mc0 F19h"},
        {{"mc0", "", "channel 0 slot 0", true, false, 0, 0},
         {"mc0", "", "channel 1 slot 0", true, false, 0, 0},
-        {"mc0", "", "channel 2 slot 0", true, false, 0, 0}},
+        {"mc0", "", "channel 2 slot 0", true, false, 0, 0},
+        {"mc0", "", "channel 3 slot 0", true, false, 0, 0},
+        {"mc0", "", "channel 4 slot 0", true, false, 0, 0},
+        {"mc0", "", "channel 5 slot 0", true, false, 0, 0}},
        {true}},
   };
   for (const Case& c : cases) {
@@ -197,6 +218,90 @@ TEST_F(EdacGrowthTest, AnUnreadableCountKeepsItsValueAndAResetIsNoGrowth) {
   set("mc0/dimm0/dimm_ce_count", "1\n");
   ASSERT_EQ(refresh(), 1);
   EXPECT_EQ(growth[0].before.corrected, 0u);
+}
+
+TEST(EdacGrowthJudgementTest, EachCountIsJudgedOnItsOwn) {
+  // The module starts at 2 corrected, 0 uncorrected.
+  struct Case {
+    const char* what;
+    const char* earlierCorrected;  // a look before, when not null
+    const char* corrected;
+    const char* uncorrected;
+    int growths;
+    EccCounts before;  // what the growth counts from
+  };
+  const Case cases[] = {
+      {"the corrected count reset while an uncorrected error came",
+       nullptr,
+       "0\n",
+       "1\n",
+       1,
+       {0, 0}},
+      {"the corrected count wrapped at 2^32 while one came",
+       "4294967294\n",
+       "3\n",
+       "1\n",
+       1,
+       {3, 0}},
+      {"both grew", nullptr, "5\n", "2\n", 1, {2, 0}},
+      {"only the uncorrected count went down",
+       nullptr,
+       "4\n",
+       "0\n",
+       1,
+       {2, 0}},
+      {"both went down", nullptr, "1\n", "0\n", 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeKernel kernel;
+    putEdacController(
+        kernel, "mc0", "X", "2\n", "0\n",
+        {{"dimm0", "A1\n", "channel 0 slot 0 \n", "S4ECD4ED\n", "2\n", "0\n"}});
+    EdacCounters counters(kernel);
+    counters.scan();
+    EccGrowth growth[2];
+    if (c.earlierCorrected != nullptr) {
+      kernel.putFile(kMc + "mc0/dimm0/dimm_ce_count", c.earlierCorrected);
+      ASSERT_EQ(counters.refresh(growth, 2), 1);
+    }
+    kernel.putFile(kMc + "mc0/dimm0/dimm_ce_count", c.corrected);
+    kernel.putFile(kMc + "mc0/dimm0/dimm_ue_count", c.uncorrected);
+    ASSERT_EQ(counters.refresh(growth, 2), c.growths);
+    if (c.growths == 0) continue;
+    EXPECT_EQ(growth[0].module, 0);
+    EXPECT_EQ(growth[0].before.corrected, c.before.corrected);
+    EXPECT_EQ(growth[0].before.uncorrected, c.before.uncorrected);
+    EXPECT_EQ(growth[0].now.uncorrected, strtoull(c.uncorrected, nullptr, 10));
+  }
+}
+
+TEST(EdacCountTest, OnlyPlainDecimalDigitsAreACount) {
+  struct Case {
+    const char* text;
+    bool accepted;
+    u64 value;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"0", true, 0},
+           {"42", true, 42},
+           {"4294967295", true, 4294967295u},
+           {"9999999999999999999", true, 9999999999999999999u},
+           {"", false, 0},
+           {"-1", false, 0},
+           {" -1", false, 0},
+           {"+3", false, 0},
+           {" 3", false, 0},
+           {"3x", false, 0},
+           {"0x10", false, 0},
+           {"12345678901234567890", false, 0},
+           {"99999999999999999999", false, 0},
+           {"000000000000000000001", false, 0},
+       }) {
+    u64 value = 77;
+    EXPECT_EQ(parseEdacCount(c.text, &value), c.accepted) << c.text;
+    EXPECT_EQ(value, c.accepted ? c.value : 77u) << c.text;
+  }
 }
 
 TEST_F(EdacGrowthTest, CountsMoreGrowthThanItHasRoomFor) {

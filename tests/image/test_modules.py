@@ -28,6 +28,16 @@ MACHINES = [
     # The sensor on every DDR5 module, as the SMBus driver declares it.
     ("DDR5 module's sensor", "i2c:spd5118", "spd5118"),
     ("DDR4 module's sensor", "i2c:jc42", "jc42"),
+    # The boot stick that reports go to: its USB controller (xHCI, EHCI,
+    # OHCI, UHCI, by PCI class), the stick (mass storage, Bulk-Only and
+    # UAS) and its disk.
+    ("xHCI controller", "pci:v00001B36d0000000Dsv00001AF4sd00001100bc0Csc03i30", "xhci_pci"),
+    ("EHCI controller", "pci:v00008086d000024CDsv00001AF4sd00001100bc0Csc03i20", "ehci_pci"),
+    ("OHCI controller", "pci:v0000106Bd0000003Fsv00001AF4sd00001100bc0Csc03i10", "ohci_pci"),
+    ("UHCI controller", "pci:v00008086d00007020sv00001AF4sd00001100bc0Csc03i00", "uhci_hcd"),
+    ("USB stick", "usb:v46F4p0001d0000dc00dsc00dp00ic08isc06ip50in00", "usb_storage"),
+    ("USB stick with UAS", "usb:v174Cp55AAd0100dc00dsc00dp00ic08isc06ip62in00", "uas"),
+    ("the stick's disk", "scsi:t-0x00", "sd_mod"),
     ("Zen 5's temperature (data fabric)",
      "pci:v00001022d000012C3sv00000000sd00000000bc06sc00i00", "k10temp"),
     ("Intel processor's temperature", "cpu:type:x86,ven0000fam0006mod00B7:feature:,0000,"
@@ -36,6 +46,11 @@ MACHINES = [
      "i2c_piix4"),
     ("Intel's SMBus controller (Raptor Lake-S)",
      "pci:v00008086d00007A23sv00001849sd00007A23bc0Csc05i00", "i2c_i801"),
+    # The PC speaker (its platform device, on every x86 machine), and the
+    # event handler that gives its input device a file to write tones to.
+    ("PC speaker", "platform:pcspkr", "pcspkr"),
+    ("PC speaker's input device", "input:b0010v001Fp0001e0100-e0,12,kramls1,2,fw",
+     "evdev"),
 ]
 
 

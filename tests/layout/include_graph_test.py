@@ -29,22 +29,26 @@ ALLOWED = {
     "sysmem": {"seam", "base"},
     "identity": {"seam", "base"},
     "modules": {"seam", "base"},
+    # The boot stick's report partition and the report's files on it.
+    "stick": {"modules", "seam", "base"},
     "ecc": {"seam", "base"},
     "sensors": {"seam", "base"},
     "report": {"seam", "base"},
     "net": {"seam", "base"},
     "machinecheck": {"badmem", "seam", "base"},
     "cpus": {"tester", "seam", "base"},
+    "speaker": {"modules", "badmem", "seam", "base"},
     # The seam on Linux: only main (and the benchmarks and the lab's
     # stand-ins) include it.
     "platform": {"sysmem", "seam", "base"},
     "console": {"tester", "badmem", "ecc", "sensors", "machinecheck", "seam",
                 "base"},
-    "run": {"console", "report", "net", "options", "identity", "modules",
-            "sensors", "machinecheck", "badmem", "sysmem", "tester", "seam",
-            "base"},
+    "run": {"console", "report", "net", "options", "identity", "stick",
+            "modules", "sensors", "machinecheck", "badmem", "sysmem", "tester",
+            "seam", "base"},
     "app": {"cpus", "run", "console", "platform", "net", "report", "options",
-            "identity", "modules", "ecc", "sensors", "machinecheck", "badmem",
+            "identity", "stick", "modules", "ecc", "sensors", "machinecheck",
+            "speaker", "badmem",
             "sysmem", "tester", "seam", "base"},
     # Beside the program: the fault lab reads the tester's bank rule and the
     # tunables; the benchmarks run the engine, the schedule and the test
@@ -52,8 +56,11 @@ ALLOWED = {
     # tests.
     "lab": {"sysmem", "base"},
     "tests/support": {"net", "tester", "badmem", "sysmem", "seam", "base"},
-    "bench": {"app", "console", "platform", "tester", "sysmem", "base",
-              "tests/support"},
+    "bench": {"app", "console", "platform", "tester", "badmem", "sysmem",
+              "base", "tests/support"},
+    # The fuzzing harnesses drive each parser of outside input on its own.
+    "fuzz": {"report", "net", "options", "modules", "ecc", "sysmem", "seam",
+             "base"},
 }
 
 # What the tests of a room may include beyond that room and what it may:

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "base/stop_message.h"
+#include "tests/support/blocked_console.h"
 #include "tests/support/fake_kernel.h"
 
 namespace {
@@ -121,6 +122,39 @@ TEST_F(FaultGuardTest, TheInterruptedCodeFindsErrnoAsItLeftIt) {
   EXPECT_EQ(log.count(), 1u) << "the page was still replaced";
 }
 
+int faultSignalsTaken = 0;
+void takeFaultSignal(int, siginfo_t*, void*) { ++faultSignalsTaken; }
+
+// The memory scrubber's report (BUS_MCEERR_AO) comes whenever the hardware
+// finds an error, also while a line waits on a full serial console: the
+// handler's signal must let the write go on afterwards, as every other
+// system call of the program, rather than fail it (EINTR) and lose the
+// line.
+TEST(FaultActionTest, AWriteThatWaitsOnTheConsoleGoesOnAfterTheHandler) {
+  FakeKernel kernel;
+  ASSERT_TRUE(kernel.trapFaults(takeFaultSignal));
+  const std::string line =
+      "Keep Linux off them, on its kernel command line (in GRUB's config "
+      "write each $ as \\$): memmap=4K$0x19fd1000\n\r";
+  siginfo_t info = {};
+  info.si_signo = SIGBUS;
+  info.si_code = SI_QUEUE;
+  const int taken = faultSignalsTaken;
+  ssize_t written = 0;
+  std::string arrived;
+  {
+    BlockedConsole console;
+    arrived = console.run(
+        [&] { written = write(STDOUT_FILENO, line.data(), line.size()); },
+        info);
+    EXPECT_TRUE(console.interrupted());
+  }
+  kernel.releaseFaults();
+  EXPECT_EQ(faultSignalsTaken, taken + 1);
+  EXPECT_EQ(written, static_cast<ssize_t>(line.size())) << strerror(errno);
+  EXPECT_EQ(arrived, line);
+}
+
 TEST(MemoryFaultLogTest, KeepsTheLastFaultsAndCountsThemAll) {
   MemoryFaultLog faults;
   const u64 total = MemoryFaultLog::kKept + 3;
@@ -182,8 +216,15 @@ Stopped runChild(Act act) {
     if (n <= 0) break;
     result.output.append(chunk, static_cast<size_t>(n));
   }
-  // Give a child that would end the time to do so.
+  // Give a child that would end the time to do so, and take what it
+  // printed meanwhile (a fault while it stops prints once more).
   usleep(200000);
+  for (pollfd ready{pipeEnds[0], POLLIN, 0}; poll(&ready, 1, 0) > 0;) {
+    char chunk[512];
+    const ssize_t n = read(pipeEnds[0], chunk, sizeof chunk);
+    if (n <= 0) break;
+    result.output.append(chunk, static_cast<size_t>(n));
+  }
   result.stillThere = waitpid(child, nullptr, WNOHANG) == 0;
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
@@ -239,6 +280,97 @@ TEST_F(FaultGuardTest, StopsWithTheAddressWhereItCannotGoOn) {
     EXPECT_EQ(stopped.output.substr(stopped.output.size() - end.size()), end);
     EXPECT_TRUE(stopped.stillThere);
   }
+}
+
+// A fault inside the handler comes back to it: the program stops with its
+// stop message and waits, never returning into the fault and never leaving
+// it to the default action, which would end the first process.
+TEST_F(FaultGuardTest, AFaultInsideTheHandlerStopsTheProgram) {
+  struct Case {
+    const char* what;
+    void (*act)(char* guarded, FakeKernel& fake);
+    const char* says;    // the fault inside the handler
+    const char* before;  // what the handler printed before it, if anything
+  };
+  const Case cases[] = {
+      {"a store to a read-only page while a lost page is replaced",
+       [](char* guarded, FakeKernel& fake) {
+         fake.inFrameLookup = storeToReadOnlyPage;
+         sendToSelf(SIGBUS, BUS_MCEERR_AR, guarded + kPage, 12);
+       },
+       "Program fault in the fault handler: SIGSEGV (code 2) at address 0x",
+       nullptr},
+      {"a bus error while an error in the program's own memory is reported",
+       [](char*, FakeKernel& fake) {
+         static int own;
+         fake.inFrameLookup = [] {
+           sendToSelf(SIGBUS, BUS_ADRERR, reinterpret_cast<void*>(0x1234), 0);
+         };
+         sendToSelf(SIGBUS, BUS_MCEERR_AR, &own, 12);
+       },
+       "Program fault in the fault handler: SIGBUS (code 2) at address 0x1234, "
+       "instruction at 0x",
+       nullptr},
+      {"a fault while it waits for the power switch after a program fault",
+       [](char*, FakeKernel& fake) {
+         fake.inPowerOffWait = storeToReadOnlyPage;
+         storeToReadOnlyPage();
+       },
+       "Program fault in the fault handler: SIGSEGV (code 2)",
+       "Program fault: SIGSEGV (code 2) at address 0x"},
+      {"a fault while it stops for a fault inside it",
+       [](char* guarded, FakeKernel& fake) {
+         fake.inFrameLookup = storeToReadOnlyPage;
+         fake.inPowerOffWait = storeToReadOnlyPage;
+         sendToSelf(SIGBUS, BUS_MCEERR_AR, guarded + kPage, 12);
+       },
+       "Program fault in the fault handler: SIGSEGV (code 2) at address 0x",
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Stopped stopped = runChild([&] {
+      MemoryFaultGuard guard(kernel, log);
+      guard.install();
+      guard.guardArea(area, kAreaPages * kPage, true);
+      c.act(area, kernel);
+    });
+    const size_t at = stopped.output.find(c.says);
+    EXPECT_NE(at, std::string::npos) << stopped.output;
+    if (c.before != nullptr) {
+      EXPECT_LT(stopped.output.find(c.before), at) << stopped.output;
+    }
+    const std::string end = std::string("\n\r") + kStopMessage;
+    ASSERT_GE(stopped.output.size(), end.size()) << stopped.output;
+    EXPECT_EQ(stopped.output.substr(stopped.output.size() - end.size()), end);
+    EXPECT_TRUE(stopped.stillThere);
+  }
+}
+
+// A scrubber's report that comes while the handler replaces another page is
+// no fault of the handler: its page is replaced and logged after the first.
+TEST_F(FaultGuardTest, AReportThatComesWhileTheHandlerRunsIsTakenUpAfter) {
+  static char* second;
+  second = area + 2 * kPage;
+  kernel.inFrameLookup = [] {
+    static bool sent = false;
+    if (sent) return;
+    sent = true;
+    sendToSelf(SIGBUS, BUS_MCEERR_AO, second + 0x10, 12);
+  };
+  MemoryFaultGuard guard(kernel, log);
+  ASSERT_TRUE(guard.install());
+  guard.guardArea(area, kAreaPages * kPage, true);
+  sendToSelf(SIGBUS, BUS_MCEERR_AR, area + kPage, 12);
+  ASSERT_EQ(log.count(), 2u);
+  MemoryFault first;
+  MemoryFault then;
+  ASSERT_TRUE(log.copy(0, &first));
+  ASSERT_TRUE(log.copy(1, &then));
+  EXPECT_EQ(first.page, reinterpret_cast<uintptr_t>(area + kPage));
+  EXPECT_FALSE(first.foundEarly);
+  EXPECT_EQ(then.page, reinterpret_cast<uintptr_t>(second));
+  EXPECT_TRUE(then.foundEarly);
 }
 
 TEST_F(FaultGuardTest, OneOutsideTheAreaIsNamedWithItsPhysicalAddress) {

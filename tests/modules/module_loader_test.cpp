@@ -47,6 +47,29 @@ TEST(ModuleIndexTest, ReadsDependenciesAliasesAndSoftDependencies) {
       index.matching("pci:v00008086d0000100Esv0sd0bc02sc00i00").empty());
 }
 
+// Found by the index's harness: words whose module name is empty (a folder,
+// a bare ".ko") made a module "" and dependencies on it.
+TEST(ModuleIndexTest, WordsThatNameNoModuleAreSkipped) {
+  ModuleIndex index;
+  index.readDep(
+      "kernel/drivers/net/:\n"
+      "kernel/drivers/net/.ko: kernel/a.ko\n"
+      "kernel/drivers/net/e1000.ko: kernel/drivers/ .ko kernel/libphy.ko\n");
+  index.readAlias(
+      "alias pci:* kernel/drivers/\n"
+      "alias pci:* .ko\n"
+      "alias pci:v00008086* e1000\n");
+  index.readSoftdep(
+      "softdep .ko pre: e1000\n"
+      "softdep e1000 pre: kernel/ libphy post: .ko\n");
+  EXPECT_FALSE(index.has(""));
+  EXPECT_EQ(index.dependencies("e1000"), Names{"libphy"});
+  EXPECT_EQ(index.softPre("e1000"), Names{"libphy"});
+  EXPECT_TRUE(index.softPost("e1000").empty());
+  EXPECT_TRUE(index.softPre("").empty());
+  EXPECT_EQ(index.matching("pci:v00008086d0000100E"), Names{"e1000"});
+}
+
 // A modules folder of the image, with empty module files, and the fake's
 // /sys with the devices the test puts there.
 class ModuleLoaderTest : public ::testing::Test {
@@ -74,6 +97,8 @@ class ModuleLoaderTest : public ::testing::Test {
         "kernel/drivers/i2c/busses/i2c-piix4.ko: "
         "kernel/drivers/i2c/i2c-smbus.ko\n"
         "kernel/drivers/i2c/i2c-smbus.ko:\n"
+        "kernel/drivers/input/misc/pcspkr.ko:\n"
+        "kernel/drivers/input/evdev.ko:\n"
         "kernel/drivers/hwmon/spd5118.ko:\n"
         "kernel/drivers/hwmon/jc42.ko:\n"
         "kernel/drivers/hwmon/k10temp.ko:\n");
@@ -85,6 +110,8 @@ class ModuleLoaderTest : public ::testing::Test {
           "alias cpu:type:x86,ven0000fam0006mod0055:feature:* skx_edac\n"
           "alias pci:v00008086d00003E0Fsv*sd*bc*sc*i* ie31200_edac\n"
           "alias pci:v00008086d00007113sv*sd*bc*sc*i* i2c_piix4\n"
+          "alias platform:pcspkr pcspkr\n"
+          "alias input:b*v*p*e*-e*k*r*a*m*l*s*f*w* evdev\n"
           "alias i2c:spd5118 spd5118\n"
           "alias pci:v00001022d000014E3sv*sd*bc*sc*i* k10temp\n");
     write("modules.softdep", "softdep r8169 pre: realtek\n");
@@ -100,7 +127,9 @@ class ModuleLoaderTest : public ::testing::Test {
           "kernel/drivers/edac/skx_edac_common.ko",
           "kernel/drivers/edac/ie31200_edac.ko",
           "kernel/drivers/i2c/busses/i2c-piix4.ko",
-          "kernel/drivers/i2c/i2c-smbus.ko", "kernel/drivers/hwmon/spd5118.ko",
+          "kernel/drivers/i2c/i2c-smbus.ko",
+          "kernel/drivers/input/misc/pcspkr.ko",
+          "kernel/drivers/input/evdev.ko", "kernel/drivers/hwmon/spd5118.ko",
           "kernel/drivers/hwmon/jc42.ko", "kernel/drivers/hwmon/k10temp.ko"}) {
       write(file, "module bytes");
     }
@@ -205,6 +234,24 @@ TEST_F(ModuleLoaderTest, TheNetworkFilterLeavesTheMachinesOtherDevicesAlone) {
   EXPECT_EQ(loader.loadForDevices(isNetworkModule).loaded,
             (Names{"virtio", "virtio_ring", "virtio_pci", "net_failover",
                    "virtio_net"}));
+}
+
+// The speaker's driver makes an input device, which sits on no bus; the
+// input layer's event handler matches it there, in the next round. The
+// SMBus controller and the network card stay alone.
+TEST_F(ModuleLoaderTest, TheSpeakerFilterLoadsPcspkrThenTheEventHandler) {
+  device("platform", "pcspkr", "platform:pcspkr");
+  device("pci", "0000:00:01.3",
+         "pci:v00008086d00007113sv00001AF4sd00001100bc06sc80i00");
+  device("pci", "0000:00:04.0", "pci:v00008086d0000100Esv0sd0bc02sc00i00");
+  kernel.filesOnLoad.insert(
+      {path("kernel/drivers/input/misc/pcspkr.ko"),
+       {"/sys/class/input/input5/modalias",
+        "input:b0010v001Fp0001e0100-e0,12,kramls1,2,fw\n"}});
+  ModuleLoader loader(kernel, kernel, folder);
+  ASSERT_TRUE(loader.readIndex());
+  EXPECT_EQ(loader.loadForDevices(isSpeakerModule).loaded,
+            (Names{"pcspkr", "evdev"}));
 }
 
 // The temperature sensors' drivers: the SMBus controller's driver first,

@@ -95,4 +95,19 @@ TEST_F(DhcpTest, TheEventScriptSetsTheInterfaceAndKeepsTheLease) {
   }
 }
 
+// The event script names the lease file after udhcpc's interface variable:
+// a name that is none the kernel gives reaches no file outside the folder.
+TEST_F(DhcpTest, TheEventScriptTakesNoInterfaceNameThatLeavesItsFolder) {
+  ASSERT_TRUE(leases.write("outside", "kept\n"));
+  ASSERT_TRUE(leases.write("folder/.keep", ""));
+  const std::string folder = leases.path() + "/folder";
+  setenv("CELLCHECK_LEASE_FOLDER", folder.c_str(), 1);
+  setenv("interface", "../outside", 1);
+  EXPECT_EQ(runLeaseScript(kernel, "deconfig"), 1);
+  EXPECT_EQ(access((leases.path() + "/outside").c_str(), F_OK), 0);
+  EXPECT_TRUE(kernel.clearedInterfaces.empty());
+  unsetenv("CELLCHECK_LEASE_FOLDER");
+  unsetenv("interface");
+}
+
 }  // namespace

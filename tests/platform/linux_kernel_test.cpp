@@ -1,9 +1,12 @@
 #include "platform/linux_kernel.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -159,6 +162,46 @@ TEST(PhysicalAddressTest, AddressesOfThisProcessAreConsistent) {
     EXPECT_EQ(kernel.lostPhysicalAddress(block + k * page), 0u) << k;
   }
   munmap(block, 3 * page);
+}
+
+// A pseudo-terminal stands in for the serial port. Opened through the
+// seam, the port sends each line feed as CR LF even when it was left
+// without that; a port that takes nothing (nobody reads the other end)
+// fails a write after a bounded wait instead of holding the program.
+TEST(SerialPortTest, LinesArriveWithCrLfAndAStuckPortFailsInsteadOfBlocking) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string device = ptsname(master);
+  {
+    const int slave = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(slave, 0);
+    termios raw{};
+    ASSERT_EQ(tcgetattr(slave, &raw), 0);
+    cfmakeraw(&raw);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
+    close(slave);
+  }
+  LinuxKernel kernel;
+  int error = -1;
+  std::unique_ptr<SerialLine> port = kernel.openSerialPort(device, &error);
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(error, 0);
+  ASSERT_TRUE(port->write("\n<14>1 - - cellcheck - progress - 3 %\n"));
+  char got[256];
+  const ssize_t length = read(master, got, sizeof got);
+  ASSERT_GT(length, 0);
+  EXPECT_EQ(std::string(got, static_cast<size_t>(length)),
+            "\r\n<14>1 - - cellcheck - progress - 3 %\r\n");
+
+  // Far more than a terminal's buffer holds, and nobody reads it.
+  EXPECT_FALSE(port->write(std::string(1 << 20, 'x')));
+  port.reset();
+  close(master);
+
+  EXPECT_EQ(kernel.openSerialPort("/nonexistent/ttyS0", &error), nullptr);
+  EXPECT_EQ(error, ENOENT);
 }
 
 }  // namespace

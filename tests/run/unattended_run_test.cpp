@@ -89,6 +89,30 @@ class UnattendedRunTest : public ::testing::Test {
     return found;
   }
 
+  // The messages written to the serial port, each unframed; a write that
+  // is not one line framed by line feeds fails the test.
+  std::vector<std::string> serialMessages() {
+    std::vector<std::string> messages;
+    for (const auto& write : kernel.serialWrites) {
+      EXPECT_EQ(write.first, "/dev/ttyS0");
+      const std::string& text = write.second;
+      EXPECT_TRUE(text.size() > 2 && text.front() == '\n' &&
+                  text.back() == '\n' && text.find('\n', 1) == text.size() - 1)
+          << text;
+      messages.push_back(text.substr(1, text.size() - 2));
+    }
+    return messages;
+  }
+  static std::string msgidOf(const std::string& message) {
+    const size_t at = message.find(" cellcheck - ") + 13;
+    return message.substr(at, message.find(' ', at) - at);
+  }
+  void openSerialPort() {
+    int error = 0;
+    start.options.logSerial = true;
+    start.serialPort = kernel.openSerialPort("/dev/ttyS0", &error);
+  }
+
   // An error the tests found in word pair `index`.
   void error(u64 index, u32 valueB) {
     record.recordPair(ReportedPair{index, index, 0xf0, valueB,
@@ -97,7 +121,7 @@ class UnattendedRunTest : public ::testing::Test {
 
   FakeKernel kernel;
   FakeDhcpClient dhcp;
-  Unattended start{kernel, kernel, dhcp, "", ""};
+  Unattended start{kernel, kernel, kernel, dhcp, "", ""};
   CellcheckerDos tester;
   BadMemory record;
   FixedAddresses addresses;
@@ -496,6 +520,85 @@ TEST_F(UnattendedRunTest, ATimedRunWithoutSyslogShowsOnlyTheVerdict) {
   EXPECT_EQ(shown.find("Events"), std::string::npos);
   EXPECT_EQ(dhcp.calls, 0);
   EXPECT_TRUE(kernel.datagrams.empty());
+}
+
+// Only the serial port asked for: no network, and every event, start to
+// verdict, as a line of its own.
+TEST_F(UnattendedRunTest, EventLinesAloneCarryEveryEventToTheVerdict) {
+  start.options.syslog = false;
+  openSerialPort();
+  auto run = makeRun();
+  RunStep step(*run);
+  run->postStart(figures);
+  step.fullTestingBegins();
+  EXPECT_TRUE(step.betweenTests());
+  error(7, 0xf8);
+  runTests(step, 30);
+  ConsoleCapture console;
+  EXPECT_FALSE(run->finish(step));
+  EXPECT_EQ(console.take().find("Events"), std::string::npos);
+  EXPECT_EQ(dhcp.calls, 0);
+  EXPECT_TRUE(kernel.datagrams.empty());
+
+  std::vector<std::string> msgids;
+  for (const std::string& message : serialMessages()) {
+    EXPECT_LE(message.size(), kMaxMessageBytes);
+    EXPECT_NE(message.find("Z CC-0042 cellcheck - "), std::string::npos)
+        << message;
+    if (msgids.empty() || msgids.back() != msgidOf(message)) {
+      msgids.push_back(msgidOf(message));
+    }
+  }
+  EXPECT_EQ(msgids, (std::vector<std::string>{"start", "progress", "error",
+                                              "progress", "summary", "progress",
+                                              "summary", "verdict"}));
+  EXPECT_NE(serialMessages().back().find("result=\"FAIL\" mib=\"1002\" "
+                                         "hours=\"0.02\" coverage=\"3.0\" "
+                                         "errors=\"1\" unsent=\"0\""),
+            std::string::npos)
+      << serialMessages().back();
+}
+
+// Beside a collector: the same messages, and those that wait for the
+// lease are on the serial port at once.
+TEST_F(UnattendedRunTest, EventLinesAreTheCollectorsMessagesWithoutWaiting) {
+  openSerialPort();
+  dhcp.leaseFromCall = 3;
+  auto run = makeRun();
+  RunStep step(*run);
+  run->postStart(figures);
+  EXPECT_TRUE(kernel.datagrams.empty());
+  ASSERT_EQ(serialMessages().size(), 1u);
+  EXPECT_EQ(msgidOf(serialMessages()[0]), "start");
+  step.fullTestingBegins();
+  runTests(step, 7);
+  ConsoleCapture console;
+  run->finish(step);
+  std::vector<std::string> datagrams;
+  for (const auto& datagram : kernel.datagrams) {
+    datagrams.push_back(datagram.second);
+  }
+  EXPECT_EQ(serialMessages(), datagrams);
+}
+
+TEST_F(UnattendedRunTest, AStuckSerialPortIsSaidOnceAndTheRunGoesOn) {
+  start.options.syslog = false;
+  openSerialPort();
+  kernel.serialWritesFail = true;
+  auto run = makeRun();
+  RunStep step(*run);
+  ConsoleCapture console;
+  run->postStart(figures);
+  step.fullTestingBegins();
+  EXPECT_EQ(runTests(step, 7), 9);
+  EXPECT_TRUE(run->finish(step));
+  const std::string shown = console.take();
+  const std::string said =
+      "\n\rThe serial port /dev/ttyS0 stopped taking event lines: no more "
+      "are written.\n\r";
+  EXPECT_EQ(shown.find(said), 0u) << shown;
+  EXPECT_EQ(shown.find(said, 1), std::string::npos) << shown;
+  EXPECT_NE(shown.find("VERDICT: PASS"), std::string::npos);
 }
 
 }  // namespace

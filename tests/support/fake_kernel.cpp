@@ -1,5 +1,6 @@
 #include "tests/support/fake_kernel.h"
 
+#include <fcntl.h>
 #include <ftw.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -56,6 +57,38 @@ class NotedSink : public DatagramSink {
  private:
   FakeKernel& kernel_;
   std::string to_;
+};
+
+// Writes into the fake's notes.
+class NotedSerialPort : public SerialLine {
+ public:
+  NotedSerialPort(FakeKernel& kernel, std::string device)
+      : kernel_(kernel), device_(std::move(device)) {}
+  bool write(const std::string& text) override {
+    if (kernel_.serialWritesFail) return false;
+    kernel_.serialWrites.emplace_back(device_, text);
+    return true;
+  }
+
+ private:
+  FakeKernel& kernel_;
+  std::string device_;
+};
+
+class NotedInputDevice : public InputEvents {
+ public:
+  NotedInputDevice(FakeKernel& kernel, std::string device)
+      : kernel_(kernel), device_(std::move(device)) {}
+  bool send(uint16_t type, uint16_t code, int32_t value) override {
+    if (kernel_.inputEventsFail) return false;
+    kernel_.inputEvents.push_back(
+        {device_, type, code, value, kernel_.milliseconds()});
+    return true;
+  }
+
+ private:
+  FakeKernel& kernel_;
+  std::string device_;
 };
 
 }  // namespace
@@ -214,6 +247,11 @@ void FakeKernel::haltForever() {
 }
 
 void FakeKernel::waitForPowerOff() {
+  if (inPowerOffWait != nullptr) {
+    void (*const act)() = inPowerOffWait;
+    inPowerOffWait = nullptr;
+    act();
+  }
   for (;;) pause();
 }
 
@@ -300,12 +338,7 @@ bool FakeKernel::trapFaults(FaultHandler handler) {
   stack.ss_sp = handlerStack;
   stack.ss_size = sizeof handlerStack;
   sigaltstack(&stack, &oldStack_);
-  struct sigaction action = {};
-  action.sa_sigaction = handler;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-  sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGBUS);
-  sigaddset(&action.sa_mask, SIGSEGV);
+  const struct sigaction action = faultAction(handler);
   trapped_ = sigaction(SIGBUS, &action, &oldBus_) == 0 &&
              sigaction(SIGSEGV, &action, &oldSegv_) == 0;
   memoryErrorsEarly = true;
@@ -327,6 +360,7 @@ void FakeKernel::endAsUntrapped(int signal) {
 }
 
 u64 FakeKernel::lostPhysicalAddress(const void* address) {
+  if (inFrameLookup != nullptr) inFrameLookup();
   const uintptr_t at = reinterpret_cast<uintptr_t>(address);
   const auto found = poisonedFrames.find(at & ~(kPageBytes - 1));
   if (found == poisonedFrames.end()) {
@@ -355,4 +389,130 @@ bool FakeKernel::replaceLostPage(void* page, u64 bytes, bool locked) {
 
 void FakeKernel::setFrame(const void* address, u64 frame) {
   frames[reinterpret_cast<uintptr_t>(address) & ~(kPageBytes - 1)] = frame;
+}
+
+// The disks.
+
+std::vector<DiskPartition> FakeKernel::partitions() {
+  ++partitionListings;
+  std::vector<DiskPartition> found;
+  for (const FakePartition& disk : disks) {
+    if (disk.appearsAtCall <= partitionListings)
+      found.push_back(disk.partition);
+  }
+  return found;
+}
+
+int FakeKernel::mountFat(const std::string& name, const std::string& at,
+                         bool writable) {
+  for (const FakePartition& disk : disks) {
+    if (disk.partition.name != name) continue;
+    if (disk.folder.empty()) return EINVAL;  // what vfat says to other data
+    if (mounted_.count(at) != 0) return EBUSY;
+    fatMounts.push_back(FatMount{name, at, writable});
+    mounted_[at] = std::make_pair(disk.folder, writable);
+    return 0;
+  }
+  return ENOENT;
+}
+
+int FakeKernel::unmount(const std::string& at) {
+  unmounts.push_back(at);
+  return mounted_.erase(at) != 0 ? 0 : EINVAL;
+}
+
+std::string FakeKernel::onDisk(const std::string& path, bool* writable) const {
+  for (const auto& mount : mounted_) {
+    const std::string& at = mount.first;
+    if (path.compare(0, at.size(), at) == 0 &&
+        (path.size() == at.size() || path[at.size()] == '/')) {
+      *writable = mount.second.second;
+      return mount.second.first + path.substr(at.size());
+    }
+  }
+  return std::string();
+}
+
+int FakeKernel::readFile(const std::string& path, size_t limit,
+                         std::string* text) {
+  bool writable;
+  const std::string real = onDisk(path, &writable);
+  if (real.empty()) return ENOENT;
+  FILE* f = fopen(real.c_str(), "rb");
+  if (f == nullptr) return errno;
+  text->assign(limit, '\0');
+  text->resize(fread(&(*text)[0], 1, limit, f));
+  fclose(f);
+  return 0;
+}
+
+bool FakeKernel::exists(const std::string& path) {
+  bool writable;
+  const std::string real = onDisk(path, &writable);
+  return !real.empty() && access(real.c_str(), F_OK) == 0;
+}
+
+int FakeKernel::createFile(const std::string& path, int* file) {
+  bool writable = false;
+  const std::string real = onDisk(path, &writable);
+  if (real.empty()) return ENOENT;
+  if (!writable) {
+    ++refusedWrites;
+    return EROFS;
+  }
+  const int fd = open(real.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return errno;
+  created.push_back(real);
+  *file = fd;
+  return 0;
+}
+
+int FakeKernel::writeFile(int file, const char* data, size_t size) {
+  size_t allowed = size;
+  if (bytesBeforeWriteFails >= 0 &&
+      static_cast<unsigned long long>(bytesBeforeWriteFails) < size) {
+    allowed = static_cast<size_t>(bytesBeforeWriteFails);
+  }
+  // What fits goes in first, as on a disk that fills up midway.
+  if (allowed != 0 &&
+      ::write(file, data, allowed) != static_cast<ssize_t>(allowed))
+    return errno;
+  if (bytesBeforeWriteFails >= 0) {
+    bytesBeforeWriteFails -= static_cast<long long>(allowed);
+    if (allowed < size) return writeError;
+  }
+  return 0;
+}
+
+int FakeKernel::syncAndClose(int file) { return close(file) == 0 ? 0 : errno; }
+
+int FakeKernel::renameFile(const std::string& from, const std::string& to) {
+  bool fromWritable = false;
+  bool toWritable = false;
+  const std::string realFrom = onDisk(from, &fromWritable);
+  const std::string realTo = onDisk(to, &toWritable);
+  if (realFrom.empty() || realTo.empty()) return ENOENT;
+  if (!fromWritable || !toWritable) {
+    ++refusedWrites;
+    return EROFS;
+  }
+  return rename(realFrom.c_str(), realTo.c_str()) == 0 ? 0 : errno;
+}
+
+std::unique_ptr<SerialLine> FakeKernel::openSerialPort(
+    const std::string& device, int* error) {
+  openedDevices.push_back(device);
+  const auto failure = deviceErrors.find(device);
+  *error = failure == deviceErrors.end() ? 0 : failure->second;
+  if (*error != 0) return nullptr;
+  return std::unique_ptr<SerialLine>(new NotedSerialPort(*this, device));
+}
+
+std::unique_ptr<InputEvents> FakeKernel::openInputDevice(
+    const std::string& device, int* error) {
+  openedDevices.push_back(device);
+  const auto failure = deviceErrors.find(device);
+  *error = failure == deviceErrors.end() ? 0 : failure->second;
+  if (*error != 0) return nullptr;
+  return std::unique_ptr<InputEvents>(new NotedInputDevice(*this, device));
 }

@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -59,6 +60,11 @@ class FakeKernel : public Kernel {
   std::map<u64, u64> poisonedFrames;
   // replaceLostPage refuses.
   bool replaceRefused = false;
+  // Run inside the fault guard's handler, to make it fault there (or to
+  // send it a signal while it runs): at each look for a lost page's frame,
+  // and once when it waits for the power switch.
+  void (*inFrameLookup)() = nullptr;
+  void (*inPowerOffWait)() = nullptr;
   // Module files whose loading fails, with the error number loadModule
   // returns for them; and kernel files that appear once a module has loaded
   // (a bus driver binds its devices, and their devices show up in /sys).
@@ -72,6 +78,15 @@ class FakeKernel : public Kernel {
   int childError = 0;
   // Every datagram sent fails.
   bool sendsFail = false;
+  // The milliseconds() clock; each sleep moves it on.
+  u64 millisecondClock = 0;
+  // Devices that fail to open, with the error number each gives; every
+  // other device opens.
+  std::map<std::string, int> deviceErrors;
+  // Every write to a serial port fails (the port takes nothing).
+  bool serialWritesFail = false;
+  // Every event written to an input device is refused.
+  bool inputEventsFail = false;
 
   // What the program did.
   int mounts = 0;
@@ -119,6 +134,21 @@ class FakeKernel : public Kernel {
   int threadStacks() const;
   // Every datagram sent, with where to ("address:port").
   std::vector<std::pair<std::string, std::string>> datagrams;
+  int deviceMounts = 0;
+  // Every device opened, in order, whether it opened or not.
+  std::vector<std::string> openedDevices;
+  // Every write to a serial port: the device, and the text.
+  std::vector<std::pair<std::string, std::string>> serialWrites;
+  // Every event written to an input device, with the device and when
+  // (milliseconds()).
+  struct InputEvent {
+    std::string device;
+    uint16_t type;
+    uint16_t code;
+    int32_t value;
+    u64 at;
+  };
+  std::vector<InputEvent> inputEvents;
 
   // The /proc files: their contents (empty when missing), new contents, and
   // a file that cannot be opened at all (its folder does not exist).
@@ -154,6 +184,7 @@ class FakeKernel : public Kernel {
   u64 physPages() override { return physPageCount; }
   u64 pageSize() override { return kPageBytes; }
   time_t now() override { return seconds; }
+  u64 milliseconds() override { return millisecondClock; }
   int setConsoleLogLevel(int level) override {
     consoleLogLevel = level;
     return 0;
@@ -168,6 +199,7 @@ class FakeKernel : public Kernel {
   void reapChildren() override { ++reaps; }
   void sleepMilliseconds(unsigned milliseconds) override {
     sleeps.push_back(milliseconds);
+    millisecondClock += milliseconds;
   }
   int powerOff() override {
     ++powerOffs;
@@ -221,11 +253,63 @@ class FakeKernel : public Kernel {
   std::unique_ptr<DatagramSink> udpSink(const std::string& address,
                                         uint16_t port) override;
 
+  // The disks. Each partition's file system is a real folder of the test's
+  // (none: not FAT, and a mount fails); a mount point is only a name that
+  // paths under it are turned into the partition's folder by. Read-only
+  // mounts refuse every write with EROFS, as the kernel does.
+  struct FakePartition {
+    DiskPartition partition;
+    std::string folder;  // empty: no FAT file system
+    // Seen by partitions() only from its call number this (from 1) on: a
+    // disk found by its driver a little later.
+    int appearsAtCall = 1;
+  };
+  std::vector<FakePartition> disks;
+  // Writes fail with `writeError` once this many more bytes have been
+  // written (-1: never): a full partition, or a stick pulled out midway.
+  long long bytesBeforeWriteFails = -1;
+  int writeError = ENOSPC;
+  // What the program did with them.
+  int partitionListings = 0;
+  struct FatMount {
+    std::string partition;
+    std::string at;
+    bool writable;
+  };
+  std::vector<FatMount> fatMounts;    // every mount, in order
+  std::vector<std::string> unmounts;  // mount points, in order
+  std::vector<std::string> created;   // files opened for writing (real paths)
+  int refusedWrites = 0;              // write attempts on read-only mounts
+
+  std::vector<DiskPartition> partitions() override;
+  int mountFat(const std::string& name, const std::string& at,
+               bool writable) override;
+  int unmount(const std::string& at) override;
+  int readFile(const std::string& path, size_t limit,
+               std::string* text) override;
+  bool exists(const std::string& path) override;
+  int createFile(const std::string& path, int* file) override;
+  int writeFile(int file, const char* data, size_t size) override;
+  int syncAndClose(int file) override;
+  int renameFile(const std::string& from, const std::string& to) override;
+
+  // Devices: noted in serialWrites and inputEvents.
+  void mountDevices() override { ++deviceMounts; }
+  std::unique_ptr<SerialLine> openSerialPort(const std::string& device,
+                                             int* error) override;
+  std::unique_ptr<InputEvents> openInputDevice(const std::string& device,
+                                               int* error) override;
+
  private:
   std::string folder_;
   static constexpr int kProcFiles = 1 + kTunableCount;  // meminfo, tunables
   std::string paths_[kProcFiles];
   std::vector<std::pair<void*, u64>> mappings_;
+  // Mount point -> the partition's folder and whether it is writable.
+  std::map<std::string, std::pair<std::string, bool>> mounted_;
+  // The real path for a path under a mount point; empty when it is under
+  // none. `writable` says whether that mount is.
+  std::string onDisk(const std::string& path, bool* writable) const;
   pid_t trapping_ = 0;
   bool trapped_ = false;
   struct sigaction oldBus_ = {};

@@ -111,4 +111,71 @@ TEST(EarlyCheckTest, BadRangesAreKeptAsLogged) {
   EXPECT_EQ(check.bad[1].end, 0xbff01000u);
 }
 
+// Lines the kernel never writes: each is either read soundly or not at all,
+// never half (a range shown but not recorded, a number wrapped).
+TEST(EarlyCheckTest, LinesOutsideTheKernelsFormatAreNotTaken) {
+  const std::string onePass = pass("0000000000000000");
+  auto badLine = [](const char* begin, const char* end) {
+    return std::string("<6>[    0.000000]   5555555555555555 bad mem addr ") +
+           begin + " - " + end + " reserved\n";
+  };
+  struct Case {
+    const char* name;
+    std::string log;
+    EarlyCheck::State state;
+    unsigned patterns;
+    size_t bad;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"an empty bad range",
+            kHeader + onePass +
+                badLine("0x0000000012345000", "0x0000000012345000"),
+            EarlyCheck::State::kIncomplete, 3, 0},
+           {"an inverted bad range",
+            kHeader + onePass +
+                badLine("0x0000000012346000", "0x0000000012345000"),
+            EarlyCheck::State::kIncomplete, 3, 0},
+           {"an end of 17 hex digits",
+            kHeader + onePass +
+                badLine("0x0000000012345000", "0x10000000012346000"),
+            EarlyCheck::State::kIncomplete, 3, 0},
+           {"an end past the physical address space",
+            kHeader + onePass +
+                badLine("0x0000000012345000", "0x0010000000001000"),
+            EarlyCheck::State::kIncomplete, 3, 0},
+           {"a signed begin",
+            kHeader + onePass +
+                badLine("0x-000000012345000", "0x0000000012346000"),
+            EarlyCheck::State::kIncomplete, 3, 0},
+           {"a bad range at the top of the address space",
+            kHeader + onePass +
+                badLine("0x000ffffffffff000", "0x0010000000000000"),
+            EarlyCheck::State::kFoundBad, 3, 1},
+           {"a pattern of 17 hex digits", kHeader + pass("10000000000000000"),
+            EarlyCheck::State::kIncomplete, 3, 0},
+           {"a count past an unsigned int",
+            "<6>[    0.000000] early_memtest: # of tests: 4294967296\n" +
+                onePass,
+            EarlyCheck::State::kLost, 3, 0},
+           {"the largest count",
+            "<6>[    0.000000] early_memtest: # of tests: 4294967295\n" +
+                onePass,
+            EarlyCheck::State::kIncomplete, 4294967295u, 0},
+           {"a count of 0",
+            "<6>[    0.000000] early_memtest: # of tests: 0\n" + onePass,
+            EarlyCheck::State::kLost, 3, 0},
+           {"a signed count",
+            "<6>[    0.000000] early_memtest: # of tests: -1\n" + onePass,
+            EarlyCheck::State::kLost, 3, 0},
+       }) {
+    const EarlyCheck check = readEarlyCheck("memtest=3", c.log);
+    EXPECT_EQ(check.state, c.state) << c.name;
+    EXPECT_EQ(check.patterns, c.patterns) << c.name;
+    EXPECT_EQ(check.bad.size(), c.bad) << c.name;
+    for (const EarlyCheck::Range& range : check.bad) {
+      EXPECT_LT(range.begin, range.end) << c.name;
+    }
+  }
+}
+
 }  // namespace

@@ -1,0 +1,224 @@
+#include "run/stick_report.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "badmem/summary_text.h"
+#include "base/console_ring.h"
+#include "base/cprintf.h"
+#include "base/small_file.h"
+
+namespace {
+
+constexpr u64 kHugePageBytes = u64{2} << 20;
+
+// Ranges sorted and merged where they touch.
+std::vector<PhysicalRange> merged(std::vector<PhysicalRange> ranges) {
+  std::sort(ranges.begin(), ranges.end(),
+            [](const PhysicalRange& a, const PhysicalRange& b) {
+              return a.begin < b.begin;
+            });
+  std::vector<PhysicalRange> out;
+  for (const PhysicalRange& range : ranges) {
+    if (!out.empty() && range.begin <= out.back().end) {
+      out.back().end = std::max(out.back().end, range.end);
+    } else {
+      out.push_back(range);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+StickReport::StickReport(BootStick& stick, KernelDisks& disks,
+                         KernelFiles& files, Findings& findings,
+                         const Cellchecker& tester,
+                         PhysicalAddresses& addresses, Clock now)
+    : stick_(stick),
+      disks_(disks),
+      kernelFiles_(files),
+      findings_(findings),
+      tester_(tester),
+      addresses_(addresses),
+      now_(std::move(now)) {}
+
+void StickReport::prepare() {
+  stick_.prepare();
+  if (!stick_.ready()) return;
+  // Taken now, while the kernel still gives memory.
+  transcript_.reset(new Transcript(kHeadBytes, kTailBytes));
+  files_.reset(new ReportFiles(disks_, stick_.folder()));
+  identity_ = readMachineIdentity(kernelFiles_);
+  started_ = now_();
+  files_->name(machineName(identity_), started_);
+  if (files_->failed()) sayWritingFailed(files_->error());
+  readMemoryMap(readSmallFile(kernelFiles_.file("/proc/iomem")), &picture_);
+}
+
+void StickReport::start(const ReportStart& start) { start_ = start; }
+
+bool StickReport::writing() const { return files_ && !files_->failed(); }
+
+void StickReport::fullTestingBegins() {
+  if (begun_) return;
+  begun_ = true;
+  begin_ = now_();
+}
+
+void StickReport::drain() {
+  u64 lost = 0;
+  consoleRing().drain(
+      [this](const char* text, size_t length) {
+        transcript_->feed(text, length);
+      },
+      &lost);
+  transcript_->lost(lost);
+}
+
+u64 StickReport::findingsSoFar() const {
+  const BadMemoryTotals totals = findings_.totals();
+  return totals.errors + totals.pretestMismatches + totals.externalRanges +
+         totals.machineChecks + totals.eccCorrected + totals.eccUncorrected;
+}
+
+bool StickReport::betweenTests() {
+  if (!writing()) return true;
+  drain();
+  const time_t now = now_();
+  const int summaries = summaries_ ? summaries_() : 0;
+  bool due = !writtenOnce_ || summaries != summariesWritten_;
+  if (findingsSoFar() != findingsWritten_ &&
+      (lastFindingWrite_ == 0 ||
+       now - lastFindingWrite_ >= kSecondsBetweenFindingWrites)) {
+    due = true;
+  }
+  if (begun_ && now - lastWrite_ >= kSecondsBetweenRefreshes) due = true;
+  if (due) write();
+  return true;
+}
+
+void StickReport::verdict(const Verdict& verdict) {
+  if (!writing()) return;
+  haveVerdict_ = true;
+  verdict_ = verdict;
+  drain();
+  write();
+  if (writing()) {
+    cprintf("Report on the boot stick: %s.txt and %s.html\n\r",
+            files_->base().c_str(), files_->base().c_str());
+  }
+}
+
+void StickReport::takeNewErrors() {
+  const u64 total = findings_.totals().errors;
+  const std::vector<FoundError> errors = findings_.errorsFrom(errorsTaken_);
+  // Those no longer kept in detail are only counted.
+  const u64 kept = errors.empty() ? total : errors.front().number - 1;
+  errorsNotInTable_ += kept - errorsTaken_;
+  for (const FoundError& error : errors) {
+    const ReportedPair& pair = error.pair;
+    const auto key = std::make_tuple(pair.addressA, pair.addressB,
+                                     pair.valueA ^ pair.valueB);
+    auto row = rows_.find(key);
+    if (row != rows_.end()) {
+      ++row->second.times;
+      row->second.last = error.number;
+    } else if (rows_.size() < kMaxErrorRows) {
+      rows_[key] =
+          ErrorRow{pair.addressA, pair.addressB, pair.valueA ^ pair.valueB, 1,
+                   error.number,  error.number};
+    } else {
+      ++errorsNotInTable_;
+    }
+  }
+  errorsTaken_ = total;
+}
+
+void StickReport::pictureTestArea() {
+  // Once: the area is locked and stays where it is. One address every
+  // 2 MiB: a huge page's worth is one piece of physical memory; of an area
+  // on small pages this is a sample.
+  pictured_ = true;
+  std::vector<PhysicalRange> tested;
+  const u64 bankBytes = tester_.wordsPerBank * sizeof(u32);
+  for (const u32* bank : {tester_.bankA, tester_.bankB}) {
+    if (bank == nullptr) continue;
+    const char* begin = reinterpret_cast<const char*>(bank);
+    for (u64 offset = 0; offset < bankBytes; offset += kHugePageBytes) {
+      const u64 address = addresses_.of(begin + offset);
+      if (address == kUnknownAddress) continue;
+      const u64 piece = std::min(kHugePageBytes, bankBytes - offset);
+      tested.push_back(PhysicalRange{address, address + piece});
+    }
+  }
+  picture_.tested = merged(tested);
+}
+
+ReportModel StickReport::model() {
+  if (!pictured_) pictureTestArea();
+  takeNewErrors();
+  ReportModel model;
+  model.identity = identity_;
+  model.options = start_.options.any ? describeRunOptions(start_.options)
+                                     : "none (tests until switched off)";
+  model.started = started_;
+  model.written = now_();
+  model.installedKiB = start_.installedKiB;
+  model.areaMiB = start_.areaBytes / kMiB;
+  model.fullTesting = begun_;
+  model.hours =
+      begun_ ? static_cast<double>(model.written - begin_) / 3600.0 : 0.0;
+  model.coverage = tester_.percentCoverage();
+  model.totals = findings_.totals();
+  model.haveVerdict = haveVerdict_;
+  model.verdict = verdict_;
+  model.summary = findings_.summaryLines();
+  const BadMemory& record = findings_.record();
+  char ready[kReadyLineBytes];
+  linuxReadyLine(record, ready, sizeof ready);
+  model.linuxLine = ready;
+  windowsReadyLine(record, ready, sizeof ready);
+  model.windowsLine = ready;
+  model.eccLine = start_.eccLine;
+  model.eccModules = findings_.eccModules();
+  if (temperatures_) model.temperatures = temperatures_();
+  for (const auto& row : rows_) model.errorRows.push_back(row.second);
+  model.errorsNotInTable = errorsNotInTable_;
+  model.picture = picture_;
+  for (int i = 0; i < record.pageCount(); ++i) {
+    model.picture.suspectPages.push_back(record.page(i).address);
+  }
+  model.transcript = transcript_.get();
+  return model;
+}
+
+void StickReport::sayWritingFailed(int error) {
+  cprintf(
+      "\n\rReports: writing to the boot stick failed (%s); no more reports "
+      "are written, testing goes on.\n\r",
+      strerror(error));
+}
+
+void StickReport::write() {
+  const time_t now = now_();
+  const u64 found = findingsSoFar();
+  const ReportModel report = model();
+  int error = files_->write(
+      ".txt", [&report](ReportSink& sink) { writeReportText(report, sink); });
+  if (error == 0) {
+    error = files_->write(".html", [&report](ReportSink& sink) {
+      writeReportPage(report, sink);
+    });
+  }
+  if (error != 0) {
+    sayWritingFailed(error);
+    return;
+  }
+  if (found != findingsWritten_) lastFindingWrite_ = now;
+  writtenOnce_ = true;
+  lastWrite_ = now;
+  findingsWritten_ = found;
+  summariesWritten_ = summaries_ ? summaries_() : 0;
+}

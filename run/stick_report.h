@@ -1,0 +1,134 @@
+// The report on the boot stick: the step between tests' report place. It
+// keeps every line the screen showed (taken from the console's ring between
+// tests) and writes the run's pair of files (run/report_model.h) to the
+// report partition (stick/): at the start, after new findings (at most once
+// a minute), at each of the progress line's summaries, every ten minutes
+// of full testing, and at the verdict. Never inside a test. A write that
+// fails gets one line, and no more writes follow; testing goes on.
+#ifndef CELLCHECK_RUN_STICK_REPORT_H_
+#define CELLCHECK_RUN_STICK_REPORT_H_
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "badmem/physical_addresses.h"
+#include "base/between_tests.h"
+#include "console/progress_line.h"
+#include "identity/machine_identity.h"
+#include "options/run_options.h"
+#include "run/findings.h"
+#include "run/report_model.h"
+#include "run/transcript.h"
+#include "run/verdict.h"
+#include "seam/disks.h"
+#include "seam/files.h"
+#include "stick/boot_stick.h"
+#include "stick/report_files.h"
+#include "tester/cellchecker.h"
+
+// What start-up found that the report names.
+struct ReportStart {
+  RunOptions options;
+  u64 installedKiB = 0;
+  u64 areaBytes = 0;
+  std::string eccLine;  // the memory controllers' start-up line
+};
+
+class StickReport : public BetweenTestsWork {
+ public:
+  StickReport(BootStick& stick, KernelDisks& disks, KernelFiles& files,
+              Findings& findings, const Cellchecker& tester,
+              PhysicalAddresses& addresses, Clock now);
+
+  // Start-up, before the memory is measured: finds the report partition
+  // (one line says where reports go, or why there are none) and, when
+  // there is one, takes the storage of the report's lines and reads the
+  // machine's identity.
+  void prepare();
+  // Once start-up is done, before the first step between tests.
+  void start(const ReportStart& start);
+
+  // The number of summary lines the progress line has shown so far: each
+  // new one is a reason to write.
+  void countSummaries(std::function<int()> summaries) {
+    summaries_ = std::move(summaries);
+  }
+  // The temperatures' lines for the report, read each time it is written.
+  void readTemperatures(std::function<std::vector<std::string>()> lines) {
+    temperatures_ = std::move(lines);
+  }
+
+  bool betweenTests() override;
+  void fullTestingBegins() override;
+  void lastLook() override {}
+  // After the verdict's lines: the last report, and one line naming it.
+  void verdict(const Verdict& verdict);
+
+  // Reports are being written: the partition is there and no write failed.
+  bool writing() const;
+  const std::string& name() const { return files_ ? files_->base() : none_; }
+
+  // Findings are written at most this often; a summary line and the
+  // verdict are written at once.
+  static constexpr time_t kSecondsBetweenFindingWrites = 60;
+  // Without news, the report is brought up to date this often.
+  static constexpr time_t kSecondsBetweenRefreshes = 600;
+  // The transcript's storage: its head (start-up and the first lines) and
+  // its last lines; the rest of a file stays far below its cap.
+  static constexpr size_t kHeadBytes = 512 * 1024;
+  static constexpr size_t kTailBytes = 3 * 1024 * 1024;
+  static_assert(kHeadBytes + kTailBytes + 256 * 1024 <= kMaxReportFileBytes,
+                "the transcript leaves room for the rest of the text file");
+  // Rows of the page's table of errors at most.
+  static constexpr size_t kMaxErrorRows = 200;
+
+ private:
+  void drain();
+  void write();
+  // The one line when writing ends.
+  static void sayWritingFailed(int error);
+  void takeNewErrors();
+  u64 findingsSoFar() const;
+  void pictureTestArea();
+  ReportModel model();
+
+  BootStick& stick_;
+  KernelDisks& disks_;
+  KernelFiles& kernelFiles_;
+  Findings& findings_;
+  const Cellchecker& tester_;
+  PhysicalAddresses& addresses_;
+  Clock now_;
+  std::unique_ptr<Transcript> transcript_;
+  std::unique_ptr<ReportFiles> files_;
+  std::string none_;
+  MachineIdentity identity_;
+  ReportStart start_;
+  time_t started_ = 0;
+  bool begun_ = false;
+  time_t begin_ = 0;
+  bool haveVerdict_ = false;
+  Verdict verdict_ = {};
+  std::function<int()> summaries_;
+  std::function<std::vector<std::string>()> temperatures_;
+  MemoryPicture picture_;
+  bool pictured_ = false;
+
+  // What the last write held.
+  bool writtenOnce_ = false;
+  time_t lastWrite_ = 0;
+  time_t lastFindingWrite_ = 0;
+  u64 findingsWritten_ = 0;
+  int summariesWritten_ = 0;
+
+  // The table of errors, by the two places and the bits.
+  std::map<std::tuple<u64, u64, u32>, ErrorRow> rows_;
+  u64 errorsTaken_ = 0;
+  u64 errorsNotInTable_ = 0;
+};
+
+#endif  // CELLCHECK_RUN_STICK_REPORT_H_

@@ -1,0 +1,214 @@
+// The report on the boot stick as the step between tests drives it, on a
+// temporary folder that stands for the report partition: when it is
+// written, what the pair of files holds, its size cap, and a write that
+// fails.
+#include "run/stick_report.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/console_ring.h"
+#include "base/cprintf.h"
+#include "base/small_file.h"
+#include "console/cellchecker_dos.h"
+#include "tests/support/console_capture.h"
+#include "tests/support/fake_kernel.h"
+#include "tests/support/fixed_addresses.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+constexpr time_t kBoot = 1796916612;  // 2026-12-10 15:30:12
+constexpr char kMark[] = "5e1f";
+constexpr char kBase[] = "CC-0042_2026-12-10_15-30-12";
+
+class StickReportTest : public testing::Test {
+ protected:
+  StickReportTest() {
+    kernel.imageInit = true;
+    kernel.seconds = kBoot;
+    kernel.putFile("/proc/cmdline", "BOOT_IMAGE=(hd0)/boot/vmlinuz\n");
+    kernel.putFile("/proc/sys/kernel/osrelease", "6.12.0-test\n");
+    kernel.putFile("/sys/class/dmi/id/product_serial", "CC-0042\n");
+    kernel.putFile("/proc/iomem",
+                   "00001000-0009efff : System RAM\n"
+                   "00100000-3ffdffff : System RAM\n"
+                   "  01000000-01ffffff : Kernel code\n");
+    folder.write("image/etc/cellcheck-build", std::string(kMark) + "\n");
+    folder.write("image/lib/modules/6.12.0-test/modules.dep",
+                 "kernel/fs/fat/vfat.ko.xz:\n");
+    folder.write("image/lib/modules/6.12.0-test/kernel/fs/fat/vfat.ko.xz", "");
+    folder.write(std::string("stick/") + kMarkFileName, kMark);
+    kernel.disks.push_back(FakeKernel::FakePartition{
+        DiskPartition{"sda3", "sda", 3}, folder.path() + "/stick", 1});
+    paths.moduleRoot = folder.path() + "/image/lib/modules";
+    paths.buildMark = folder.path() + "/image/etc/cellcheck-build";
+    tester.wordsPerBank = 1 << 20;
+    tester.passCount = 57;
+    area.reset(new u32[2 * tester.wordsPerBank]);
+    tester.bankA = area.get();
+    tester.bankB = area.get() + tester.wordsPerBank;
+    addresses.place(area.get(), 8 * tester.wordsPerBank, 0x10000000);
+    start.options.any = true;
+    start.options.seconds = 60;
+    start.installedKiB = 1024 * 1024;
+    start.areaBytes = 8 * tester.wordsPerBank;
+    start.eccLine = "ECC: no ECC reporting on this machine.";
+    stick.reset(new BootStick(kernel, kernel, kernel, kernel, paths));
+    report.reset(new StickReport(*stick, kernel, kernel, findings, tester,
+                                 addresses, [this] { return now; }));
+  }
+
+  // Start-up's part and the first step between tests.
+  std::string prepareAndStart() {
+    ConsoleCapture console;
+    report->prepare();
+    report->start(start);
+    report->countSummaries([this] { return summaries; });
+    return console.take();
+  }
+  // One step between tests `seconds` after the last; what it printed.
+  std::string step(time_t seconds = 0) {
+    now += seconds;
+    ConsoleCapture console;
+    EXPECT_TRUE(report->betweenTests());
+    return console.take();
+  }
+  int writes() const { return static_cast<int>(kernel.created.size()); }
+  std::string file(const char* extension) const {
+    return readSmallFile(folder.path() + "/stick/" + kBase + extension);
+  }
+  void error(u64 index) {
+    record.recordPair(
+        ReportedPair{index, index, 0xf0, 0xf0 ^ 0x2000, 0x19fd17ac, 0x98517ac});
+    ++tester.errorCount;
+  }
+
+  FakeKernel kernel;
+  TempFolder folder{"stick-report"};
+  StickPaths paths;
+  time_t now = kBoot;
+  CellcheckerDos tester;
+  std::unique_ptr<u32[]> area;
+  BadMemory record;
+  FixedAddresses addresses;
+  BadMemoryWatch watch{record, addresses, [this] { return now; }};
+  Findings findings{record, watch};
+  std::unique_ptr<BootStick> stick;
+  std::unique_ptr<StickReport> report;
+  ReportStart start;
+  int summaries = 0;
+};
+
+TEST_F(StickReportTest,
+       WritesAtTheStartAfterFindingsAtSummariesAndAtTheVerdict) {
+  EXPECT_EQ(prepareAndStart(),
+            "Reports: on the boot stick, partition 3 (CELLCHECK)\n");
+  step();
+  EXPECT_EQ(writes(), 2);  // the text file and the page
+  EXPECT_NE(file(".txt").find("Cellcheck report: testing has just begun"),
+            std::string::npos);
+  report->fullTestingBegins();
+  step(30);
+  EXPECT_EQ(writes(), 2);  // nothing new
+  error(7);
+  step(5);
+  EXPECT_EQ(writes(), 4);  // the first error at once
+  error(8);
+  step(20);
+  EXPECT_EQ(writes(), 4);  // the next one waits for its minute
+  step(40);
+  EXPECT_EQ(writes(), 6);
+  ++summaries;
+  step(1);
+  EXPECT_EQ(writes(), 8);  // a summary line at once
+  step(StickReport::kSecondsBetweenRefreshes);
+  EXPECT_EQ(writes(), 10);  // brought up to date now and then
+
+  Verdict verdict = {};
+  verdict.pass = false;
+  verdict.mib = 8;
+  verdict.hours = 0.03;
+  verdict.coverage = 3.1;
+  verdict.errors = 2;
+  {
+    ConsoleCapture console;
+    cprintf(" VERDICT: FAIL\n\r");
+    report->verdict(verdict);
+    EXPECT_EQ(console.take(),
+              std::string(" VERDICT: FAIL\n\rReport on the boot stick: ") +
+                  kBase + ".txt and " + kBase + ".html\n\r");
+  }
+  EXPECT_EQ(writes(), 12);
+
+  const std::string text = file(".txt");
+  for (const std::string& wanted : std::vector<std::string>{
+           "Cellcheck report: FAIL\n", "serial CC-0042",
+           "Options: " + describeRunOptions(start.options) + "\n",
+           "Reports: on the boot stick, partition 3 (CELLCHECK)\n",
+           " VERDICT: FAIL\n", "memmap=4K$0x9851000 memmap=4K$0x19fd1000",
+           "bcdedit /set {badmemory} badmemorylist 0x9851 0x19fd1",
+           "ECC: no ECC reporting on this machine.",
+           "Verdict: FAIL: tested 8 MiB for 0.03 hours, 3.1 % coverage, 2 "
+           "errors."}) {
+    EXPECT_NE(text.find(wanted), std::string::npos) << wanted;
+  }
+  const std::string page = file(".html");
+  for (const char* wanted :
+       {"<div class=\"verdict fail\">FAIL</div>", "CC-0042", "<svg",
+        "<td>0x19fd17ac</td><td>0x98517ac</td><td>0x00002000</td><td>2</td>",
+        "memmap=4K$0x9851000", "</html>"}) {
+    EXPECT_NE(page.find(wanted), std::string::npos) << wanted;
+  }
+  // Self-contained: no script, nothing fetched from elsewhere.
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("src="), std::string::npos);
+  EXPECT_EQ(page.find("href="), std::string::npos);
+}
+
+TEST_F(StickReportTest, AFailedWriteSaysSoOnceAndTestingGoesOn) {
+  prepareAndStart();
+  step();
+  ASSERT_EQ(writes(), 2);
+  const std::string before = file(".txt");
+  kernel.bytesBeforeWriteFails = 0;
+  kernel.writeError = EIO;  // the stick pulled out
+  error(7);
+  EXPECT_EQ(step(1),
+            "\n\rReports: writing to the boot stick failed (Input/output "
+            "error); no more reports are written, testing goes on.\n\r");
+  EXPECT_FALSE(report->writing());
+  error(8);
+  ++summaries;
+  EXPECT_EQ(step(120), "");
+  EXPECT_EQ(writes(), 3);
+  EXPECT_EQ(file(".txt"), before);  // the last complete report stays
+}
+
+TEST_F(StickReportTest, ATextFileThatWouldPassItsCapKeepsItsHeadAndLastPart) {
+  prepareAndStart();
+  step();
+  // Far more lines than the file may hold, a few steps' worth at a time.
+  const size_t lines = 2 * kMaxReportFileBytes / 50;
+  char line[64];
+  for (size_t n = 0; n < lines; ++n) {
+    const int length =
+        snprintf(line, sizeof line, "%-47zu#\n\r", n);  // 50 bytes
+    consoleRing().keep(line, static_cast<size_t>(length));
+    if (n % 1000 == 999) step();
+  }
+  ConsoleCapture console;
+  report->verdict(Verdict{});
+  const std::string text = file(".txt");
+  EXPECT_LE(text.size(), kMaxReportFileBytes);
+  EXPECT_NE(text.find("\n0 "), std::string::npos);
+  EXPECT_NE(text.find("\n" + std::to_string(lines - 1) + " "),
+            std::string::npos);
+  EXPECT_NE(text.find(" lines left out here ...]"), std::string::npos);
+}
+
+}  // namespace
