@@ -18,6 +18,7 @@
 #include "machinecheck/fault_guard.h"
 #include "tester/worker_pool.h"
 #include "tests/support/fake_kernel.h"
+#include "tests/support/stopped_child.h"
 
 namespace {
 
@@ -32,14 +33,6 @@ void sendToSelf(int signal, int code, const void* address) {
   info.si_addr = const_cast<void*>(address);
   info.si_addr_lsb = 12;
   syscall(SYS_rt_tgsigqueueinfo, getpid(), gettid(), signal, &info);
-}
-
-// A real program fault, without undefined behaviour.
-void storeToReadOnlyPage() {
-  void* page =
-      mmap(nullptr, kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (page == MAP_FAILED) abort();
-  *static_cast<volatile char*>(page) = 1;
 }
 
 // Runs past the end of the worker's stack: only a handler on a stack of
@@ -78,45 +71,6 @@ TEST(WorkerFaultsTest, ErrorsMetByEveryWorkerAtOnceAreAllSurvived) {
   }
   EXPECT_EQ(kernel.threadStacks(), 40);
   munmap(area, kAreaPages * kPage);
-}
-
-// What a forked child printed before it stopped, and whether it was still
-// there afterwards (the first process must never end).
-struct Stopped {
-  std::string output;
-  bool stillThere;
-};
-
-template <class Act>
-Stopped runChild(Act act) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) abort();
-  fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(pipeEnds[1], STDOUT_FILENO);
-    close(pipeEnds[0]);
-    act();
-    _exit(0);  // not reached when the guard stops the child
-  }
-  close(pipeEnds[1]);
-  Stopped result{std::string(), false};
-  const time_t deadline = time(nullptr) + 20;
-  while (result.output.find(kStopMessage) == std::string::npos &&
-         time(nullptr) < deadline) {
-    pollfd ready{pipeEnds[0], POLLIN, 0};
-    if (poll(&ready, 1, 1000) <= 0) continue;
-    char chunk[512];
-    const ssize_t n = read(pipeEnds[0], chunk, sizeof chunk);
-    if (n <= 0) break;
-    result.output.append(chunk, static_cast<size_t>(n));
-  }
-  usleep(200000);
-  result.stillThere = waitpid(child, nullptr, WNOHANG) == 0;
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  close(pipeEnds[0]);
-  return result;
 }
 
 TEST(WorkerFaultsTest, AProgramFaultInAWorkerStopsTheRunOnce) {

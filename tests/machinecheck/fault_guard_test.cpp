@@ -16,6 +16,7 @@
 #include "base/stop_message.h"
 #include "tests/support/blocked_console.h"
 #include "tests/support/fake_kernel.h"
+#include "tests/support/stopped_child.h"
 
 namespace {
 
@@ -174,62 +175,6 @@ TEST(MemoryFaultLogTest, KeepsTheLastFaultsAndCountsThemAll) {
   ASSERT_TRUE(
       faults.standsFor(reinterpret_cast<const void*>(0x10004), &physical));
   EXPECT_EQ(physical, 0x777004u);
-}
-
-// A real fault, without undefined behaviour for the sanitizers to stop at.
-void storeToReadOnlyPage() {
-  void* page =
-      mmap(nullptr, kPage, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (page == MAP_FAILED) abort();
-  *static_cast<volatile char*>(page) = 1;
-}
-
-// What a forked child printed before it stopped, and whether it was still
-// there afterwards (the first process must never end). The child runs
-// `act` with stdout on a pipe.
-struct Stopped {
-  std::string output;
-  bool stillThere;
-};
-
-template <class Act>
-Stopped runChild(Act act) {
-  int pipeEnds[2];
-  if (pipe(pipeEnds) != 0) abort();
-  fflush(stdout);
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(pipeEnds[1], STDOUT_FILENO);
-    close(pipeEnds[0]);
-    act();
-    _exit(0);  // not reached when the guard stops the child
-  }
-  close(pipeEnds[1]);
-  Stopped result{std::string(), false};
-  const time_t deadline = time(nullptr) + 20;
-  while (result.output.find(kStopMessage) == std::string::npos &&
-         time(nullptr) < deadline) {
-    pollfd ready{pipeEnds[0], POLLIN, 0};
-    if (poll(&ready, 1, 1000) <= 0) continue;
-    char chunk[512];
-    const ssize_t n = read(pipeEnds[0], chunk, sizeof chunk);
-    if (n <= 0) break;
-    result.output.append(chunk, static_cast<size_t>(n));
-  }
-  // Give a child that would end the time to do so, and take what it
-  // printed meanwhile (a fault while it stops prints once more).
-  usleep(200000);
-  for (pollfd ready{pipeEnds[0], POLLIN, 0}; poll(&ready, 1, 0) > 0;) {
-    char chunk[512];
-    const ssize_t n = read(pipeEnds[0], chunk, sizeof chunk);
-    if (n <= 0) break;
-    result.output.append(chunk, static_cast<size_t>(n));
-  }
-  result.stillThere = waitpid(child, nullptr, WNOHANG) == 0;
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  close(pipeEnds[0]);
-  return result;
 }
 
 TEST_F(FaultGuardTest, StopsWithTheAddressWhereItCannotGoOn) {
