@@ -20,6 +20,7 @@ import time
 
 import bad_memory
 import machine_check
+from vm import VmFailure
 
 MIB = 1 << 20
 PAGE = 4096
@@ -108,7 +109,7 @@ def inject_on_any_cpu(vm, physical):
     raise AssertionError("no CPU of the guest ran the program when looked at")
 
 
-def numa_boot(case):
+def numa_boot(case, boot=1):
     args = [
         "-cpu", "Nehalem",
         "-smp", str(WORKERS),
@@ -120,87 +121,111 @@ def numa_boot(case):
     for node, mib in enumerate(NODE_MIB):
         args += ["-object", f"memory-backend-ram,id=m{node},size={mib}M",
                  "-numa", f"node,nodeid={node},cpus={CPUS_OF_NODE[node]},memdev=m{node}"]
-    return case.vm("numa-4cpus", args, sum(NODE_MIB), accel="tcg,thread=multi")
+    name = "numa-4cpus" if boot == 1 else f"numa-4cpus-boot{boot}"
+    return case.vm(name, args, sum(NODE_MIB), accel="tcg,thread=multi")
+
+
+# Multi-threaded TCG on a host with fewer cores than the guest has CPUs now
+# and then runs a stale translation of kernel code another CPU is patching
+# (the kernel's int3-based text patching at boot): the guest kernel oopses
+# before the program starts. That is the emulator's, not the program's, and
+# only a kernel that fails before the program's banner is booted again.
+EMULATOR_OOPS = re.compile(rb"Oops: |general protection fault")
+BOOTS = 3
 
 
 def test_four_cpus_two_nodes(case):
-    with numa_boot(case) as vm:
-        area_line = vm.expect(bad_memory.TEST_AREA, 300, "the test area")
-        area_bytes = int(area_line.group(1)) * MIB
-        vm.expect(TESTING, 10, "the line of 4 CPUs on 2 memory nodes")
-        vm.expect(rb"Running fast write tests", 900, "the end of the pre-test")
-        start, end = bad_memory.test_area(vm)
-        assert end - start >= area_bytes, f"mapping {end - start} < area {area_bytes}"
-        area_bytes = end - start  # to the page, as the program split it
-        parts = slices(start, area_bytes)
+    for boot in range(1, BOOTS + 1):
+        with numa_boot(case, boot) as vm:
+            try:
+                area_line = vm.expect(bad_memory.TEST_AREA, 300, "the test area")
+            except VmFailure:
+                if (boot < BOOTS and b"Cellcheck" not in vm.output
+                        and EMULATOR_OOPS.search(vm.output)):
+                    case.note(f"boot {boot}: the guest kernel failed before the "
+                              "program started (see its log); booted again")
+                    continue
+                raise
+            check_four_cpus(case, vm, area_line)
+            return
 
-        # Where each worker's pages are.
-        shares = []
-        for worker, banks in enumerate(parts):
-            addresses = [a for begin, end_ in banks for a in sample(begin, end_)]
-            nodes = [node_of(guest_physical(vm, a)) for a in addresses]
-            on_node = nodes.count(NODE_OF_WORKER[worker])
-            shares.append(f"worker {worker}: {on_node}/{len(nodes)}")
-            # A node short of free memory lends its workers' last pages from
-            # the other one; most of every slice is on its own node.
-            assert on_node * 2 > len(nodes), (
-                f"worker {worker}'s slice: {on_node} of {len(nodes)} sampled pages "
-                f"on node {NODE_OF_WORKER[worker]}")
-        case.note("sampled pages on their worker's node: " + ", ".join(shares))
 
-        # A machine check in worker 1's slice (bank A, its middle).
-        (a_begin, a_end), _ = parts[1]
-        virtual = (a_begin + a_end) // 2 // PAGE * PAGE + 0x3c0
-        physical = guest_physical(vm, virtual)
-        cpu = inject_on_any_cpu(vm, physical)
-        reported = vm.expect(machine_check.REPORTED, 120, "the machine check's report")
-        shown = vm.expect(machine_check.PHYSICAL, 10, "its physical address")
-        assert int(reported.group(1), 16) == virtual & ~(PAGE - 1), (
-            f"reported virtual {reported.group(1).decode()}")
-        assert int(shown.group(1), 16) == physical & ~(PAGE - 1), (
-            f"reported physical {shown.group(1).decode()}, injected at {physical:#x}")
-        replaced = guest_physical(vm, virtual) & ~(PAGE - 1)
-        assert replaced != physical & ~(PAGE - 1), "the page is still on the poisoned frame"
-        case.note(f"machine check at {physical:#x} in worker 1's slice, met on CPU "
-                  f"{cpu}, reported; "
-                  f"the page moved to {replaced:#x}")
+def check_four_cpus(case, vm, area_line):
+    area_bytes = int(area_line.group(1)) * MIB
+    vm.expect(TESTING, 10, "the line of 4 CPUs on 2 memory nodes")
+    vm.expect(rb"Running fast write tests", 900, "the end of the pre-test")
+    start, end = bad_memory.test_area(vm)
+    assert end - start >= area_bytes, f"mapping {end - start} < area {area_bytes}"
+    area_bytes = end - start  # to the page, as the program split it
+    parts = slices(start, area_bytes)
 
-        # A flip in the last worker's slice, on node 1.
-        (a_begin, a_end), _ = parts[WORKERS - 1]
-        planted = guest_physical(vm, (a_begin + a_end) // 2 // PAGE * PAGE + 0x7ac)
-        assert node_of(planted) == 1, f"the last worker's word at {planted:#x} is not on node 1"
-        bit = 5
-        # Errors of the replaced page (its words were lost) come too: the
-        # flip's own report names its address.
-        named = re.compile(rb"Physical addresses: bank A %s, bank B 0x[0-9a-f]+ "
-                           rb"\(either could be bad\); bits (0x[0-9a-f]{8}) differ"
-                           % hex(planted).encode())
-        searched_from = vm.position
-        flips = 0
-        first = None
-        deadline = time.monotonic() + 600
-        while first is None:
-            assert time.monotonic() < deadline, f"{flips} flips, none reported"
-            assert not VERDICT.search(bytes(vm.output), searched_from), (
-                f"the verdict came before the flip was seen ({flips} flips)")
-            flipped = bad_memory.flip(vm, planted, bit)
-            flips += 1
-            while (bad_memory.word_at(vm, planted) == flipped
-                   and time.monotonic() < deadline):
-                first = named.search(bytes(vm.output), searched_from)
-                if first:
-                    break
-                time.sleep(0.5)
-            first = first or named.search(bytes(vm.output), searched_from)
-        assert int(first.group(1), 16) == 1 << bit, (
-            f"bits {first.group(1).decode()}, flipped bit {bit}")
-        case.note(f"flip at {planted:#x} (node 1, worker {WORKERS - 1}) reported "
-                  f"after {flips} flip(s)")
+    # Where each worker's pages are.
+    shares = []
+    for worker, banks in enumerate(parts):
+        addresses = [a for begin, end_ in banks for a in sample(begin, end_)]
+        nodes = [node_of(guest_physical(vm, a)) for a in addresses]
+        on_node = nodes.count(NODE_OF_WORKER[worker])
+        shares.append(f"worker {worker}: {on_node}/{len(nodes)}")
+        # A node short of free memory lends its workers' last pages from
+        # the other one; most of every slice is on its own node.
+        assert on_node * 2 > len(nodes), (
+            f"worker {worker}'s slice: {on_node} of {len(nodes)} sampled pages "
+            f"on node {NODE_OF_WORKER[worker]}")
+    case.note("sampled pages on their worker's node: " + ", ".join(shares))
 
-        verdict = vm.expect(VERDICT, 900, "the timed run's verdict")
-        assert verdict.group(1) == b"FAIL", "the verdict after an error and a machine check"
-        vm.stays_up(5)
-        case.note(f"verdict {verdict.group(1).decode()} after {vm.seconds():.0f} s")
+    # A machine check in worker 1's slice (bank A, its middle).
+    (a_begin, a_end), _ = parts[1]
+    virtual = (a_begin + a_end) // 2 // PAGE * PAGE + 0x3c0
+    physical = guest_physical(vm, virtual)
+    cpu = inject_on_any_cpu(vm, physical)
+    reported = vm.expect(machine_check.REPORTED, 120, "the machine check's report")
+    shown = vm.expect(machine_check.PHYSICAL, 10, "its physical address")
+    assert int(reported.group(1), 16) == virtual & ~(PAGE - 1), (
+        f"reported virtual {reported.group(1).decode()}")
+    assert int(shown.group(1), 16) == physical & ~(PAGE - 1), (
+        f"reported physical {shown.group(1).decode()}, injected at {physical:#x}")
+    replaced = guest_physical(vm, virtual) & ~(PAGE - 1)
+    assert replaced != physical & ~(PAGE - 1), "the page is still on the poisoned frame"
+    case.note(f"machine check at {physical:#x} in worker 1's slice, met on CPU "
+              f"{cpu}, reported; "
+              f"the page moved to {replaced:#x}")
+
+    # A flip in the last worker's slice, on node 1.
+    (a_begin, a_end), _ = parts[WORKERS - 1]
+    planted = guest_physical(vm, (a_begin + a_end) // 2 // PAGE * PAGE + 0x7ac)
+    assert node_of(planted) == 1, f"the last worker's word at {planted:#x} is not on node 1"
+    bit = 5
+    # Errors of the replaced page (its words were lost) come too: the
+    # flip's own report names its address.
+    named = re.compile(rb"Physical addresses: bank A %s, bank B 0x[0-9a-f]+ "
+                       rb"\(either could be bad\); bits (0x[0-9a-f]{8}) differ"
+                       % hex(planted).encode())
+    searched_from = vm.position
+    flips = 0
+    first = None
+    deadline = time.monotonic() + 600
+    while first is None:
+        assert time.monotonic() < deadline, f"{flips} flips, none reported"
+        assert not VERDICT.search(bytes(vm.output), searched_from), (
+            f"the verdict came before the flip was seen ({flips} flips)")
+        flipped = bad_memory.flip(vm, planted, bit)
+        flips += 1
+        while (bad_memory.word_at(vm, planted) == flipped
+               and time.monotonic() < deadline):
+            first = named.search(bytes(vm.output), searched_from)
+            if first:
+                break
+            time.sleep(0.5)
+        first = first or named.search(bytes(vm.output), searched_from)
+    assert int(first.group(1), 16) == 1 << bit, (
+        f"bits {first.group(1).decode()}, flipped bit {bit}")
+    case.note(f"flip at {planted:#x} (node 1, worker {WORKERS - 1}) reported "
+              f"after {flips} flip(s)")
+
+    verdict = vm.expect(VERDICT, 900, "the timed run's verdict")
+    assert verdict.group(1) == b"FAIL", "the verdict after an error and a machine check"
+    vm.stays_up(5)
+    case.note(f"verdict {verdict.group(1).decode()} after {vm.seconds():.0f} s")
 
 
 CASES = [test_four_cpus_two_nodes]
