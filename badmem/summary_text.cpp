@@ -1,40 +1,14 @@
 #include "badmem/summary_text.h"
 
-#include <cstdarg>
 #include <cstdio>
 
+#include "base/fixed_text.h"
 #include "base/wording.h"
 
 namespace {
 
 // Suspect pages and ranges listed by address at most; the rest are counted.
 constexpr int kListed = 8;
-
-// Text appended piece by piece into a caller's buffer, cut off (never
-// overrun) when it is full.
-class Text {
- public:
-  Text(char* out, size_t size) : out_(out), size_(size) {
-    if (size_ != 0) out_[0] = '\0';
-  }
-  void add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    if (length_ + 1 >= size_) return;
-    va_list args;
-    va_start(args, format);
-    const int n = vsnprintf(out_ + length_, size_ - length_, format, args);
-    va_end(args);
-    if (n > 0) {
-      length_ += static_cast<size_t>(n);
-      if (length_ >= size_) length_ = size_ - 1;
-    }
-  }
-  const char* text() const { return out_; }
-
- private:
-  char* out_;
-  size_t size_;
-  size_t length_ = 0;
-};
 
 int bitsIn(u32 mask) { return __builtin_popcount(mask); }
 
@@ -53,7 +27,7 @@ int nextMostNamed(const BadMemory& record, u64 bound, int after) {
   return best;
 }
 
-void addCounts(Text& line, const BadMemoryTotals& totals) {
+void addCounts(FixedText& line, const BadMemoryTotals& totals) {
   line.add("Bad memory: %llu %s named %llu suspect %s; %llu pre-test %s; ",
            ull(totals.errors), plural(totals.errors, "error", "errors"),
            ull(totals.suspectPages),
@@ -86,7 +60,7 @@ void addCounts(Text& line, const BadMemoryTotals& totals) {
   }
 }
 
-void addEccModules(Text& line, const BadMemory& record) {
+void addEccModules(FixedText& line, const BadMemory& record) {
   line.add("ECC errors by memory module:");
   for (int i = 0; i < record.eccModuleCount() && i < kListed; ++i) {
     const EccModuleErrors& module = record.eccModule(i);
@@ -98,7 +72,7 @@ void addEccModules(Text& line, const BadMemory& record) {
   }
 }
 
-void addPages(Text& line, const BadMemory& record) {
+void addPages(FixedText& line, const BadMemory& record) {
   line.add("Suspect pages, most named first:");
   u64 bound = ~u64{0};
   int after = -1;
@@ -116,7 +90,7 @@ void addPages(Text& line, const BadMemory& record) {
   }
 }
 
-void addRanges(Text& line, const BadMemory& record,
+void addRanges(FixedText& line, const BadMemory& record,
                const BadMemoryTotals& totals) {
   line.add("Suspect ranges:");
   for (int i = 0; i < record.rangeCount() && i < kListed; ++i) {
@@ -153,7 +127,7 @@ const char* likelyCause(const BadMemory& record,
                   "seating or its settings";
 }
 
-void addBits(Text& line, const BadMemory& record,
+void addBits(FixedText& line, const BadMemory& record,
              const BadMemoryTotals& totals) {
   line.add("Bits that differed: 0x%08x =", totals.bitsDiffered);
   bool first = true;
@@ -167,7 +141,7 @@ void addBits(Text& line, const BadMemory& record,
   line.add("; %s", likelyCause(record, totals));
 }
 
-void addSize(Text& text, u64 bytes) {
+void addSize(FixedText& text, u64 bytes) {
   constexpr u64 kKiB = 1024;
   constexpr u64 kGiB = kMiB * 1024;
   if (bytes % kGiB == 0) {
@@ -212,7 +186,7 @@ int memmapRanges(const BadMemory& record,
 void linuxReadyLine(const BadMemory& record, char* out, size_t size) {
   PhysicalRange ranges[kMaxMemmapRanges];
   const int count = memmapRanges(record, ranges);
-  Text text(out, size);
+  FixedText text(out, size);
   for (int i = 0; i < count; ++i) {
     text.add("%smemmap=", i == 0 ? "" : " ");
     addSize(text, ranges[i].end - ranges[i].begin);
@@ -221,7 +195,7 @@ void linuxReadyLine(const BadMemory& record, char* out, size_t size) {
 }
 
 u64 windowsReadyLine(const BadMemory& record, char* out, size_t size) {
-  Text text(out, size);
+  FixedText text(out, size);
   u64 pages = 0;
   // Pages are counted range by range and only the listed ones are visited:
   // a range from the early check may span terabytes, and this runs on the
@@ -249,27 +223,27 @@ void renderSummary(const BadMemory& record, LineSink& sink) {
     return;
   }
   {
-    Text line(buffer, sizeof buffer);
+    FixedText line(buffer, sizeof buffer);
     addCounts(line, totals);
     sink.line(line.text());
   }
   if (record.pageCount() != 0) {
-    Text line(buffer, sizeof buffer);
+    FixedText line(buffer, sizeof buffer);
     addPages(line, record);
     sink.line(line.text());
   }
   if (record.rangeCount() != 0) {
-    Text line(buffer, sizeof buffer);
+    FixedText line(buffer, sizeof buffer);
     addRanges(line, record, totals);
     sink.line(line.text());
   }
   if (totals.errors != 0) {
-    Text line(buffer, sizeof buffer);
+    FixedText line(buffer, sizeof buffer);
     addBits(line, record, totals);
     sink.line(line.text());
   }
   if (record.eccModuleCount() != 0) {
-    Text line(buffer, sizeof buffer);
+    FixedText line(buffer, sizeof buffer);
     addEccModules(line, record);
     sink.line(line.text());
   }
@@ -277,7 +251,7 @@ void renderSummary(const BadMemory& record, LineSink& sink) {
   {
     char ready[kReadyLineBytes];
     linuxReadyLine(record, ready, sizeof ready);
-    Text line(buffer, sizeof buffer);
+    FixedText line(buffer, sizeof buffer);
     line.add(
         "Keep Linux off them, on its kernel command line (in GRUB's config "
         "write each $ as \\$): %s",
@@ -293,7 +267,7 @@ void renderSummary(const BadMemory& record, LineSink& sink) {
   {
     char ready[kReadyLineBytes];
     const u64 pages = windowsReadyLine(record, ready, sizeof ready);
-    Text line(buffer, sizeof buffer);
+    FixedText line(buffer, sizeof buffer);
     line.add("Keep Windows off them, as administrator: %s", ready);
     if (pages > kMaxWindowsPages) {
       line.add(" (the first %d of %llu pages)", kMaxWindowsPages, ull(pages));

@@ -1,10 +1,10 @@
 #include "console/temperature_watch.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <utility>
 
 #include "base/cprintf.h"
+#include "base/fixed_text.h"
 #include "base/wording.h"
 
 namespace {
@@ -13,34 +13,9 @@ constexpr char kDegrees[] =
     "\xc2\xb0"
     "C";  // "°C" in UTF-8
 
-// Appends to a fixed buffer, cutting what does not fit.
-class Text {
- public:
-  Text(char* out, size_t size) : out_(out), size_(size) {
-    if (size_ != 0) out_[0] = '\0';
-  }
-  void add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-    if (length_ + 1 >= size_) return;
-    va_list args;
-    va_start(args, format);
-    const int added = vsnprintf(out_ + length_, size_ - length_, format, args);
-    va_end(args);
-    if (added > 0) {
-      length_ += static_cast<size_t>(added);
-      if (length_ >= size_) length_ = size_ - 1;
-    }
-  }
-  bool empty() const { return length_ == 0; }
-
- private:
-  char* out_;
-  size_t size_;
-  size_t length_ = 0;
-};
-
 // "CPU 41 °C", "2 CPUs 41-45 °C", "4 memory modules 33-35 °C (1 gives no
 // reading)", "1 memory module gives no reading".
-void addSpan(Text& text, const TemperatureSpan& span, bool cpus) {
+void addSpan(FixedText& text, const TemperatureSpan& span, bool cpus) {
   if (cpus && span.sensors == 1) {
     text.add("CPU");
   } else {
@@ -71,7 +46,7 @@ void addSpan(Text& text, const TemperatureSpan& span, bool cpus) {
 void formatTemperatures(const TemperatureSpan& cpus,
                         const TemperatureSpan& modules, int modulesAtLimit,
                         char* out, size_t size) {
-  Text text(out, size);
+  FixedText text(out, size);
   if (cpus.sensors == 0 && modules.sensors == 0) {
     text.add("no sensors found");
     return;
