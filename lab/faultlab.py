@@ -102,7 +102,9 @@ def coverage(args):
                 runs.wait_until_testing(run, cellcheck, 3600)
                 began = time.monotonic()
                 notice = run.output.wait_for(cellcheck.started).end()
-                done = run.output.wait_for(r"100% coverage", start=notice, timeout=7200)
+                # The notice itself speaks of "100% coverage": the progress
+                # line says it with the errors after a comma.
+                done = run.output.wait_for(r"100% coverage, ", start=notice, timeout=7200)
                 ended = time.monotonic()
                 if done is None:
                     raise runs.LabFailure("no 100 % coverage with %d CPUs" % count)
