@@ -5,10 +5,12 @@
 //
 // The page of a held word is read-only inside the process (the lab runs
 // mprotect there, as a system call of the process's own). Each store to the
-// page stops the process with SIGSEGV; the lab makes the page writable, runs
-// the one store, forces the bit if the store wrote the word, makes the page
-// read-only again and lets the process go on without the signal. Stores to
-// the other words of the page run the same way and are left alone.
+// page, from any thread, stops that thread with SIGSEGV; the lab stops every
+// other thread too (the page's protection is the whole process's), makes the
+// page writable, runs the one store, forces the bit if the store wrote the
+// word, makes the page read-only again and lets every thread go on, the one
+// that stored without the signal. Stores to the other words of the page run
+// the same way and are left alone.
 #ifndef CELLCHECK_LAB_REMOTE_STUCK_BITS_H_
 #define CELLCHECK_LAB_REMOTE_STUCK_BITS_H_
 
@@ -56,8 +58,9 @@ class RemoteStuckBits {
   bool write(const std::vector<uint64_t>& addresses,
              const std::vector<uint32_t>& values, std::string* why);
 
-  // Handles every stop of the process since the last call, without waiting.
-  // False once the process has ended.
+  // Handles the stops of the process since the last call, without waiting
+  // (a bounded number: call again on the next SIGCHLD). False once the
+  // process has ended.
   bool handleStops();
 
  private:
@@ -75,9 +78,13 @@ class RemoteStuckBits {
   };
   enum class StepEnd { kDone, kNotOurs, kGone };
 
-  bool stopNow();
+  // Stops handled by one handleStops() call.
+  static constexpr int kStopsPerCall = 64;
+
+  bool stopAll(const Tracee::Stop* first = nullptr);
+  bool handleStopped(const Tracee::Stop& stop);
   bool dispatch(const Tracee::Stop& stop);
-  StepEnd stepStore(siginfo_t fault);
+  StepEnd stepStore(pid_t tid, siginfo_t fault);
   void settle(Bit& bit);
   uint64_t heldPageFor(uint64_t address,
                        const std::vector<uint64_t>& open) const;
