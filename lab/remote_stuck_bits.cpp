@@ -230,7 +230,7 @@ RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(pid_t tid,
       continue;
     }
     if (ran) {
-      settle(bit);
+      settle(bit, tid);
     } else if (bit.hit == Bit::Hit::kMaybe) {
       writeWord(bit.address, bit.before);  // the canary goes again
     }
@@ -243,9 +243,9 @@ RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(pid_t tid,
   return ran ? StepEnd::kDone : StepEnd::kNotOurs;
 }
 
-// After a store to its page: counts the store if it wrote the word and
-// forces the bit.
-void RemoteStuckBits::settle(Bit& bit) {
+// After a store to its page by thread `tid`: counts the store if it wrote
+// the word and forces the bit.
+void RemoteStuckBits::settle(Bit& bit, pid_t tid) {
   uint32_t stored = 0;
   if (!readWord(bit.address, &stored)) {
     log_("error id=" + bit.id + " cannot read the word: " + strerror(errno));
@@ -261,6 +261,11 @@ void RemoteStuckBits::settle(Bit& bit) {
   }
   if (!wrote) return;
   ++bit.counts.stores;
+  if (std::find(bit.storers.begin(), bit.storers.end(), tid) ==
+      bit.storers.end()) {
+    bit.storers.push_back(tid);
+    bit.counts.threads = bit.storers.size();
+  }
   const uint32_t forced = (stored | bit.setMask) & bit.keepMask;
   if (forced == stored) return;
   if (!writeWord(bit.address, forced)) {
@@ -294,8 +299,15 @@ bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
     tracee_.resumeAll();
     return false;
   }
-  bits_.push_back(Bit{id, address, level == 1 ? mask : 0,
-                      level == 1 ? ~0u : ~mask, Counts(), Bit::Hit::kNo, 0, 0});
+  bits_.push_back(Bit{id,
+                      address,
+                      level == 1 ? mask : 0,
+                      level == 1 ? ~0u : ~mask,
+                      Counts(),
+                      Bit::Hit::kNo,
+                      0,
+                      0,
+                      {}});
   // The probe: one thread of the process (any: all are stopped) stores the
   // word with the bit at the other level, through the same path as any store
   // of its own.
@@ -328,6 +340,7 @@ bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
     return false;
   }
   made.counts = Counts();
+  made.storers.clear();
   tracee_.resumeAll();
   return true;
 }

@@ -27,8 +27,9 @@
 class RemoteStuckBits {
  public:
   struct Counts {
-    uint64_t stores = 0;  // stores that wrote the word
-    uint64_t forced = 0;  // of those, the ones whose bit the fault changed
+    uint64_t stores = 0;   // stores that wrote the word
+    uint64_t forced = 0;   // of those, the ones whose bit the fault changed
+    uint64_t threads = 0;  // how many threads made those stores
   };
   // Receives a line for each forced store ("force id=ID stored=0x.. now=0x..")
   // and for each thing that went wrong ("error id=ID ...").
@@ -75,6 +76,7 @@ class RemoteStuckBits {
     enum class Hit { kNo, kYes, kMaybe } hit = Hit::kNo;
     uint32_t before = 0;
     uint32_t canary = 0;
+    std::vector<pid_t> storers;  // the threads that stored to the word
   };
   enum class StepEnd { kDone, kNotOurs, kGone };
 
@@ -85,7 +87,7 @@ class RemoteStuckBits {
   bool handleStopped(const Tracee::Stop& stop);
   bool dispatch(const Tracee::Stop& stop);
   StepEnd stepStore(pid_t tid, siginfo_t fault);
-  void settle(Bit& bit);
+  void settle(Bit& bit, pid_t tid);
   uint64_t heldPageFor(uint64_t address,
                        const std::vector<uint64_t>& open) const;
   bool held(uint64_t page) const;

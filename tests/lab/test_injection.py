@@ -219,8 +219,10 @@ class InjectionTest(unittest.TestCase):
         for (_, stores, last), counts in zip(done, freed):
             stores, last = int(stores), int(last)
             self.assertGreater(stores, 0, counts["id"])
-            self.assertEqual((counts["stores"], counts["forced"]), (str(stores), str(stores)),
-                             counts["id"])
+            # Each word is one thread's: every store is counted as that
+            # thread's.
+            self.assertEqual((counts["stores"], counts["forced"], counts["threads"]),
+                             (str(stores), str(stores), "1"), counts["id"])
             self.assertEqual(last, (stores << 8 | 1 << 5) & 0xFFFFFFFF, counts["id"])
 
 
