@@ -76,7 +76,10 @@ Tracee::~Tracee() {
 }
 
 bool Tracee::attach(std::string* why) {
-  if (attached_) return true;
+  // Attached before: good only once the instructions are found.
+  if (attached_) {
+    return (syscallAt_ != 0 && storeAt_ != 0) || findInstructions(why);
+  }
   // Threads may start while the list is read. Each round seizes the threads
   // the list newly names and stops every thread seized: one inside clone()
   // finishes it first, so the next list names the threads it started (those

@@ -9,7 +9,8 @@ from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
 from labkit.reports import cellcheck_error_numbers
-from labkit.runs import LabFailure, clean_run, finish, wait_until_testing
+from labkit.runs import (LabFailure, clean_run, finish, threads,
+                         wait_until_testing)
 from labkit.sandbox import SandboxRun
 
 TUNABLES = sources.tunables()
@@ -205,8 +206,9 @@ def run(build, subject, memory_bytes, clean_seconds, seed, logs=None, say=print)
         if outcome.detected:
             held = ""
             if outcome.model == "stuck":
-                held = ("; %d stores to its word while held, from %d threads, "
-                        "%d of them forced" % (outcome.stores, outcome.threads,
+                held = ("; %d stores to its word while held, from %s, "
+                        "%d of them forced" % (outcome.stores,
+                                               threads(outcome.threads),
                                                outcome.forced))
             say("%s: %s%s" % (outcome.fault_id, outcome.reports[0].text, held))
     if missed:

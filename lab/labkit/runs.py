@@ -90,6 +90,10 @@ def wait_until_testing(run, subject, timeout):
     return run.output.time_at(started.end())
 
 
+def threads(count):
+    return "1 thread" if count == 1 else "%d threads" % count
+
+
 def finish(run, subject, injector, models, started_ns, logs):
     """Stops the run (which must still be testing) and matches its reports."""
     if not run.running():
@@ -111,8 +115,9 @@ def finish(run, subject, injector, models, started_ns, logs):
                 o.latency, len(o.reports), o.reports[0].text)
             if o.detected else "not reported",
             "" if o.stores is None else
-            "; %d stores to its word while held, from %d threads, %d forced%s" % (
-                o.stores, o.threads, o.forced, "" if o.exercised else ": not exercised"))
+            "; %d stores to its word while held, from %s, %d forced%s" % (
+                o.stores, threads(o.threads), o.forced,
+                "" if o.exercised else ": not exercised"))
         for o in sorted(outcomes, key=lambda o: o.injected_ns)))
     _, kills = run.cgroup_summary()
     return RunResult(subject.name, run.output.text(), run.output, reports,
