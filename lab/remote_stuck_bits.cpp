@@ -169,8 +169,8 @@ bool RemoteStuckBits::dispatch(const Tracee::Stop& stop) {
 bool RemoteStuckBits::handleStops() {
   if (!tracee_.attached()) return true;
   // A bounded number: threads that store to a held page without pause would
-  // otherwise keep the caller from its commands. Those left raise SIGCHLD
-  // again as they come.
+  // otherwise keep the caller from its commands. Their next stops raise
+  // SIGCHLD again, which brings the caller back for those left.
   for (int n = 0; n < kStopsPerCall; ++n) {
     const Tracee::Stop stop = tracee_.nextStop(false);
     if (stop.kind == Tracee::Stop::kNone) return true;
@@ -299,15 +299,8 @@ bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
     tracee_.resumeAll();
     return false;
   }
-  bits_.push_back(Bit{id,
-                      address,
-                      level == 1 ? mask : 0,
-                      level == 1 ? ~0u : ~mask,
-                      Counts(),
-                      Bit::Hit::kNo,
-                      0,
-                      0,
-                      {}});
+  bits_.push_back(Bit{id, address, level == 1 ? mask : 0,
+                      level == 1 ? ~0u : ~mask, Counts(), Bit::Hit::kNo, 0, 0});
   // The probe: one thread of the process (any: all are stopped) stores the
   // word with the bit at the other level, through the same path as any store
   // of its own.

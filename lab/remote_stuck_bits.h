@@ -76,7 +76,7 @@ class RemoteStuckBits {
     enum class Hit { kNo, kYes, kMaybe } hit = Hit::kNo;
     uint32_t before = 0;
     uint32_t canary = 0;
-    std::vector<pid_t> storers;  // the threads that stored to the word
+    std::vector<pid_t> storers = {};  // the threads that stored to the word
   };
   enum class StepEnd { kDone, kNotOurs, kGone };
 
