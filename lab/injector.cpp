@@ -19,8 +19,9 @@
 //   quit
 // Log lines: "NANOSECONDS EVENT key=value...", CLOCK_MONOTONIC. A stuck bit
 // logs "stick" once a probe store has proven it held, "force" for each store
-// whose bit it changed, and "unstick ... stores=N forced=M" when freed (or
-// when the injector ends): N stores wrote its word while it was held.
+// whose bit it changed, and "unstick ... stores=N forced=M threads=T" when
+// freed (or when the injector ends): N stores wrote its word while it was
+// held, made by T of the tester's threads.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -194,7 +195,8 @@ void Injector::unstick(const std::string& id) {
     return;
   }
   logLine("unstick id=" + id + " stores=" + std::to_string(counts.stores) +
-          " forced=" + std::to_string(counts.forced));
+          " forced=" + std::to_string(counts.forced) +
+          " threads=" + std::to_string(counts.threads));
 }
 
 bool Injector::execute(const std::string& line) {

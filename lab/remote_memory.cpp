@@ -6,31 +6,38 @@
 #include <sstream>
 #include <string>
 
-bool largestAnonymousStretch(pid_t pid, Mapping* found) {
+namespace {
+
+// A thread's malloc arena (glibc's, for each thread that allocates) reserves
+// this much, aligned to its size, and makes it writable from its start as it
+// grows: what is in use lies just below the rest of the reservation.
+constexpr uint64_t kArenaBytes = 64ull << 20;
+
+struct MapsLine {
+  uint64_t start = 0;
+  uint64_t end = 0;
+  std::string perms;
+  bool anonymous = false;
+};
+
+std::vector<MapsLine> mapsOf(pid_t pid) {
   std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+  std::vector<MapsLine> lines;
   std::string line;
-  Mapping stretch;
-  bool any = false;
   while (std::getline(maps, line)) {
     std::istringstream fields(line);
-    std::string range, perms, offset, device, name;
+    std::string range, offset, device, name;
     unsigned long inode = 0;
-    fields >> range >> perms >> offset >> device >> inode >> name;
-    if (perms != "rw-p" || inode != 0 || !name.empty()) continue;
+    MapsLine mapping;
+    fields >> range >> mapping.perms >> offset >> device >> inode >> name;
     const size_t dash = range.find('-');
-    const uint64_t start = std::stoull(range.substr(0, dash), nullptr, 16);
-    const uint64_t end = std::stoull(range.substr(dash + 1), nullptr, 16);
-    if (start != stretch.end) stretch.start = start;
-    stretch.end = end;
-    if (!any || stretch.end - stretch.start > found->end - found->start) {
-      *found = stretch;
-      any = true;
-    }
+    mapping.start = std::stoull(range.substr(0, dash), nullptr, 16);
+    mapping.end = std::stoull(range.substr(dash + 1), nullptr, 16);
+    mapping.anonymous = inode == 0 && name.empty();
+    lines.push_back(mapping);
   }
-  return any;
+  return lines;
 }
-
-namespace {
 
 std::vector<iovec> wordVectors(const std::vector<uint64_t>& addresses) {
   std::vector<iovec> remote(addresses.size());
@@ -42,6 +49,28 @@ std::vector<iovec> wordVectors(const std::vector<uint64_t>& addresses) {
 }
 
 }  // namespace
+
+bool largestAnonymousStretch(pid_t pid, Mapping* found) {
+  const std::vector<MapsLine> lines = mapsOf(pid);
+  Mapping stretch;
+  bool any = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const MapsLine& mapping = lines[i];
+    if (mapping.perms != "rw-p" || !mapping.anonymous) continue;
+    const bool arena =
+        mapping.start % kArenaBytes == 0 && i + 1 < lines.size() &&
+        lines[i + 1].start == mapping.end && lines[i + 1].perms == "---p" &&
+        lines[i + 1].end == mapping.start + kArenaBytes;
+    if (arena) continue;
+    if (mapping.start != stretch.end) stretch.start = mapping.start;
+    stretch.end = mapping.end;
+    if (!any || stretch.end - stretch.start > found->end - found->start) {
+      *found = stretch;
+      any = true;
+    }
+  }
+  return any;
+}
 
 bool RemoteMemory::readWords(const std::vector<uint64_t>& addresses,
                              std::vector<uint32_t>* values) const {

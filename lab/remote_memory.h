@@ -16,7 +16,8 @@ struct Mapping {
 // The largest stretch of private, writable, anonymous memory of the process:
 // where a tester's one big test area lies. Mappings that touch are one
 // stretch: advice given for part of a mapping (huge pages for its inner
-// 2 MiB pages) splits it into several. False if the process has none.
+// 2 MiB pages) splits it into several. A thread's malloc arena is none of
+// it, even where it touches the area. False if the process has none.
 bool largestAnonymousStretch(pid_t pid, Mapping* found);
 
 class RemoteMemory {

@@ -28,7 +28,7 @@ std::string hex(uint64_t value) {
 }  // namespace
 
 RemoteStuckBits::~RemoteStuckBits() {
-  if (!tracee_.attached() || tracee_.gone() || !stopNow()) return;
+  if (!tracee_.attached() || tracee_.gone() || !stopAll()) return;
   std::string why;
   for (const Bit& bit : bits_) {
     if (held(pageOf(bit.address))) protect(pageOf(bit.address), true, &why);
@@ -97,52 +97,40 @@ uint64_t RemoteStuckBits::heldPageFor(uint64_t address,
   return 0;
 }
 
-// Stops the process with no fault of its own waiting: a store to a held page
-// met just as the stop was asked for is run first, or the lab's next
-// instruction in the process would meet its signal instead.
-bool RemoteStuckBits::stopNow() {
-  for (;;) {
-    if (!tracee_.requestStop()) return false;
-    for (;;) {
-      const Tracee::Stop stop = tracee_.nextStop(true);
-      if (stop.kind == Tracee::Stop::kInterrupt) break;
-      if (!dispatch(stop)) return false;
-      // Stepping a store there may have met the stop asked for: ask again
-      // (two requests before a stop still give one stop).
-      if (!tracee_.requestStop()) return false;
-    }
-    if (!tracee_.faultWaiting()) return true;
-    // The fault is delivered at once (a fault's signal cannot be blocked),
-    // before any instruction.
-    tracee_.resume(0);
-    if (!dispatch(tracee_.nextStop(true))) return false;
+// Stops every thread with no fault of its own waiting in any. Stores to held
+// pages met on the way (`first`, the stop that asked for this, among them)
+// are run one after another, each with only its own pages opened. A store
+// that faulted just as its thread was asked to stop is run too: its signal
+// would otherwise meet the lab's next instruction in that thread.
+bool RemoteStuckBits::stopAll(const Tracee::Stop* first) {
+  std::vector<Tracee::Stop> met;
+  if (first != nullptr) met.push_back(*first);
+  if (!tracee_.stopAll(&met)) return false;
+  for (const Tracee::Stop& stop : met) {
+    if (!handleStopped(stop)) return false;
   }
+  for (pid_t tid : tracee_.threads()) {
+    while (tracee_.faultWaiting(tid)) {
+      if (!handleStopped(tracee_.takeFault(tid))) return false;
+    }
+  }
+  return true;
 }
 
-// A stop of the running process: a store to a held page is run and the
-// process goes on; anything else goes on as it would have.
-bool RemoteStuckBits::dispatch(const Tracee::Stop& stop) {
-  switch (stop.kind) {
-    case Tracee::Stop::kNone:
-      return true;
-    case Tracee::Stop::kGone:
-      return false;
-    case Tracee::Stop::kInterrupt:
-      tracee_.resume(0);
-      return true;
-    case Tracee::Stop::kSignal:
-      break;
-  }
+// A stop met with every thread stopped: a store to a held page is run, and
+// any other signal is kept for the thread's resume.
+bool RemoteStuckBits::handleStopped(const Tracee::Stop& stop) {
+  if (stop.kind == Tracee::Stop::kGone) return false;
+  if (stop.kind != Tracee::Stop::kSignal) return true;
   if (stop.signal != SIGSEGV) {
-    tracee_.resume(stop.signal);
+    tracee_.keepSignal(stop.tid, stop.signal);
     return true;
   }
-  switch (stepStore(stop.info)) {
+  switch (stepStore(stop.tid, stop.info)) {
     case StepEnd::kDone:
-      tracee_.resume(0);
       return true;
     case StepEnd::kNotOurs:
-      tracee_.resume(SIGSEGV);
+      tracee_.keepSignal(stop.tid, SIGSEGV);
       return true;
     case StepEnd::kGone:
       break;
@@ -150,18 +138,51 @@ bool RemoteStuckBits::dispatch(const Tracee::Stop& stop) {
   return false;
 }
 
+// A stop of the running process. A page's protection is the whole
+// process's, so a store to a held page runs with every thread stopped: any
+// other would store to the open page unseen. Anything else goes on as it
+// would have.
+bool RemoteStuckBits::dispatch(const Tracee::Stop& stop) {
+  switch (stop.kind) {
+    case Tracee::Stop::kNone:
+    case Tracee::Stop::kExited:
+      return true;
+    case Tracee::Stop::kGone:
+      return false;
+    case Tracee::Stop::kInterrupt:
+    case Tracee::Stop::kClone:
+      tracee_.resume(stop.tid);
+      return true;
+    case Tracee::Stop::kSignal:
+      break;
+  }
+  if (stop.signal != SIGSEGV) {
+    tracee_.keepSignal(stop.tid, stop.signal);
+    tracee_.resume(stop.tid);
+    return true;
+  }
+  if (!stopAll(&stop)) return false;
+  tracee_.resumeAll();
+  return true;
+}
+
 bool RemoteStuckBits::handleStops() {
   if (!tracee_.attached()) return true;
-  for (;;) {
+  // A bounded number: threads that store to a held page without pause would
+  // otherwise keep the caller from its commands. Their next stops raise
+  // SIGCHLD again, which brings the caller back for those left.
+  for (int n = 0; n < kStopsPerCall; ++n) {
     const Tracee::Stop stop = tracee_.nextStop(false);
     if (stop.kind == Tracee::Stop::kNone) return true;
     if (!dispatch(stop)) return false;
   }
+  return true;
 }
 
-// With the process stopped at a faulting store: opens the held pages the
-// store reaches, runs it, settles each bit there and closes the pages.
-RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(siginfo_t fault) {
+// With every thread stopped, `tid` at a faulting store: opens the held pages
+// the store reaches, runs it, settles each bit there and closes the pages.
+RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(pid_t tid,
+                                                    siginfo_t fault) {
   std::vector<uint64_t> open;
   std::string why;
   bool ran = false;
@@ -198,7 +219,7 @@ RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(siginfo_t fault) {
         writeWord(bit.address, bit.canary);
       }
     }
-    const Tracee::Stop stop = tracee_.step();
+    const Tracee::Stop stop = tracee_.step(tid);
     if (stop.kind == Tracee::Stop::kGone) return StepEnd::kGone;
     ran = stop.signal == SIGTRAP;
     fault = stop.info;  // a fault on a further page, when it did not run
@@ -209,7 +230,7 @@ RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(siginfo_t fault) {
       continue;
     }
     if (ran) {
-      settle(bit);
+      settle(bit, tid);
     } else if (bit.hit == Bit::Hit::kMaybe) {
       writeWord(bit.address, bit.before);  // the canary goes again
     }
@@ -222,9 +243,9 @@ RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(siginfo_t fault) {
   return ran ? StepEnd::kDone : StepEnd::kNotOurs;
 }
 
-// After a store to its page: counts the store if it wrote the word and
-// forces the bit.
-void RemoteStuckBits::settle(Bit& bit) {
+// After a store to its page by thread `tid`: counts the store if it wrote
+// the word and forces the bit.
+void RemoteStuckBits::settle(Bit& bit, pid_t tid) {
   uint32_t stored = 0;
   if (!readWord(bit.address, &stored)) {
     log_("error id=" + bit.id + " cannot read the word: " + strerror(errno));
@@ -240,6 +261,11 @@ void RemoteStuckBits::settle(Bit& bit) {
   }
   if (!wrote) return;
   ++bit.counts.stores;
+  if (std::find(bit.storers.begin(), bit.storers.end(), tid) ==
+      bit.storers.end()) {
+    bit.storers.push_back(tid);
+    bit.counts.threads = bit.storers.size();
+  }
   const uint32_t forced = (stored | bit.setMask) & bit.keepMask;
   if (forced == stored) return;
   if (!writeWord(bit.address, forced)) {
@@ -256,7 +282,7 @@ void RemoteStuckBits::settle(Bit& bit) {
 bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
                           int level, std::string* why) {
   if (!tracee_.attach(why)) return false;
-  if (!stopNow()) {
+  if (!stopAll()) {
     *why = "the process is gone";
     return false;
   }
@@ -266,28 +292,31 @@ bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
   uint32_t value = 0;
   if (!readWord(address, &value)) {
     *why = std::string("cannot read the word: ") + strerror(errno);
-    tracee_.resume(0);
+    tracee_.resumeAll();
     return false;
   }
   if (!pageHeld && !protect(page, false, why)) {
-    tracee_.resume(0);
+    tracee_.resumeAll();
     return false;
   }
   bits_.push_back(Bit{id, address, level == 1 ? mask : 0,
                       level == 1 ? ~0u : ~mask, Counts(), Bit::Hit::kNo, 0, 0});
-  // The probe: the process stores the word with the bit at the other level,
-  // through the same path as any store of its own.
+  // The probe: one thread of the process (any: all are stopped) stores the
+  // word with the bit at the other level, through the same path as any store
+  // of its own.
+  const pid_t prober = tracee_.threads().front();
   user_regs_struct saved;
   const uint32_t probe = level == 1 ? value & ~mask : value | mask;
   bool proven = false;
-  if (tracee_.registers(&saved) &&
-      tracee_.setRegisters(tracee_.storeRegisters(saved, address, probe))) {
+  if (tracee_.registers(prober, &saved) &&
+      tracee_.setRegisters(prober,
+                           tracee_.storeRegisters(saved, address, probe))) {
     probing_ = true;
-    const Tracee::Stop stop = tracee_.step();
+    const Tracee::Stop stop = tracee_.step(prober);
     proven = stop.kind == Tracee::Stop::kSignal && stop.signal == SIGSEGV &&
-             stepStore(stop.info) == StepEnd::kDone;
+             stepStore(prober, stop.info) == StepEnd::kDone;
     probing_ = false;
-    if (!tracee_.gone()) tracee_.setRegisters(saved);
+    if (!tracee_.gone()) tracee_.setRegisters(prober, saved);
   }
   Bit& made = *find(id);
   uint32_t now = 0;
@@ -300,11 +329,12 @@ bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
     bits_.erase(bits_.begin() + (&made - bits_.data()));
     std::string ignored;
     if (!pageHeld && !tracee_.gone()) protect(page, true, &ignored);
-    if (!tracee_.gone()) tracee_.resume(0);
+    if (!tracee_.gone()) tracee_.resumeAll();
     return false;
   }
   made.counts = Counts();
-  tracee_.resume(0);
+  made.storers.clear();
+  tracee_.resumeAll();
   return true;
 }
 
@@ -313,7 +343,7 @@ bool RemoteStuckBits::remove(const std::string& id, Counts* counts) {
   if (bit == nullptr) return false;
   *counts = bit->counts;
   const uint64_t page = pageOf(bit->address);
-  if (tracee_.gone() || !stopNow()) {
+  if (tracee_.gone() || !stopAll()) {
     bits_.erase(bits_.begin() + (bit - bits_.data()));
     return true;
   }
@@ -324,7 +354,7 @@ bool RemoteStuckBits::remove(const std::string& id, Counts* counts) {
   if (!held(page) && !protect(page, true, &why)) {
     log_("error id=" + id + " cannot free its page: " + why);
   }
-  tracee_.resume(0);
+  tracee_.resumeAll();
   return true;
 }
 
@@ -345,7 +375,7 @@ bool RemoteStuckBits::write(const std::vector<uint64_t>& addresses,
   }
   // A held page is read-only, to the kernel's writes too: it is opened for
   // the moment, with the process stopped.
-  if (!stopNow()) {
+  if (!stopAll()) {
     *why = "the process is gone";
     return false;
   }
@@ -364,6 +394,6 @@ bool RemoteStuckBits::write(const std::vector<uint64_t>& addresses,
       log_("error cannot close a held page " + hex(pages[i]) + ": " + closing);
     }
   }
-  tracee_.resume(0);
+  tracee_.resumeAll();
   return ok;
 }

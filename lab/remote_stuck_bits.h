@@ -5,10 +5,12 @@
 //
 // The page of a held word is read-only inside the process (the lab runs
 // mprotect there, as a system call of the process's own). Each store to the
-// page stops the process with SIGSEGV; the lab makes the page writable, runs
-// the one store, forces the bit if the store wrote the word, makes the page
-// read-only again and lets the process go on without the signal. Stores to
-// the other words of the page run the same way and are left alone.
+// page, from any thread, stops that thread with SIGSEGV; the lab stops every
+// other thread too (the page's protection is the whole process's), makes the
+// page writable, runs the one store, forces the bit if the store wrote the
+// word, makes the page read-only again and lets every thread go on, the one
+// that stored without the signal. Stores to the other words of the page run
+// the same way and are left alone.
 #ifndef CELLCHECK_LAB_REMOTE_STUCK_BITS_H_
 #define CELLCHECK_LAB_REMOTE_STUCK_BITS_H_
 
@@ -25,8 +27,9 @@
 class RemoteStuckBits {
  public:
   struct Counts {
-    uint64_t stores = 0;  // stores that wrote the word
-    uint64_t forced = 0;  // of those, the ones whose bit the fault changed
+    uint64_t stores = 0;   // stores that wrote the word
+    uint64_t forced = 0;   // of those, the ones whose bit the fault changed
+    uint64_t threads = 0;  // how many threads made those stores
   };
   // Receives a line for each forced store ("force id=ID stored=0x.. now=0x..")
   // and for each thing that went wrong ("error id=ID ...").
@@ -56,8 +59,9 @@ class RemoteStuckBits {
   bool write(const std::vector<uint64_t>& addresses,
              const std::vector<uint32_t>& values, std::string* why);
 
-  // Handles every stop of the process since the last call, without waiting.
-  // False once the process has ended.
+  // Handles the stops of the process since the last call, without waiting
+  // (a bounded number: call again on the next SIGCHLD). False once the
+  // process has ended.
   bool handleStops();
 
  private:
@@ -72,13 +76,18 @@ class RemoteStuckBits {
     enum class Hit { kNo, kYes, kMaybe } hit = Hit::kNo;
     uint32_t before = 0;
     uint32_t canary = 0;
+    std::vector<pid_t> storers = {};  // the threads that stored to the word
   };
   enum class StepEnd { kDone, kNotOurs, kGone };
 
-  bool stopNow();
+  // Stops handled by one handleStops() call.
+  static constexpr int kStopsPerCall = 64;
+
+  bool stopAll(const Tracee::Stop* first = nullptr);
+  bool handleStopped(const Tracee::Stop& stop);
   bool dispatch(const Tracee::Stop& stop);
-  StepEnd stepStore(siginfo_t fault);
-  void settle(Bit& bit);
+  StepEnd stepStore(pid_t tid, siginfo_t fault);
+  void settle(Bit& bit, pid_t tid);
   uint64_t heldPageFor(uint64_t address,
                        const std::vector<uint64_t>& open) const;
   bool held(uint64_t page) const;

@@ -9,7 +9,7 @@ from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
 from labkit.reports import cellcheck_error_numbers
-from labkit.runs import (INJECTED_CPUS, LabFailure, clean_run, finish,
+from labkit.runs import (LabFailure, clean_run, finish, threads,
                          wait_until_testing)
 from labkit.sandbox import SandboxRun
 
@@ -147,8 +147,7 @@ def _check_values(outcome):
 def faults_run(build, subject, memory_bytes, seed, logs=None):
     rng = random.Random(seed)
     with HostGuard():
-        with SandboxRun(build, subject.argv, memory_bytes,
-                        cpus=INJECTED_CPUS) as run:
+        with SandboxRun(build, subject.argv, memory_bytes) as run:
             run.output.wait_for(r"Running quick serial tests", timeout=600)
             injector = Injector(build, run.pid, subject.layout(run.output))
             words = int(injector.area["words"])
@@ -207,8 +206,10 @@ def run(build, subject, memory_bytes, clean_seconds, seed, logs=None, say=print)
         if outcome.detected:
             held = ""
             if outcome.model == "stuck":
-                held = "; %d stores to its word while held, %d of them forced" % (
-                    outcome.stores, outcome.forced)
+                held = ("; %d stores to its word while held, from %s, "
+                        "%d of them forced" % (outcome.stores,
+                                               threads(outcome.threads),
+                                               outcome.forced))
             say("%s: %s%s" % (outcome.fault_id, outcome.reports[0].text, held))
     if missed:
         say("%d flip(s) missed the quick test's window and were tried again" %

@@ -16,6 +16,7 @@ class Outcome:
     reports: list
     stores: int = None      # a stuck bit: stores to its word while held
     forced: int = None      # of those, the ones whose bit it changed
+    threads: int = None     # how many of the tester's threads made them
 
     @property
     def exercised(self):
@@ -55,6 +56,7 @@ def match(models, events, reports):
         if event["event"] == "unstick" and event["id"] in outcomes:
             outcome = outcomes[event["id"]]
             outcome.stores, outcome.forced = int(event["stores"]), int(event["forced"])
+            outcome.threads = int(event.get("threads", 0))
         if event["event"] not in INJECTIONS:
             continue
         outcome = outcomes.get(event["id"])

@@ -90,6 +90,10 @@ def wait_until_testing(run, subject, timeout):
     return run.output.time_at(started.end())
 
 
+def threads(count):
+    return "1 thread" if count == 1 else "%d threads" % count
+
+
 def finish(run, subject, injector, models, started_ns, logs):
     """Stops the run (which must still be testing) and matches its reports."""
     if not run.running():
@@ -111,18 +115,13 @@ def finish(run, subject, injector, models, started_ns, logs):
                 o.latency, len(o.reports), o.reports[0].text)
             if o.detected else "not reported",
             "" if o.stores is None else
-            "; %d stores to its word while held, %d forced%s" % (
-                o.stores, o.forced, "" if o.exercised else ": not exercised"))
+            "; %d stores to its word while held, from %s, %d forced%s" % (
+                o.stores, threads(o.threads), o.forced,
+                "" if o.exercised else ": not exercised"))
         for o in sorted(outcomes, key=lambda o: o.injected_ns)))
     _, kills = run.cgroup_summary()
     return RunResult(subject.name, run.output.text(), run.output, reports,
                      outcomes, false_alarms, kills)
-
-
-# The injector traces the program's first thread only: a worker thread's
-# store to a held page would reach the program's own fault guard. Runs with
-# faults keep the program to one CPU, which tests on that thread alone.
-INJECTED_CPUS = 1
 
 
 def clean_run(build, subject, memory_bytes, seconds, logs=None, start_timeout=600,
@@ -139,10 +138,10 @@ def clean_run(build, subject, memory_bytes, seconds, logs=None, start_timeout=60
 
 def faults_run(build, subject, memory_bytes, faults, seconds, logs=None,
                start_timeout=600):
-    """The tester with the planned faults injected at their times after it
-    began testing; runs `seconds` of testing in all."""
+    """The tester, on all CPUs, with the planned faults injected at their
+    times after it began testing; runs `seconds` of testing in all."""
     with HostGuard():
-        with SandboxRun(build, subject.argv, memory_bytes, cpus=INJECTED_CPUS) as run:
+        with SandboxRun(build, subject.argv, memory_bytes) as run:
             started = wait_until_testing(run, subject, start_timeout)
             injector = Injector(build, run.pid, subject.layout(run.output))
             area = injector.area

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The injector against a stand-in tester in the sandbox: each fault model
 lands on the word the tester calls bank A or B word k, with the values the
-injector logged; a stuck bit counts exactly the stores to its word; and
-nothing is left behind when the injector goes.
+injector logged; a stuck bit counts exactly the stores to its word, from
+whichever thread they come (one started after the injector attached
+included); and nothing is left behind when the injector goes.
 
 The stand-in runs in lock-step: it fills its banks and checks them only when
 told to, so every fault is in place, and the injector has logged it, before
@@ -38,6 +39,11 @@ class InjectionTest(unittest.TestCase):
     def setUp(self):
         self.injector = None
 
+    def close_injector(self):
+        if self.injector:
+            self.injector.close()
+        self.injector = None
+
     def check(self, run, n):
         """Lets the stand-in check round n; the reports it printed, as
         (word, bank A value, bank B value)."""
@@ -62,8 +68,15 @@ class InjectionTest(unittest.TestCase):
         return event
 
     def test_fault_models_on_a_stand_in_tester(self):
+        # With two threads each fills its half of both banks: s1 lies in the
+        # first's share, s0 in the second's.
+        for threads in (1, 2):
+            with self.subTest(threads=threads):
+                self.fault_models(threads)
+
+    def fault_models(self, threads):
         try:
-            self.check_fault_models()
+            self.check_fault_models(threads)
         except AssertionError:
             # What the injector saw of each stuck bit, to tell a fault that
             # did nothing from a report that went astray.
@@ -71,10 +84,12 @@ class InjectionTest(unittest.TestCase):
                 for event in self.injector.counts():
                     print("injector:", event, file=sys.stderr)
             raise
+        finally:
+            self.close_injector()
 
-    def check_fault_models(self):
-        with HostGuard(), SandboxRun(BUILD, [TARGET, str(AREA_MIB)], 128 << 20,
-                                     stdin=True) as run:
+    def check_fault_models(self, threads):
+        with HostGuard(), SandboxRun(BUILD, [TARGET, str(AREA_MIB), str(threads)],
+                                     128 << 20, stdin=True) as run:
             self.assertTrue(run.output.wait_for(r"ready\n", timeout=60))
             self.fill(run, 0)
             self.assertEqual(self.check(run, 0), [], "faults before any were made")
@@ -89,7 +104,7 @@ class InjectionTest(unittest.TestCase):
             # while s1 holds it. s2 holds a bit at the value the word has
             # and is freed before anything stores there: not exercised.
             s2_level = value(3000, 1) >> 16 & 1
-            stuck = {"s1": ("A", 1000, 1), "s0": ("B", 2000, 0)}
+            stuck = {"s1": ("A", 1000, 1), "s0": ("B", words - 2000, 0)}
             for fault_id, (bank, word, level) in stuck.items():
                 self.command("stick %s %s %d 16 %d" % (fault_id, bank, word, level))
             self.command("stick s2 A 3000 16 %d" % s2_level)
@@ -145,40 +160,70 @@ class InjectionTest(unittest.TestCase):
 
     def test_stops_asked_for_while_the_tester_stores_to_a_held_page(self):
         """Every store to a held page stops the tester, so the injector's own
-        requests to stop meet those stops: the commands still answer, each
-        store is counted and forced, and the tester lives."""
+        requests to stop meet those stops, from every thread at once: the
+        commands still answer, each store is counted and forced, whichever
+        thread made it (one started while the page is held too), and the
+        tester lives."""
+        # (threads storing from the start, threads started midway)
+        for threads, joins in ((1, 0), (2, 1)):
+            with self.subTest(threads=threads, joins=joins):
+                self.hammered_page(threads, joins)
+
+    def hammered_page(self, threads, joins):
         try:
-            self.check_hammered_page()
+            self.check_hammered_page(threads, joins)
         except AssertionError:
             if self.injector:
                 print("injector:", self.injector.state(), file=sys.stderr)
             raise
+        finally:
+            self.close_injector()
 
-    def check_hammered_page(self):
-        with HostGuard(), SandboxRun(BUILD, [TARGET, str(AREA_MIB)], 128 << 20,
-                                     stdin=True) as run:
+    def check_hammered_page(self, threads, joins):
+        every = threads + joins
+        with HostGuard(), SandboxRun(BUILD, [TARGET, str(AREA_MIB), str(threads)],
+                                     128 << 20, stdin=True) as run:
             self.assertTrue(run.output.wait_for(r"ready\n", timeout=60))
             self.injector = Injector(BUILD, run.pid, ["cellcheck", str(AREA_MIB)])
             word = (-int(self.injector.area["bankA"], 16)) % 4096 // 4 + 1024
-            # The stand-in stores (n << 8): bit 5 is never set by its stores.
-            self.command("stick held A %d 5 1" % word)
+            # Thread i stores (n << 8) to word + i, all on one page: bit 5 is
+            # never set by its stores. Words 16 and 17 on are no thread's.
+            for i in range(every):
+                self.command("stick held%d A %d 5 1" % (i, word + i))
             run.send("hammer %d" % word)
             self.assertTrue(run.output.wait_for(r"hammering\n", timeout=60))
             for n in range(200):
-                self.command("stick t%d A %d 7 %d" % (n, word + 1, n % 2))
+                if n == 100:
+                    for i in range(threads, every):
+                        start = len(run.output.text())
+                        run.send("join")
+                        self.assertTrue(run.output.wait_for(
+                            r"joined %d\n" % i, start=start, timeout=60))
+                self.command("stick t%d A %d 7 %d" % (n, word + 16, n % 2))
                 self.command("unstick t%d" % n)
-                self.command("flip f%d A %d 9" % (n, word + 2))
+                self.command("flip f%d A %d 9" % (n, word + 17))
             self.assertFalse(run.output.wait_for(r"hammered", timeout=0),
                              "the stores ended before the stops were tried")
+            start = len(run.output.text())
             run.send("stop")
-            done = run.output.wait_for(r"hammered (\d+) value (\d+)\n", timeout=60)
-            self.assertIsNotNone(done, "the stand-in never stopped storing")
-            freed = self.command("unstick held")
+            self.assertIsNotNone(
+                run.output.wait_for(r"hammered %d .*\n" % (every - 1), start=start,
+                                    timeout=60),
+                "the stand-in never stopped storing")
+            done = re.findall(r"hammered (\d+) (\d+) value (\d+)\n",
+                              run.output.text()[start:])
+            freed = [self.command("unstick held%d" % i) for i in range(every)]
             self.assertTrue(run.running(), "the stand-in died")
         self.assertEqual(self.injector.errors(), [])
-        stores, last = int(done.group(1)), int(done.group(2))
-        self.assertEqual((freed["stores"], freed["forced"]), (str(stores), str(stores)))
-        self.assertEqual(last, (stores << 8 | 1 << 5) & 0xFFFFFFFF)
+        self.assertEqual([int(d[0]) for d in done], list(range(every)))
+        for (_, stores, last), counts in zip(done, freed):
+            stores, last = int(stores), int(last)
+            self.assertGreater(stores, 0, counts["id"])
+            # Each word is one thread's: every store is counted as that
+            # thread's.
+            self.assertEqual((counts["stores"], counts["forced"], counts["threads"]),
+                             (str(stores), str(stores), "1"), counts["id"])
+            self.assertEqual(last, (stores << 8 | 1 << 5) & 0xFFFFFFFF, counts["id"])
 
 
 def burst_events(events, first):
