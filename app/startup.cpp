@@ -42,12 +42,20 @@ void printStopped() { cprintf("%s", kStopMessage); }
 // The test area is locked in RAM, but the kernel may still move locked pages
 // to compact memory, and move pages to the NUMA node that uses them; either
 // would make the physical address of an error wrong. Both are switched off.
+// Each CPU keeps a list of free pages of its own, which newer kernels let
+// grow to an eighth of a zone shared among a node's CPUs: the pages the
+// measuring child frees sit on its CPU's list, and the out-of-memory killer
+// has been seen to strike with tens of MiB still there, which ended the
+// first process (and with it the kernel) while it brought in the test area.
+// The largest fraction there is holds every list to the kernel's floor (four
+// batches of pages), a few MiB on any machine, well inside the margin.
 void tuneKernel(Kernel& kernel) {
   procSet(kernel.path(ProcFile::kOvercommit), "2");
   procSet(kernel.path(ProcFile::kOvercommitRatio), "100");
   procSet(kernel.path(ProcFile::kMinFree), "4");
   procSet(kernel.path(ProcFile::kCompactUnevictable), "0");
   procSet(kernel.path(ProcFile::kNumaBalancing), "0");
+  procSet(kernel.path(ProcFile::kPerCpuListFraction), "2147483647");
 }
 
 // Run by mistake from a shell, the program must not touch the tunables or

@@ -25,6 +25,9 @@ enum class ProcFile {
   // the addresses of errors stay true:
   kCompactUnevictable,  // compaction may move locked pages
   kNumaBalancing,       // pages move to the node that uses them
+  // Written so that free pages are not held back on other CPUs' lists
+  // while the memory is measured and the area brought in:
+  kPerCpuListFraction,  // how much of a zone each CPU's free list may hold
 };
 
 class KernelFiles {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,6 +99,7 @@ class StartUpTest : public ::testing::Test {
     kernel.write(ProcFile::kMinFree, "67584\n");
     kernel.write(ProcFile::kCompactUnevictable, "1\n");
     kernel.write(ProcFile::kNumaBalancing, "1\n");
+    kernel.write(ProcFile::kPerCpuListFraction, "0\n");
     kernel.physPageCount = 15000 * 256;  // 15000 MiB mapped
     kernel.log =
         "<5>[    0.000000] Linux version 6.1.0-57-amd64\n"
@@ -128,6 +130,7 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   EXPECT_EQ(kernel.read(ProcFile::kMinFree), "4");
   EXPECT_EQ(kernel.read(ProcFile::kCompactUnevictable), "0");
   EXPECT_EQ(kernel.read(ProcFile::kNumaBalancing), "0");
+  EXPECT_EQ(kernel.read(ProcFile::kPerCpuListFraction), "2147483647");
   EXPECT_EQ(kernel.consoleLogLevel, 3);
   ASSERT_EQ(kernel.areaRequests, std::vector<u64>{35 * kMiB});
   // The whole area is locked where it is, and the kernel stops gathering
@@ -192,9 +195,10 @@ TEST_F(StartUpTest, AnAreaMostlyOnSmallPagesIsSaidOnceThePreTestFilledIt) {
 
 TEST(StartUpTunablesTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {
   const ProcFile tunables[] = {
-      ProcFile::kOvercommit, ProcFile::kOvercommitRatio, ProcFile::kMinFree,
-      ProcFile::kCompactUnevictable, ProcFile::kNumaBalancing};
-  const char* const values[] = {"2", "100", "4", "0", "0"};
+      ProcFile::kOvercommit,    ProcFile::kOvercommitRatio,
+      ProcFile::kMinFree,       ProcFile::kCompactUnevictable,
+      ProcFile::kNumaBalancing, ProcFile::kPerCpuListFraction};
+  const char* const values[] = {"2", "100", "4", "0", "0", "2147483647"};
   for (ProcFile missing : tunables) {
     FakeKernel kernel;
     kernel.write(ProcFile::kMeminfo, kMeminfo16GiB);
@@ -211,7 +215,7 @@ TEST(StartUpTunablesTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {
     EXPECT_EQ(transcript.find(error, at + 1), std::string::npos);
     EXPECT_LT(transcript.find("Init"), at);
     EXPECT_GT(transcript.find("ializing...."), at);
-    for (int i = 0; i < 5; ++i) {
+    for (size_t i = 0; i < std::size(tunables); ++i) {
       if (tunables[i] != missing) {
         EXPECT_EQ(kernel.read(tunables[i]), values[i]);
       }
