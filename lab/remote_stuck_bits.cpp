@@ -169,8 +169,8 @@ bool RemoteStuckBits::dispatch(const Tracee::Stop& stop) {
 bool RemoteStuckBits::handleStops() {
   if (!tracee_.attached()) return true;
   // A bounded number: threads that store to a held page without pause would
-  // otherwise keep the caller from its commands. Their next stops raise
-  // SIGCHLD again, which brings the caller back for those left.
+  // otherwise keep the caller from its commands. The caller comes back for
+  // those left (the injector at least every 100 ms).
   for (int n = 0; n < kStopsPerCall; ++n) {
     const Tracee::Stop stop = tracee_.nextStop(false);
     if (stop.kind == Tracee::Stop::kNone) return true;
@@ -264,7 +264,6 @@ void RemoteStuckBits::settle(Bit& bit, pid_t tid) {
   if (std::find(bit.storers.begin(), bit.storers.end(), tid) ==
       bit.storers.end()) {
     bit.storers.push_back(tid);
-    bit.counts.threads = bit.storers.size();
   }
   const uint32_t forced = (stored | bit.setMask) & bit.keepMask;
   if (forced == stored) return;
@@ -339,16 +338,21 @@ bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
 }
 
 bool RemoteStuckBits::remove(const std::string& id, Counts* counts) {
+  const auto countsOf = [](const Bit& held) {
+    Counts made = held.counts;
+    made.threads = held.storers.size();
+    return made;
+  };
   Bit* bit = find(id);
   if (bit == nullptr) return false;
-  *counts = bit->counts;
+  *counts = countsOf(*bit);
   const uint64_t page = pageOf(bit->address);
   if (tracee_.gone() || !stopAll()) {
     bits_.erase(bits_.begin() + (bit - bits_.data()));
     return true;
   }
   bit = find(id);  // stores met on the way may have been counted
-  *counts = bit->counts;
+  *counts = countsOf(*bit);
   bits_.erase(bits_.begin() + (bit - bits_.data()));
   std::string why;
   if (!held(page) && !protect(page, true, &why)) {

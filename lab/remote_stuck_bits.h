@@ -29,7 +29,7 @@ class RemoteStuckBits {
   struct Counts {
     uint64_t stores = 0;   // stores that wrote the word
     uint64_t forced = 0;   // of those, the ones whose bit the fault changed
-    uint64_t threads = 0;  // how many threads made those stores
+    uint64_t threads = 0;  // how many threads made those stores (on remove)
   };
   // Receives a line for each forced store ("force id=ID stored=0x.. now=0x..")
   // and for each thing that went wrong ("error id=ID ...").
@@ -60,8 +60,8 @@ class RemoteStuckBits {
              const std::vector<uint32_t>& values, std::string* why);
 
   // Handles the stops of the process since the last call, without waiting
-  // (a bounded number: call again on the next SIGCHLD). False once the
-  // process has ended.
+  // (a bounded number: call again soon, as every SIGCHLD and a short poll
+  // timeout do). False once the process has ended.
   bool handleStops();
 
  private:

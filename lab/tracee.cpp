@@ -319,15 +319,21 @@ void Tracee::keepSignal(pid_t tid, int signal) {
   if (thread != nullptr) thread->signal = signal;
 }
 
+// Only a thread stopped at a signal takes one with its resume (or detach);
+// any other is sent it. Returns what the resume is to deliver.
+long Tracee::handOverSignal(Thread& thread) {
+  const int signal = thread.signal;
+  thread.signal = 0;
+  if (signal != 0 && !thread.atSignal) {
+    syscall(SYS_tgkill, pid_, thread.tid, signal);
+  }
+  return thread.atSignal ? signal : 0;
+}
+
 void Tracee::resume(pid_t tid) {
   Thread* thread = find(tid);
   if (thread == nullptr || !thread->stopped) return;
-  const int signal = thread->signal;
-  thread->signal = 0;
-  // Only a thread stopped at a signal takes one with its resume; any other
-  // is sent it.
-  if (signal != 0 && !thread->atSignal) syscall(SYS_tgkill, pid_, tid, signal);
-  const long deliver = thread->atSignal ? signal : 0;
+  const long deliver = handOverSignal(*thread);
   ptrace(PTRACE_CONT, tid, nullptr, reinterpret_cast<void*>(deliver));
   thread->stopped = false;
 }
@@ -337,11 +343,8 @@ void Tracee::resumeAll() {
 }
 
 void Tracee::detach() {
-  for (const Thread& thread : threads_) {
-    if (thread.signal != 0 && !thread.atSignal) {
-      syscall(SYS_tgkill, pid_, thread.tid, thread.signal);
-    }
-    const long deliver = thread.atSignal ? thread.signal : 0;
+  for (Thread& thread : threads_) {
+    const long deliver = handOverSignal(thread);
     ptrace(PTRACE_DETACH, thread.tid, nullptr,
            reinterpret_cast<void*>(deliver));
   }

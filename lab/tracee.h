@@ -101,6 +101,7 @@ class Tracee {
   void drop(pid_t tid);
   void end();
   Stop nextStopOf(pid_t tid);
+  long handOverSignal(Thread& thread);
 
   pid_t pid_;
   bool attached_ = false;

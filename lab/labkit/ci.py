@@ -9,7 +9,7 @@ from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
 from labkit.reports import cellcheck_error_numbers
-from labkit.runs import (LabFailure, clean_run, finish, threads,
+from labkit.runs import (LabFailure, clean_run, finish, held_text,
                          wait_until_testing)
 from labkit.sandbox import SandboxRun
 
@@ -204,12 +204,7 @@ def run(build, subject, memory_bytes, clean_seconds, seed, logs=None, say=print)
     result, missed = faults_run(build, subject, memory_bytes, seed, logs)
     for outcome in sorted(result.outcomes, key=lambda o: o.injected_ns):
         if outcome.detected:
-            held = ""
-            if outcome.model == "stuck":
-                held = ("; %d stores to its word while held, from %s, "
-                        "%d of them forced" % (outcome.stores,
-                                               threads(outcome.threads),
-                                               outcome.forced))
+            held = "; " + held_text(outcome) if outcome.model == "stuck" else ""
             say("%s: %s%s" % (outcome.fault_id, outcome.reports[0].text, held))
     if missed:
         say("%d flip(s) missed the quick test's window and were tried again" %

@@ -90,8 +90,12 @@ def wait_until_testing(run, subject, timeout):
     return run.output.time_at(started.end())
 
 
-def threads(count):
-    return "1 thread" if count == 1 else "%d threads" % count
+def held_text(outcome):
+    """What a stuck bit met while it was held: the stores to its word, from
+    how many of the tester's threads, and the ones it forced."""
+    threads = "1 thread" if outcome.threads == 1 else "%d threads" % outcome.threads
+    return "%d stores to its word while held, from %s, %d of them forced" % (
+        outcome.stores, threads, outcome.forced)
 
 
 def finish(run, subject, injector, models, started_ns, logs):
@@ -115,9 +119,7 @@ def finish(run, subject, injector, models, started_ns, logs):
                 o.latency, len(o.reports), o.reports[0].text)
             if o.detected else "not reported",
             "" if o.stores is None else
-            "; %d stores to its word while held, from %s, %d forced%s" % (
-                o.stores, threads(o.threads), o.forced,
-                "" if o.exercised else ": not exercised"))
+            "; " + held_text(o) + ("" if o.exercised else ": not exercised"))
         for o in sorted(outcomes, key=lambda o: o.injected_ns)))
     _, kills = run.cgroup_summary()
     return RunResult(subject.name, run.output.text(), run.output, reports,
