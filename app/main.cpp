@@ -144,14 +144,16 @@ int main(int argc, char** argv) {
   report.countSummaries([&schedule] { return schedule.summariesShown(); });
   report.readTemperatures(
       [&temperatures] { return temperatures.reportLines(); });
-  if (!unattended.options.any) schedule.runForever();
-
-  between.put(BetweenTests::kEvents, &run.events());
-  between.put(BetweenTests::kLimit, &run.limit());
-  run.estimateFrom([&schedule] { return schedule.secondsToFullCoverage(); });
-  run.postStart(StartFigures{started.installedKiB, started.areaBytes,
-                             started.secureBoot});
-  schedule.runUntilEnded();
+  if (unattended.options.any) {
+    between.put(BetweenTests::kEvents, &run.events());
+    between.put(BetweenTests::kLimit, &run.limit());
+    run.estimateFrom([&schedule] { return schedule.secondsToFullCoverage(); });
+    run.postStart(StartFigures{started.installedKiB, started.areaBytes,
+                               started.secureBoot});
+  }
+  // Only an unattended run's limit ends the schedule; without one it tests
+  // until the machine is switched off.
+  schedule.run();
   // The pattern first, for a person within earshot; then the report,
   // whose line names it last.
   beeps.verdict(run.finish(between));
