@@ -24,12 +24,12 @@
 #include "net/udhcpc_client.h"
 #include "platform/linux_kernel.h"
 #include "run/findings.h"
-#include "run/stick_report.h"
 #include "run/unattended.h"
 #include "run/unattended_run.h"
 #include "speaker/beeps.h"
 #include "speaker/pc_speaker.h"
 #include "stick/boot_stick.h"
+#include "stickreport/stick_report.h"
 
 namespace {
 
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   Unattended unattended(kernel, kernel, kernel, dhcp, kModuleRoot, kBusybox);
   EccWatch ecc(kernel, badMemory, clock);
   TemperatureWatch temperatures(kernel, clock);
-  Findings findings(badMemory, watch, &memoryFaults, &temperatures.sensors());
+  Findings findings(badMemory, &memoryFaults, &temperatures.sensors());
   BootStick stick(kernel, kernel, kernel, kernel);
   StickReport report(stick, kernel, kernel, findings, cellchecker, addresses,
                      clock);
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   if (started.result == StartupResult::kNotInit) return 1;
 
   UnattendedRun run(unattended, kernel, kernel, dhcp, cellchecker, findings,
-                    clock);
+                    watch, clock);
   if (started.result == StartupResult::kStopped) {
     // The reason stays on the screen: the machine never switches itself
     // off here.

@@ -258,7 +258,7 @@ bool lockInPlace(TestAreaMemory& memory, char* area, u64 bytes) {
 // pages later, which would move them.
 void settleArea(Kernel& kernel, char* area, u64 bytes) {
   kernel.stopHugePageCollapse();
-  reportHugePages(kernel, area, bytes);
+  sayIfMostlyOnSmallPages(kernel, area, bytes);
 }
 
 }  // namespace
@@ -306,7 +306,7 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   found.installedKiB = showRamAmount(kernel);
   // Read before the measurement: it allocates, and once the area is taken
   // the kernel gives no more memory.
-  reportEarlyCheck(kernel, record);
+  showAndRecordEarlyCheck(kernel, record);
   // The drivers take memory, so they load before it is measured; so does
   // the network, whose DHCP client forks, which the first process can no
   // longer do once it holds the test area.

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "badmem/bad_memory.h"
-#include "console/bad_memory_watch.h"
 #include "machinecheck/memory_faults.h"
 #include "sensors/temperature_sensors.h"
 
@@ -50,10 +49,10 @@ class Findings {
  public:
   // `faults`: the guard's log, for the machine checks' details;
   // `sensors`: the temperature sensors.
-  Findings(const BadMemory& record, BadMemoryWatch& watch,
-           const MemoryFaultLog* faults = nullptr,
-           const TemperatureSensors* sensors = nullptr)
-      : record_(record), watch_(watch), faults_(faults), sensors_(sensors) {}
+  explicit Findings(const BadMemory& record,
+                    const MemoryFaultLog* faults = nullptr,
+                    const TemperatureSensors* sensors = nullptr)
+      : record_(record), faults_(faults), sensors_(sensors) {}
 
   // Everything counted: the errors, the pre-test's mismatches, the ranges
   // of the kernel's early check, the machine checks and the memory
@@ -70,16 +69,14 @@ class Findings {
   std::vector<EccModuleErrors> eccModules() const;
   // The highest temperatures so far; none without sensors.
   FoundTemperatures temperatures() const;
-  // The summary as the console shows it, a line each.
+  // The summary as the console shows it (BadMemoryWatch::printSummary), a
+  // line each.
   std::vector<std::string> summaryLines() const;
-  // Shows it on the console.
-  void printSummary() { watch_.printSummary(); }
   // The record itself, for the ready lines and the suspect pages.
   const BadMemory& record() const { return record_; }
 
  private:
   const BadMemory& record_;
-  BadMemoryWatch& watch_;
   const MemoryFaultLog* faults_;
   const TemperatureSensors* sensors_;
 };

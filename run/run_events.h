@@ -6,9 +6,9 @@
 #include <string>
 
 #include "badmem/bad_memory.h"
+#include "events/syslog_message.h"
 #include "identity/machine_identity.h"
 #include "options/run_options.h"
-#include "report/syslog_message.h"
 #include "run/findings.h"
 #include "run/verdict.h"
 #include "sysmem/secure_boot.h"

@@ -8,13 +8,14 @@
 UnattendedRun::UnattendedRun(const Unattended& start, KernelSystem& system,
                              NetworkInterfaces& network, DhcpClient& dhcp,
                              const Cellchecker& tester, Findings& findings,
-                             Clock now)
+                             BadMemoryWatch& summary, Clock now)
     : start_(start),
       system_(system),
       network_(network),
       dhcp_(dhcp),
       tester_(tester),
       findings_(findings),
+      summary_(summary),
       now_(std::move(now)),
       eventLog_(machineName(start.identity), now_) {
   if (!start_.options.syslog) {
@@ -211,7 +212,7 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   verdict.end = start_.options.end;
   if (secondsTo100_) verdict.hoursTo100 = secondsTo100_() / 3600.0;
   verdict.temperatures = findings_.temperatures();
-  printVerdict(verdict, findings_);
+  printVerdict(verdict, summary_);
   verdict_ = verdict;
 
   if (!eventsGo()) return verdict.pass;

@@ -17,8 +17,8 @@
 
 #include "base/between_tests.h"
 #include "console/progress_line.h"
+#include "events/event_log.h"
 #include "net/dhcp_client.h"
-#include "report/event_log.h"
 #include "run/findings.h"
 #include "run/run_events.h"
 #include "run/unattended.h"
@@ -31,7 +31,8 @@ class UnattendedRun {
  public:
   UnattendedRun(const Unattended& start, KernelSystem& system,
                 NetworkInterfaces& network, DhcpClient& dhcp,
-                const Cellchecker& tester, Findings& findings, Clock now);
+                const Cellchecker& tester, Findings& findings,
+                BadMemoryWatch& summary, Clock now);
 
   // The run's two pieces of the step between tests: they go into its
   // events and limit places.
@@ -118,6 +119,7 @@ class UnattendedRun {
   DhcpClient& dhcp_;
   const Cellchecker& tester_;
   Findings& findings_;
+  BadMemoryWatch& summary_;
   Clock now_;
   EventLog eventLog_;
   Events events_{*this};

@@ -62,8 +62,9 @@ class UnattendedRunTest : public ::testing::Test {
   }
 
   std::unique_ptr<UnattendedRun> makeRun() {
-    return std::unique_ptr<UnattendedRun>(new UnattendedRun(
-        start, kernel, kernel, dhcp, tester, findings, [this] { return now; }));
+    return std::unique_ptr<UnattendedRun>(
+        new UnattendedRun(start, kernel, kernel, dhcp, tester, findings, watch,
+                          [this] { return now; }));
   }
 
   // Runs tests (one pass and `seconds` each) with the step before each,
@@ -128,7 +129,7 @@ class UnattendedRunTest : public ::testing::Test {
   time_t now = kBoot;
   BadMemoryWatch watch{record, addresses, [this] { return now; }};
   MemoryFaultLog faults;
-  Findings findings{record, watch, &faults};
+  Findings findings{record, &faults};
   const StartFigures figures{1024 * 1024, 1002 * kMiB, SecureBoot::kOn};
 };
 
@@ -380,8 +381,8 @@ TEST_F(UnattendedRunTest, TheHighestTemperaturesGoOutButNeverFailTheRun) {
     temperatures.start();
     console.take();
   }
-  Findings withSensors(record, watch, &faults, &temperatures.sensors());
-  UnattendedRun run(start, kernel, kernel, dhcp, tester, withSensors,
+  Findings withSensors(record, &faults, &temperatures.sensors());
+  UnattendedRun run(start, kernel, kernel, dhcp, tester, withSensors, watch,
                     [this] { return now; });
   RunStep step(run, &temperatures);
   run.postStart(figures);

@@ -1,12 +1,12 @@
 // The report on the boot stick: the step between tests' report place. It
 // keeps every line the screen showed (taken from the console's ring between
-// tests) and writes the run's pair of files (run/report_model.h) to the
+// tests) and writes the run's pair of files (stickreport/report_model.h) to the
 // report partition (stick/): at the start, after new findings (at most once
 // a minute), at each of the progress line's summaries, every ten minutes
 // of full testing, and at the verdict. Never inside a test. A write that
 // fails gets one line, and no more writes follow; testing goes on.
-#ifndef CELLCHECK_RUN_STICK_REPORT_H_
-#define CELLCHECK_RUN_STICK_REPORT_H_
+#ifndef CELLCHECK_STICKREPORT_STICK_REPORT_H_
+#define CELLCHECK_STICKREPORT_STICK_REPORT_H_
 
 #include <functional>
 #include <map>
@@ -21,13 +21,13 @@
 #include "identity/machine_identity.h"
 #include "options/run_options.h"
 #include "run/findings.h"
-#include "run/report_model.h"
-#include "run/transcript.h"
 #include "run/verdict.h"
 #include "seam/disks.h"
 #include "seam/files.h"
 #include "stick/boot_stick.h"
-#include "stick/report_files.h"
+#include "stickreport/report_files.h"
+#include "stickreport/report_model.h"
+#include "stickreport/transcript.h"
 #include "tester/cellchecker.h"
 
 // What start-up found that the report names.
@@ -131,4 +131,4 @@ class StickReport : public BetweenTestsWork {
   u64 errorsNotInTable_ = 0;
 };
 
-#endif  // CELLCHECK_RUN_STICK_REPORT_H_
+#endif  // CELLCHECK_STICKREPORT_STICK_REPORT_H_

@@ -1,4 +1,4 @@
-#include "run/stick_report.h"
+#include "stickreport/stick_report.h"
 
 #include <algorithm>
 #include <cstring>

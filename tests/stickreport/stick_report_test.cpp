@@ -2,7 +2,7 @@
 // temporary folder that stands for the report partition: when it is
 // written, what the pair of files holds, its size cap, and a write that
 // fails.
-#include "run/stick_report.h"
+#include "stickreport/stick_report.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -97,7 +97,7 @@ class StickReportTest : public testing::Test {
   BadMemory record;
   FixedAddresses addresses;
   BadMemoryWatch watch{record, addresses, [this] { return now; }};
-  Findings findings{record, watch};
+  Findings findings{record};
   std::unique_ptr<BootStick> stick;
   std::unique_ptr<StickReport> report;
   ReportStart start;
