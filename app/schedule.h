@@ -15,6 +15,7 @@
 #include "base/cprintf.h"
 #include "console/full_testing_estimate.h"
 #include "console/progress_line.h"
+#include "run/run_facts.h"
 
 // The first batch's size; each next one is 1.4 times it, truncated.
 constexpr uint64_t kFirstBatchSize = 10;
@@ -30,7 +31,7 @@ constexpr char kFullTestingNotice[] =
 constexpr unsigned kWriteSpeedSeed = 45435243;
 
 template <class Tester>
-class Schedule {
+class Schedule : public ScheduleFigures {
  public:
   // `between`, when given, is the step between tests. `watch` and
   // `temperatures`, when given, show the bad-memory summary and the highest
@@ -62,13 +63,13 @@ class Schedule {
   }
 
   // The progress line's "Summary:" lines so far.
-  int summariesShown() const { return progress_.summariesShown(); }
+  int summariesShown() const override { return progress_.summariesShown(); }
 
   // The same schedule until the step between tests ends the run; returns
   // then (the test before has finished).
   // Seconds full testing needs to reach 100 % coverage at the speed the
   // opening measured: 0 until the opening has run.
-  double secondsToFullCoverage() const { return secondsTo100_; }
+  double secondsToFullCoverage() const override { return secondsTo100_; }
 
   void runUntilEnded() {
     runOpening();
