@@ -478,6 +478,45 @@ TEST_F(UnattendedRunTest, APreTestFindingFailsTheRunWithoutErrors) {
   EXPECT_NE(console.take().find("VERDICT: FAIL"), std::string::npos);
 }
 
+// Findings from before the tests (the pre-test's mismatches, the kernel's
+// early check) are findings like an error: the first progress carries the
+// summary, and the verdict is FAIL on the screen and at the collector.
+TEST_F(UnattendedRunTest, OnlyFindingsFromBeforeTheTestsAreNoPassAnywhere) {
+  struct Case {
+    const char* name;
+    void (*find)(BadMemory&);
+  };
+  for (const Case& c :
+       {Case{"a pre-test mismatch",
+             [](BadMemory& r) { r.countPretestMismatch(); }},
+        Case{"an early-check range", [](BadMemory& r) {
+               r.recordExternalRange(PhysicalRange{0x40000000, 0x40001000});
+             }}}) {
+    SCOPED_TRACE(c.name);
+    kernel.datagrams.clear();
+    BadMemory found;
+    c.find(found);
+    Findings onlyThat(found);
+    BadMemoryWatch summary(found, addresses, [this] { return now; });
+    UnattendedRun run(facts, start, kernel, kernel, dhcp, tester, onlyThat,
+                      summary, [this] { return now; });
+    RunStep step(run);
+    run.postStart();
+    step.fullTestingBegins();
+    step.betweenTests();
+    ASSERT_EQ(withMsgid("progress").size(), 1u);
+    EXPECT_FALSE(withMsgid("summary").empty())
+        << "the summary goes out with the first progress";
+    ConsoleCapture console;
+    EXPECT_FALSE(run.finish(step));
+    EXPECT_NE(console.take().find("VERDICT: FAIL"), std::string::npos);
+    const std::vector<std::string> verdicts = withMsgid("verdict");
+    ASSERT_EQ(verdicts.size(), 1u);
+    EXPECT_NE(verdicts[0].find("result=\"FAIL\""), std::string::npos)
+        << verdicts[0];
+  }
+}
+
 TEST_F(UnattendedRunTest, LostEventsAreCountedAndShownAndTheRunGoesOn) {
   auto run = makeRun();
   RunStep step(*run);

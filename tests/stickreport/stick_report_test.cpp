@@ -179,6 +179,22 @@ TEST_F(StickReportTest,
   EXPECT_EQ(page.find("href="), std::string::npos);
 }
 
+// A pre-test mismatch or a range of the kernel's early check is news like an
+// error: written at once, and the report says FAIL.
+TEST_F(StickReportTest, FindingsFromBeforeTheTestsAreWrittenAsAFail) {
+  prepareAndStart();
+  step();
+  ASSERT_EQ(writes(), 2);
+  report->fullTestingBegins();
+  record.countPretestMismatch();
+  step(1);
+  EXPECT_EQ(writes(), 4);
+  EXPECT_NE(file(".txt").find("Cellcheck report: FAIL"), std::string::npos);
+  record.recordExternalRange(PhysicalRange{0x40000000, 0x40001000});
+  step(StickReport::kSecondsBetweenFindingWrites);
+  EXPECT_EQ(writes(), 6);
+}
+
 TEST_F(StickReportTest, AFailedWriteSaysSoOnceAndTestingGoesOn) {
   prepareAndStart();
   step();
