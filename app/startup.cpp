@@ -94,15 +94,11 @@ RunOptions readOptions(KernelFiles& files) {
   return options;
 }
 
-// The machine's identity, read once for all that name it: the events of an
-// unattended run and the report on the boot stick. With options, it is
-// shown, and what they ask for.
-void readIdentity(Kernel& kernel, bool forReport, RunFacts* facts) {
-  if (!facts->options.any && !forReport) return;
-  facts->identity = readMachineIdentity(kernel);
-  if (!facts->options.any) return;
-  cprintf("%s\n", identityLine(facts->identity).c_str());
-  cprintf("%s\n", describeRunOptions(facts->options).c_str());
+// With options: the machine they run on, and what they ask for.
+void showOptions(const RunFacts& facts) {
+  if (!facts.options.any) return;
+  cprintf("%s\n", identityLine(facts.identity).c_str());
+  cprintf("%s\n", describeRunOptions(facts.options).c_str());
 }
 
 // The amount line and the note below it; returns the RAM in KiB.
@@ -340,12 +336,14 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   showBanner();
   kernel.mountProc();
   facts.options = readOptions(kernel);
-  const bool forReport = parts.report != nullptr;
-  if (facts.options.any || forReport || parts.ecc != nullptr ||
-      parts.temperatures != nullptr) {
+  // The identity is read once, for all that name the machine: the events
+  // of an unattended run and the report on the boot stick.
+  const bool identityNamed = facts.options.any || parts.report != nullptr;
+  if (identityNamed || parts.ecc != nullptr || parts.temperatures != nullptr) {
     kernel.mountSys();
   }
-  readIdentity(kernel, forReport, &facts);
+  if (identityNamed) facts.identity = readMachineIdentity(kernel);
+  showOptions(facts);
   const unsigned cpuCap =
       facts.options.cpus != 0 ? facts.options.cpus : parts.cpus;
   facts.installedKiB = showRamAmount(kernel);
