@@ -1,14 +1,13 @@
 // The report on the boot stick: the step between tests' report place. It
 // keeps every line the screen showed (taken from the console's ring between
-// tests) and writes the run's pair of files (stickreport/report_model.h) to the
-// report partition (stick/): at the start, after new findings (at most once
+// tests) and writes the run's pair of files (stickreport/report_model.h) to
+// the report partition (stick/): at the start, after new findings (at most once
 // a minute), at each of the progress line's summaries, every ten minutes
 // of full testing, and at the verdict. Never inside a test. A write that
 // fails gets one line, and no more writes follow; testing goes on.
 #ifndef CELLCHECK_STICKREPORT_STICK_REPORT_H_
 #define CELLCHECK_STICKREPORT_STICK_REPORT_H_
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
