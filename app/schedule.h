@@ -19,6 +19,7 @@
 #include "base/cprintf.h"
 #include "console/full_testing_estimate.h"
 #include "console/progress_line.h"
+#include "run/run_facts.h"
 
 // The notice that endless testing begins. Its text is
 // app/full_testing_notice.inc (C string literals, one a line), which the
@@ -32,7 +33,7 @@ constexpr unsigned kWriteSpeedSeed = 45435243;
 // `Batch` is full testing's batch (app/test_order.h); tests give another
 // one to see the estimate follow it.
 template <class Tester, class Batch = FullTestingBatch>
-class Schedule {
+class Schedule : public ScheduleFigures {
  public:
   // `between`, when given, is the step between tests. `watch` and
   // `temperatures`, when given, show the bad-memory summary and the highest
@@ -63,6 +64,13 @@ class Schedule {
                                                      : 0;
   }
 
+  // The progress line's "Summary:" lines so far.
+  int summariesShown() const override { return progress_.summariesShown(); }
+
+  // Seconds full testing needs to reach 100 % coverage at the speed the
+  // opening measured: 0 until the opening has run.
+  double secondsToFullCoverage() const override { return secondsTo100_; }
+
   // The opening, then batches until the step between tests ends the run
   // (only an unattended run's limit does), and returns then: the test before
   // has finished. Without a limit it never returns: the machine is switched
@@ -72,13 +80,6 @@ class Schedule {
     if (between_ != nullptr) between_->fullTestingBegins();
     for (uint64_t size = kFirstBatchSize; size != 0;) size = runBatch(size);
   }
-
-  // The progress line's "Summary:" lines so far.
-  int summariesShown() const { return progress_.summariesShown(); }
-
-  // Seconds full testing needs to reach 100 % coverage at the speed the
-  // opening measured: 0 until the opening has run.
-  double secondsToFullCoverage() const { return secondsTo100_; }
 
  private:
   // Between the opening's tests: it always runs whole (an unattended run's
