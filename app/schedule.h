@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "base/between_tests.h"
+#include "base/between_tests_work.h"
 #include "base/cprintf.h"
 #include "console/full_testing_estimate.h"
 #include "console/progress_line.h"

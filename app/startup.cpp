@@ -10,6 +10,7 @@
 #include "app/huge_page_line.h"
 #include "base/cprintf.h"
 #include "base/stop_message.h"
+#include "modules/module_loader.h"
 #include "sysmem/memory_probe.h"
 #include "sysmem/secure_boot.h"
 
@@ -103,14 +104,13 @@ u64 showRamAmount(Kernel& kernel) {
 // On every boot, options or not (the drivers only read counters): the
 // memory controllers' drivers of the image, when it is this binary's own,
 // then the ECC line.
-DriverLoad sayWhetherEccIsCounted(Kernel& kernel, EccWatch& ecc,
-                                  const std::string& moduleRoot) {
+void loadEccDriversAndSayIfCounted(Kernel& kernel, EccWatch& ecc,
+                                   const std::string& moduleRoot) {
   DriverLoad drivers;
   if (kernel.isImageInit()) {
     drivers = loadDrivers(kernel, kernel, moduleRoot, isEdacModule);
   }
   ecc.start(drivers.result.failed);
-  return drivers;
 }
 
 // On every boot as well (the drivers only read sensors): the sensors'
@@ -120,16 +120,15 @@ DriverLoad sayWhetherEccIsCounted(Kernel& kernel, EccWatch& ecc,
 // round loads spd5118 for; jc42, which finds DDR4's sensors by probing the
 // bus, comes last, by name. A driver without its chip on this machine
 // fails to load, which is no error: the line says what was found.
-DriverLoad sayTemperatures(Kernel& kernel, TemperatureWatch& temperatures,
-                           const std::string& moduleRoot) {
-  DriverLoad drivers;
+void loadSensorDriversAndSayTemperatures(Kernel& kernel,
+                                         TemperatureWatch& temperatures,
+                                         const std::string& moduleRoot) {
   if (kernel.isImageInit()) {
     const std::vector<std::string> byName(std::begin(kProbingSensorDrivers),
                                           std::end(kProbingSensorDrivers));
-    drivers = loadDrivers(kernel, kernel, moduleRoot, isSensorModule, byName);
+    loadDrivers(kernel, kernel, moduleRoot, isSensorModule, byName);
   }
   temperatures.start();
-  return drivers;
 }
 
 // "Initializing...." around the tuning and the measurement; returns the
@@ -314,12 +313,11 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
     kernel.mountSys();
   }
   if (parts.ecc != nullptr) {
-    found.eccDrivers =
-        sayWhetherEccIsCounted(kernel, *parts.ecc, parts.moduleRoot);
+    loadEccDriversAndSayIfCounted(kernel, *parts.ecc, parts.moduleRoot);
   }
   if (parts.temperatures != nullptr) {
-    found.sensorDrivers =
-        sayTemperatures(kernel, *parts.temperatures, parts.moduleRoot);
+    loadSensorDriversAndSayTemperatures(kernel, *parts.temperatures,
+                                        parts.moduleRoot);
   }
   if (parts.report != nullptr) parts.report->prepare();
   const bool beepsWanted =

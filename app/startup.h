@@ -15,7 +15,6 @@
 #include "console/temperature_watch.h"
 #include "cpus/testing_cpus.h"
 #include "machinecheck/fault_guard.h"
-#include "modules/module_loader.h"
 #include "run/stick_report.h"
 #include "run/unattended.h"
 #include "seam/kernel.h"
@@ -43,16 +42,10 @@ struct StartupFound {
   u64 areaBytes = 0;       // the test area; 0 when none was taken
   bool locked = false;     // the area is locked in RAM
   SecureBoot secureBoot = SecureBoot::kLogUnreadable;
-  // The memory controllers' drivers tried (not when this is not the
-  // image's own /init).
-  DriverLoad eccDrivers;
   // The CPUs that test and their workers, which the tester uses from the
   // pre-test on (null: the one thread of a single CPU).
   TestingCpus testing;
   std::unique_ptr<WorkerPool> pool;
-  // The temperature sensors' drivers tried, likewise. One that found no
-  // chip of its own (a machine without that sensor) is no error.
-  DriverLoad sensorDrivers;
 };
 
 // What start-up works with besides the kernel, the tester and the record;

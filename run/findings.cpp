@@ -55,14 +55,6 @@ std::vector<EccModuleErrors> Findings::eccModules() const {
 FoundTemperatures Findings::temperatures() const {
   FoundTemperatures found;
   if (sensors_ == nullptr) return found;
-  for (int i = 0; i < sensors_->size(); ++i) {
-    const TemperatureSensor& sensor = (*sensors_)[i];
-    const bool module = sensor.kind == SensorKind::kMemoryModule;
-    found.sensors.push_back(FoundTemperature{
-        sensor.name, module, sensor.everRead,
-        sensor.everRead ? wholeDegrees(sensor.highestMilli) : 0,
-        module ? wholeDegrees(sensor.criticalMilli) : 0, sensor.crossings});
-  }
   found.cpus = sensors_->span(SensorKind::kProcessor, Reading::kHighest);
   found.modules = sensors_->span(SensorKind::kMemoryModule, Reading::kHighest);
   found.modulesAtLimit = sensors_->modulesThatReachedTheirLimit();

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "badmem/physical_addresses.h"
-#include "base/between_tests.h"
-#include "console/progress_line.h"
+#include "base/between_tests_work.h"
+#include "base/clock.h"
 #include "identity/machine_identity.h"
 #include "options/run_options.h"
 #include "run/findings.h"

@@ -57,8 +57,8 @@ void Unattended::dropImageFiles() {
   if (!files_.isImageInit()) return;
   // Once the drivers are in the kernel (or not wanted), their files are
   // only in the test area's way.
-  bytesFreed = files_.removeFiles(moduleRoot_);
-  if (!options.syslog) bytesFreed += files_.removeFiles(busybox_);
+  files_.removeFiles(moduleRoot_);
+  if (!options.syslog) files_.removeFiles(busybox_);
 }
 
 void Unattended::openSerialPort() {

@@ -53,7 +53,6 @@ class Unattended {
   RunOptions options;
   MachineIdentity identity;
   ModuleLoadResult drivers;
-  u64 bytesFreed = 0;  // module files (and the unused DHCP client) removed
   bool haveLease = false;
   Lease lease;
   // Open when event lines are asked for and the port opened.
