@@ -243,16 +243,23 @@ def link_faults():
 
 def documented_rooms():
     """(page, the program's rooms in the order the page lists them): each
-    room's first appearance as a list item or heading that begins with its
-    folder ("- `base/`: ...", "### `base/`")."""
+    room's first appearance as a list item, heading or table row that
+    begins with its folder ("- `base/`: ...", "### `base/`", "| `base/` |"),
+    within the page's section on the rooms or the layout if it has one."""
     page = "docs/architecture.md"
     if not os.path.exists(os.path.join(ROOT, page)):
         page = "README.md"
     with open(os.path.join(ROOT, page)) as f:
         text = f.read()
+    # The section whose heading names the rooms or the layout, where the
+    # page has one: other sections may name rooms in another order.
+    section = re.search(r"^(#+)\s[^\n]*\b(?:[Rr]ooms|[Ll]ayout)\b[^\n]*\n"
+                        r"(.*?)(?=^\1\s|\Z)", text, re.M | re.S)
+    if section:
+        text = section.group(2)
     program = set(program_rooms())
     listed = []
-    for room in re.findall(r"^\s*(?:[-*]|#+)\s+`([\w/]+?)/?`", text, re.M):
+    for room in re.findall(r"^\s*(?:[-*|]|#+)\s*`([\w/]+?)/?`", text, re.M):
         if room in program and room not in listed:
             listed.append(room)
     return page, listed
