@@ -33,7 +33,7 @@
 #ifndef CELLCHECK_APP_BETWEEN_TESTS_H_
 #define CELLCHECK_APP_BETWEEN_TESTS_H_
 
-#include "base/between_tests.h"
+#include "base/between_tests_work.h"
 
 class BetweenTests : public BetweenTestsWork {
  public:

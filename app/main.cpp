@@ -18,8 +18,8 @@
 #include "console/machine_check_watch.h"
 #include "console/temperature_watch.h"
 #include "machinecheck/fault_guard.h"
-#include "machinecheck/kernel_addresses.h"
 #include "machinecheck/memory_faults.h"
+#include "machinecheck/process_physical_addresses.h"
 #include "net/lease_script.h"
 #include "net/udhcpc_client.h"
 #include "platform/linux_kernel.h"
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     kernel.mountProc();
     guard.install();
   }
-  KernelAddresses addresses(kernel, &memoryFaults);
+  ProcessPhysicalAddresses addresses(kernel, &memoryFaults);
   const Clock clock = [&kernel] { return kernel.now(); };
   BadMemoryWatch watch(badMemory, addresses, clock);
   cellchecker.watchBadMemory(&watch);

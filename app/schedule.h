@@ -15,7 +15,7 @@
 
 #include "app/dry_run.h"
 #include "app/test_order.h"
-#include "base/between_tests.h"
+#include "base/between_tests_work.h"
 #include "base/cprintf.h"
 #include "console/full_testing_estimate.h"
 #include "console/progress_line.h"

@@ -11,6 +11,7 @@
 #include "base/cprintf.h"
 #include "base/small_file.h"
 #include "base/stop_message.h"
+#include "modules/module_loader.h"
 #include "sysmem/memory_probe.h"
 #include "sysmem/secure_boot.h"
 
@@ -123,14 +124,13 @@ u64 showRamAmount(Kernel& kernel) {
 // On every boot, options or not (the drivers only read counters): the
 // memory controllers' drivers of the image, when it is this binary's own,
 // then the ECC line.
-DriverLoad sayWhetherEccIsCounted(Kernel& kernel, EccWatch& ecc,
-                                  const std::string& moduleRoot) {
+void loadEccDriversAndSayIfCounted(Kernel& kernel, EccWatch& ecc,
+                                   const std::string& moduleRoot) {
   DriverLoad drivers;
   if (kernel.isImageInit()) {
     drivers = loadDrivers(kernel, kernel, moduleRoot, isEdacModule);
   }
   ecc.start(drivers.result.failed);
-  return drivers;
 }
 
 // On every boot as well (the drivers only read sensors): the sensors'
@@ -140,16 +140,15 @@ DriverLoad sayWhetherEccIsCounted(Kernel& kernel, EccWatch& ecc,
 // round loads spd5118 for; jc42, which finds DDR4's sensors by probing the
 // bus, comes last, by name. A driver without its chip on this machine
 // fails to load, which is no error: the line says what was found.
-DriverLoad sayTemperatures(Kernel& kernel, TemperatureWatch& temperatures,
-                           const std::string& moduleRoot) {
-  DriverLoad drivers;
+void loadSensorDriversAndSayTemperatures(Kernel& kernel,
+                                         TemperatureWatch& temperatures,
+                                         const std::string& moduleRoot) {
   if (kernel.isImageInit()) {
     const std::vector<std::string> byName(std::begin(kProbingSensorDrivers),
                                           std::end(kProbingSensorDrivers));
-    drivers = loadDrivers(kernel, kernel, moduleRoot, isSensorModule, byName);
+    loadDrivers(kernel, kernel, moduleRoot, isSensorModule, byName);
   }
   temperatures.start();
-  return drivers;
 }
 
 // Once the kernel is tuned, before the memory is measured: the image's
@@ -158,24 +157,21 @@ DriverLoad sayTemperatures(Kernel& kernel, TemperatureWatch& temperatures,
 // wanted) they are only in the test area's way. With the small free reserve
 // in force, the pages they held go straight back to the free memory that
 // the measurement starts from, instead of waiting in the kernel's per-CPU
-// lists. Silent; returns the bytes dropped.
-u64 dropImageFiles(KernelFiles& files, const StartupParts& parts,
-                   bool networkWanted) {
-  if (!files.isImageInit()) return 0;
-  u64 dropped = files.removeFiles(parts.moduleRoot);
-  if (!networkWanted) dropped += files.removeFiles(parts.busybox);
-  return dropped;
+// lists. Silent.
+void dropImageFiles(KernelFiles& files, const StartupParts& parts,
+                    bool networkWanted) {
+  if (!files.isImageInit()) return;
+  files.removeFiles(parts.moduleRoot);
+  if (!networkWanted) files.removeFiles(parts.busybox);
 }
 
 // "Initializing...." around the tuning, the image's files dropped and the
 // measurement; returns the bytes measured.
 u64 tuneAndMeasure(Kernel& kernel, volatile u64* shared,
-                   const StartupParts& parts, const RunFacts& facts,
-                   StartupFound* found) {
+                   const StartupParts& parts, const RunFacts& facts) {
   cprintf("Init");
   tuneKernel(kernel);
-  found->imageBytesDropped =
-      dropImageFiles(kernel, parts, facts.options.syslog);
+  dropImageFiles(kernel, parts, facts.options.syslog);
   cprintf("ializing");
   const u64 available =
       shared == nullptr ? 0 : calcAvailableRam(kernel, shared);
@@ -354,13 +350,12 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   // the network, whose DHCP client forks, which the first process can no
   // longer do once it holds the test area.
   if (parts.ecc != nullptr) {
-    found.eccDrivers =
-        sayWhetherEccIsCounted(kernel, *parts.ecc, parts.moduleRoot);
+    loadEccDriversAndSayIfCounted(kernel, *parts.ecc, parts.moduleRoot);
     facts.eccLine = parts.ecc->startLine();
   }
   if (parts.temperatures != nullptr) {
-    found.sensorDrivers =
-        sayTemperatures(kernel, *parts.temperatures, parts.moduleRoot);
+    loadSensorDriversAndSayTemperatures(kernel, *parts.temperatures,
+                                        parts.moduleRoot);
   }
   if (parts.report != nullptr) parts.report->prepare();
   if (parts.speaker != nullptr && facts.options.beep) parts.speaker->open();
@@ -370,7 +365,7 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   tester.useWorkers(found.pool.get());
   facts.testingCpus = static_cast<unsigned>(found.testing.cpus.size());
   facts.memoryNodes = found.testing.memoryNodes;
-  found.availableBytes = tuneAndMeasure(kernel, shared, parts, facts, &found);
+  found.availableBytes = tuneAndMeasure(kernel, shared, parts, facts);
   facts.secureBoot = showSecureBoot(kernel);
   if (shared == nullptr) {
     cprintf("No shared page for the memory measurement: nothing measured.\n");

@@ -18,7 +18,6 @@
 #include "console/temperature_watch.h"
 #include "cpus/testing_cpus.h"
 #include "machinecheck/fault_guard.h"
-#include "modules/module_loader.h"
 #include "run/run_facts.h"
 #include "run/unattended.h"
 #include "seam/kernel.h"
@@ -44,19 +43,10 @@ struct StartupFound {
   StartupResult result = StartupResult::kNotInit;
   u64 availableBytes = 0;  // what the measurement could obtain and touch
   bool locked = false;     // the area is locked in RAM
-  // The image's module files (and the DHCP client when no network is asked
-  // for) dropped from memory.
-  u64 imageBytesDropped = 0;
-  // The memory controllers' drivers tried (not when this is not the
-  // image's own /init).
-  DriverLoad eccDrivers;
   // The CPUs that test and their workers, which the tester uses from the
   // pre-test on (null: the one thread of a single CPU).
   TestingCpus testing;
   std::unique_ptr<WorkerPool> pool;
-  // The temperature sensors' drivers tried, likewise. One that found no
-  // chip of its own (a machine without that sensor) is no error.
-  DriverLoad sensorDrivers;
 };
 
 // What start-up works with besides the kernel, the tester and the record;

@@ -12,8 +12,8 @@
 
 #include "badmem/bad_memory.h"
 #include "badmem/physical_addresses.h"
-#include "base/between_tests.h"
-#include "console/progress_line.h"
+#include "base/between_tests_work.h"
+#include "base/clock.h"
 
 // The line after an error's two lines, for words at physical addresses
 // addressA (bank A) and addressB (bank B), either kUnknownAddress, whose

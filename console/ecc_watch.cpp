@@ -16,14 +16,15 @@ u64 more(u64 before, u64 now) { return now > before ? now - before : 0; }
 }  // namespace
 
 EccWatch::EccWatch(KernelFiles& files, BadMemory& record, Clock now)
-    : record_(record), now_(std::move(now)), counters_(files) {}
+    : record_(record),
+      spacing_(std::move(now), kSecondsBetweenLooks),
+      counters_(files) {}
 
 void EccWatch::start(
     const std::vector<std::pair<std::string, std::string>>& declined) {
   declined_ = declined;
   counters_.scan();
-  started_ = true;
-  lastLook_ = now_();
+  spacing_.start();
   cprintf("%s\n", startLine().c_str());
 }
 
@@ -83,13 +84,13 @@ std::string EccWatch::startLine() const {
 }
 
 void EccWatch::poll() {
-  if (!started_ || now_() - lastLook_ < kSecondsBetweenLooks) return;
+  if (!spacing_.due()) return;
   look();
 }
 
 void EccWatch::look() {
-  if (!started_ || counters_.controllerCount() == 0) return;
-  lastLook_ = now_();
+  if (!spacing_.started() || counters_.controllerCount() == 0) return;
+  spacing_.looked();
   EccGrowth growth[EdacCounters::kMaxModules + EdacCounters::kMaxControllers];
   const int found = counters_.refresh(
       growth, static_cast<int>(sizeof growth / sizeof *growth));

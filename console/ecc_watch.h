@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "badmem/bad_memory.h"
-#include "base/between_tests.h"
-#include "console/progress_line.h"
+#include "base/between_tests_work.h"
+#include "base/clock.h"
+#include "console/look_spacing.h"
 #include "ecc/edac_counters.h"
 #include "seam/files.h"
 
@@ -53,11 +54,9 @@ class EccWatch : public BetweenTestsWork {
   void report(const EccGrowth& growth, bool print);
 
   BadMemory& record_;
-  Clock now_;
+  LookSpacing spacing_;
   EdacCounters counters_;
   std::vector<std::pair<std::string, std::string>> declined_;
-  bool started_ = false;
-  time_t lastLook_ = 0;
 };
 
 #endif  // CELLCHECK_CONSOLE_ECC_WATCH_H_

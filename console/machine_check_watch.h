@@ -8,7 +8,7 @@
 #define CELLCHECK_CONSOLE_MACHINE_CHECK_WATCH_H_
 
 #include "badmem/bad_memory.h"
-#include "base/between_tests.h"
+#include "base/between_tests_work.h"
 #include "console/cellchecker_dos.h"
 #include "machinecheck/memory_faults.h"
 

@@ -10,14 +10,11 @@
 #define CELLCHECK_CONSOLE_PROGRESS_LINE_H_
 
 #include <cstdint>
-#include <ctime>
-#include <functional>
+
+#include "base/clock.h"
 
 class BadMemoryWatch;
 class TemperatureWatch;
-
-// Seconds since the epoch: time(nullptr) in the program, a fake in tests.
-using Clock = std::function<time_t()>;
 
 class ProgressLine {
  public:

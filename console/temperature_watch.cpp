@@ -72,12 +72,11 @@ void formatTemperatures(const TemperatureSpan& cpus,
 }
 
 TemperatureWatch::TemperatureWatch(KernelFiles& files, Clock now)
-    : now_(std::move(now)), sensors_(files) {}
+    : spacing_(std::move(now), kSecondsBetweenLooks), sensors_(files) {}
 
 void TemperatureWatch::start() {
   sensors_.scan();
-  started_ = true;
-  lastLook_ = now_();
+  spacing_.start();
   int crossed[TemperatureSensors::kMaxSensors];
   const int found = sensors_.refresh(crossed, TemperatureSensors::kMaxSensors);
   cprintf("%s\n", startLine().c_str());
@@ -106,7 +105,7 @@ std::string TemperatureWatch::startLine() const {
 
 std::vector<std::string> TemperatureWatch::reportLines() const {
   std::vector<std::string> lines = {startLine()};
-  if (!started_ || sensors_.size() == 0) return lines;
+  if (!spacing_.started() || sensors_.size() == 0) return lines;
   char text[256];
   formatTemperatures(
       sensors_.span(SensorKind::kProcessor, Reading::kHighest),
@@ -117,13 +116,13 @@ std::vector<std::string> TemperatureWatch::reportLines() const {
 }
 
 void TemperatureWatch::poll() {
-  if (!started_ || now_() - lastLook_ < kSecondsBetweenLooks) return;
+  if (!spacing_.due()) return;
   look();
 }
 
 void TemperatureWatch::look() {
-  if (!started_ || sensors_.size() == 0) return;
-  lastLook_ = now_();
+  if (!spacing_.started() || sensors_.size() == 0) return;
+  spacing_.looked();
   readAndShowCrossings();
 }
 
@@ -147,7 +146,7 @@ void TemperatureWatch::readAndShowCrossings() {
 }
 
 void TemperatureWatch::printHighest() {
-  if (!started_ || sensors_.size() == 0) return;
+  if (!spacing_.started() || sensors_.size() == 0) return;
   char text[256];
   formatTemperatures(
       sensors_.span(SensorKind::kProcessor, Reading::kHighest),

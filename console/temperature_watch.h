@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "base/between_tests.h"
-#include "console/progress_line.h"
+#include "base/between_tests_work.h"
+#include "base/clock.h"
+#include "console/look_spacing.h"
 #include "seam/files.h"
 #include "sensors/temperature_sensors.h"
 
@@ -64,10 +65,8 @@ class TemperatureWatch : public BetweenTestsWork {
  private:
   void readAndShowCrossings();
 
-  Clock now_;
+  LookSpacing spacing_;
   TemperatureSensors sensors_;
-  bool started_ = false;
-  time_t lastLook_ = 0;
 };
 
 #endif  // CELLCHECK_CONSOLE_TEMPERATURE_WATCH_H_

@@ -73,8 +73,7 @@ void EventLog::writeLine(const Posted& posted) {
   if (!portFailed_ &&
       port_->write("\n" + formatSyslog(posted.event, hostname_, posted.when) +
                    "\n")) {
-    ++linesWritten_;
-    return;
+    return;  // the port took it
   }
   portFailed_ = true;
   ++linesLost_;

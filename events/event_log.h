@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "events/syslog_message.h"
 #include "seam/devices.h"
 #include "seam/network.h"
@@ -23,7 +23,7 @@ class EventLog {
   // `now` stamps each event when it is posted. `hostname` empty: the
   // machine has no name yet, and goes by its IPv4 address once it has a
   // lease (setHostname).
-  EventLog(std::string hostname, std::function<time_t()> now);
+  EventLog(std::string hostname, Clock now);
 
   // The name sent as HOSTNAME from now on, for every event that goes out,
   // waiting ones included: a log begun without a name takes the machine's
@@ -57,9 +57,8 @@ class EventLog {
   // Lost so far: sends that failed, events dropped while waiting, and those
   // still waiting.
   uint64_t unsent() const { return failed_ + waiting_.size(); }
-  // Lines the serial port took, lines it did not (the one it failed and
-  // every one after), and whether it failed one.
-  uint64_t linesWritten() const { return linesWritten_; }
+  // Lines the serial port did not take (the one it failed and every one
+  // after), and whether it failed one.
   uint64_t linesLost() const { return linesLost_; }
   bool serialPortFailed() const { return portFailed_; }
 
@@ -77,7 +76,7 @@ class EventLog {
   void writeLine(const Posted& posted);
 
   std::string hostname_;
-  std::function<time_t()> now_;
+  Clock now_;
   DatagramSink* sink_ = nullptr;
   bool gaveUp_ = false;
   std::deque<Posted> waiting_;
@@ -86,7 +85,6 @@ class EventLog {
   uint64_t failed_ = 0;
   SerialLine* port_ = nullptr;
   bool portFailed_ = false;
-  uint64_t linesWritten_ = 0;
   uint64_t linesLost_ = 0;
 };
 

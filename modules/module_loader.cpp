@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/small_file.h"
+#include "base/text.h"
 
 namespace {
 
@@ -19,10 +20,6 @@ std::vector<std::string> entries(const std::string& folder) {
 // Modules lean on each other only a few levels deep; a cycle in a broken
 // index must still end.
 constexpr int kMaxDepth = 16;
-
-bool startsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, strlen(prefix), prefix) == 0;
-}
 
 }  // namespace
 

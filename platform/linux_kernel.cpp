@@ -35,8 +35,6 @@ constexpr int kSyslogConsoleOn = 7;
 constexpr int kSyslogConsoleLevel = 8;
 constexpr int kSyslogSizeBuffer = 10;
 
-constexpr u64 kHugePageBytes = u64{2} << 20;
-
 constexpr char kImageInit[] = "/init";
 
 // The fault handler's own stack: enough for its few frames, however deep

@@ -61,14 +61,6 @@ FoundTemperatures Findings::temperatures() const {
   FoundTemperatures found;
   if (temperatures_ == nullptr) return found;
   const TemperatureSensors& sensors = temperatures_->sensors();
-  for (int i = 0; i < sensors.size(); ++i) {
-    const TemperatureSensor& sensor = sensors[i];
-    const bool module = sensor.kind == SensorKind::kMemoryModule;
-    found.sensors.push_back(FoundTemperature{
-        sensor.name, module, sensor.everRead,
-        sensor.everRead ? wholeDegrees(sensor.highestMilli) : 0,
-        module ? wholeDegrees(sensor.criticalMilli) : 0, sensor.crossings});
-  }
   found.cpus = sensors.span(SensorKind::kProcessor, Reading::kHighest);
   found.modules = sensors.span(SensorKind::kMemoryModule, Reading::kHighest);
   found.modulesAtLimit = sensors.modulesThatReachedTheirLimit();

@@ -25,24 +25,13 @@ struct FoundMachineCheck {
   MemoryFault fault;
 };
 
-// One temperature sensor over the run.
-struct FoundTemperature {
-  std::string name;   // "CPU", "CPU 1", "memory module 2 on SMBus 0"
-  bool memoryModule;  // else a processor
-  bool read;          // it gave a reading at least once
-  int highest;        // its highest reading, whole degrees Celsius
-  int critical;       // a memory module's critical limit, likewise
-  u64 crossings;      // times a memory module reached that limit
-};
-
-// The run's temperatures: each sensor, and each kind's highest readings
-// together. Never a reason to fail a run: heat is not a memory error.
+// The run's temperatures: each kind's highest readings together. Never a
+// reason to fail a run: heat is not a memory error.
 struct FoundTemperatures {
-  std::vector<FoundTemperature> sensors;  // processors first
   TemperatureSpan cpus;
   TemperatureSpan modules;
   int modulesAtLimit = 0;  // memory modules that reached their limit
-  bool any() const { return !sensors.empty(); }
+  bool any() const { return cpus.sensors + modules.sensors != 0; }
 };
 
 class Findings {

@@ -15,8 +15,8 @@
 #include <string>
 #include <utility>
 
-#include "base/between_tests.h"
-#include "console/progress_line.h"
+#include "base/between_tests_work.h"
+#include "base/clock.h"
 #include "events/event_log.h"
 #include "net/dhcp_client.h"
 #include "run/findings.h"
@@ -57,8 +57,6 @@ class UnattendedRun {
   bool finish(BetweenTestsWork& step);
   // The verdict finish() showed.
   const Verdict& verdict() const { return verdict_; }
-
-  const EventLog& eventLog() const { return eventLog_; }
 
   // Progress goes out this often, or every tenth of a shorter time limit
   // (but not more often than every kMinProgressSeconds).

@@ -13,12 +13,6 @@ constexpr char kRule[] =
     "==============================================================="
     "=======";
 
-std::string fixed(double value, int decimals) {
-  char text[64];
-  snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 }  // namespace
 
 const char* verdictWord(const Verdict& verdict) {

@@ -11,7 +11,7 @@
 #define CELLCHECK_SPEAKER_BEEPS_H_
 
 #include "badmem/bad_memory.h"
-#include "base/between_tests.h"
+#include "base/between_tests_work.h"
 #include "base/types.h"
 #include "seam/system.h"
 #include "speaker/pc_speaker.h"

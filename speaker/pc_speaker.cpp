@@ -5,15 +5,12 @@
 #include <utility>
 
 #include "base/small_file.h"
+#include "base/text.h"
 #include "modules/module_loader.h"
 
 namespace {
 
 constexpr char kSpeakerName[] = "PC Speaker";
-
-bool startsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
 
 }  // namespace
 

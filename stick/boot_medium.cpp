@@ -2,13 +2,7 @@
 
 #include <sstream>
 
-namespace {
-
-bool startsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-}  // namespace
+#include "base/text.h"
 
 BootMedium bootMediumOf(const std::string& cmdline) {
   std::istringstream words(cmdline);

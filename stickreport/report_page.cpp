@@ -44,12 +44,6 @@ std::string hexText(u64 value) {
   return text;
 }
 
-std::string fixed(double value, int decimals) {
-  char text[64];
-  snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 std::string gib(u64 bytes) {
   return fixed(static_cast<double>(bytes) / (1 << 30), 2);
 }

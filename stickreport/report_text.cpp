@@ -8,12 +8,6 @@
 
 namespace {
 
-std::string fixed(double value, int decimals) {
-  char text[64];
-  snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 void line(ReportSink& sink, const std::string& text) {
   sink.put(text);
   sink.put("\n", 1);

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr u64 kHugePageBytes = u64{2} << 20;
-
 // Ranges sorted and merged where they touch.
 std::vector<PhysicalRange> merged(std::vector<PhysicalRange> ranges) {
   std::sort(ranges.begin(), ranges.end(),

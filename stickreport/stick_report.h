@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "badmem/physical_addresses.h"
-#include "base/between_tests.h"
-#include "console/progress_line.h"
+#include "base/between_tests_work.h"
+#include "base/clock.h"
 #include "run/findings.h"
 #include "run/run_facts.h"
 #include "run/verdict.h"

@@ -37,8 +37,6 @@ class Transcript {
   // with the number left out (when any), the last lines, and the line being
   // written, as it stands now (when not blank).
   void forEachLine(const std::function<void(const char*, size_t)>& line) const;
-  // Lines left out between the head and the last ones.
-  u64 leftOut() const { return leftOut_; }
 
  private:
   void endLine();

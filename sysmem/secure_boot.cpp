@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/text.h"
+
 namespace {
 
 // The line Debian's kernel logs when UEFI started it. "could not be
@@ -12,10 +14,6 @@ constexpr char kDisabled[] = "disabled";
 constexpr char kUndetermined[] = "could not be determined";
 // The first line the kernel logs: with it the log is whole.
 constexpr char kFirstLine[] = "Linux version ";
-
-bool startsWith(const std::string& text, size_t at, const char* prefix) {
-  return text.compare(at, strlen(prefix), prefix) == 0;
-}
 
 // Where the message of the line starting at `at` begins: past "<6>" and
 // "[    0.000000] ", either of which may be missing.
@@ -36,7 +34,7 @@ size_t messageStart(const std::string& log, size_t at, size_t end) {
 bool endsLineWith(const std::string& log, size_t at, size_t end,
                   const char* word) {
   while (end > at && (log[end - 1] == ' ' || log[end - 1] == '\r')) --end;
-  return end - at == strlen(word) && startsWith(log, at, word);
+  return end - at == strlen(word) && startsWith(log, word, at);
 }
 
 }  // namespace
@@ -48,12 +46,12 @@ SecureBoot secureBootFromLog(const std::string& log) {
     size_t end = log.find('\n', line);
     if (end == std::string::npos) end = log.size();
     const size_t message = messageStart(log, line, end);
-    if (startsWith(log, message, kFirstLine)) whole = true;
-    if (startsWith(log, message, kPrefix)) {
+    if (startsWith(log, kFirstLine, message)) whole = true;
+    if (startsWith(log, kPrefix, message)) {
       const size_t state = message + strlen(kPrefix);
       if (endsLineWith(log, state, end, kEnabled)) return SecureBoot::kOn;
       if (endsLineWith(log, state, end, kDisabled)) return SecureBoot::kOff;
-      if (startsWith(log, state, kUndetermined)) {
+      if (startsWith(log, kUndetermined, state)) {
         return SecureBoot::kUndetermined;
       }
     }

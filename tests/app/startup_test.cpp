@@ -154,7 +154,7 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   EXPECT_EQ(facts.areaBytes, 35 * kMiB);
   EXPECT_TRUE(found.locked);
   EXPECT_EQ(facts.secureBoot, SecureBoot::kOn);
-  EXPECT_FALSE(found.eccDrivers.indexFound) << "no ECC part given";
+  EXPECT_TRUE(kernel.loadedModules.empty()) << "no ECC part given";
 }
 
 TEST_F(StartUpTest, AnAreaMostlyOnSmallPagesIsSaidOnceThePreTestFilledIt) {
@@ -320,7 +320,6 @@ TEST_F(StartUpTest, LoadsTheImagesMemoryControllerDriversOnly) {
     EXPECT_EQ(k.loadedModules,
               std::vector<std::string>{folder + "/kernel/drivers/edac/"
                                                 "edac_mce_amd.ko"});
-    EXPECT_EQ(found.eccDrivers.result.failed.size(), 1u);
     EXPECT_NE(shown.find("ECC: no ECC reporting on this machine (amd64_edac: "
                          "No such device).\nInit"),
               std::string::npos)
@@ -477,8 +476,6 @@ TEST_F(StartUpTest, LoadsTheSensorDriversAfterTheMemoryControllers) {
     EXPECT_EQ(loaded, (std::vector<std::string>{"ie31200_edac.ko",
                                                 "i2c-smbus.ko", "i2c-i801.ko",
                                                 "spd5118.ko", "jc42.ko"}));
-    ASSERT_EQ(found.sensorDrivers.result.failed.size(), 1u);
-    EXPECT_EQ(found.sensorDrivers.result.failed[0].first, "coretemp");
     EXPECT_NE(shown.find("ECC: no ECC reporting on this machine.\n"
                          "Temperatures: no CPU sensor; 2 memory modules "
                          "33-35 \xc2\xb0"

@@ -12,6 +12,8 @@
 #include "base/fixed_table.h"
 #include "base/hex.h"
 #include "base/small_file.h"
+#include "base/text.h"
+#include "base/wording.h"
 #include "tests/support/blocked_console.h"
 #include "tests/support/temp_folder.h"
 
@@ -154,6 +156,39 @@ TEST(ConsoleRingTest, WhenLappedKeepsTheLastWholeLinesAndCountsTheLost) {
   EXPECT_GE(text.size(), ConsoleRing::kBytes - 10);
   EXPECT_EQ(text.substr(text.size() - 10), "line99999\n");
   EXPECT_EQ(lost + kept, 100000u);
+}
+
+// The parsers' prefix test, at the start and within a line: a prefix that
+// runs past the text, or a position past its end, is no match (never a
+// read past the end).
+TEST(TextTest, StartsWithOnlyWhereTheWholePrefixIsThere) {
+  struct Case {
+    const char* text;
+    const char* prefix;
+    size_t at;
+    bool starts;
+  } cases[] = {
+      {"initrd=/boot/x", "initrd=", 0, true},
+      {"initrd", "initrd=", 0, false},
+      {"xinitrd=", "initrd=", 0, false},
+      {"anything", "", 0, true},
+      {"", "", 0, true},
+      {"<6>secureboot: on", "secureboot: ", 3, true},
+      {"<6>secureboot: on", "secureboot: ", 4, false},
+      {"abc", "", 3, true},
+      {"abc", "c", 4, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text) + " / " + c.prefix);
+    EXPECT_EQ(startsWith(c.text, c.prefix, c.at), c.starts);
+  }
+}
+
+TEST(WordingTest, FixedRoundsToItsDecimals) {
+  EXPECT_EQ(fixed(1.005 * 1000, 0), "1005");
+  EXPECT_EQ(fixed(2.345678, 2), "2.35");
+  EXPECT_EQ(fixed(99.96, 1), "100.0");
+  EXPECT_EQ(fixed(0, 2), "0.00");
 }
 
 }  // namespace

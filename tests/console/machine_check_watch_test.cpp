@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/hex.h"
-#include "machinecheck/kernel_addresses.h"
+#include "machinecheck/process_physical_addresses.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_kernel.h"
 
@@ -46,7 +46,7 @@ class MachineCheckWatchTest : public ::testing::Test {
 
   FakeKernel kernel;
   MemoryFaultLog log;
-  KernelAddresses addresses{kernel, &log};
+  ProcessPhysicalAddresses addresses{kernel, &log};
   BadMemory record;
   BadMemoryWatch watch{record, addresses, [] { return time_t{1000}; }};
   CellcheckerDos tester;

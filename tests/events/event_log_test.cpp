@@ -172,7 +172,6 @@ TEST(EventLogTest, TheSerialPortGetsEachEventAtOnceAsALineOfItsOwn) {
   for (const std::string& line : port.lines) {
     EXPECT_EQ("\n" + collector.receive() + "\n", line);
   }
-  EXPECT_EQ(log.linesWritten(), 2u);
 
   // Without a collector (only the serial port asked for): every line.
   NotedPort alone;
@@ -209,7 +208,7 @@ TEST(EventLogTest, APortThatTakesNothingIsGivenUpAfterItsFirstLine) {
   for (int i = 0; i < 5; ++i) log.post(progress(std::to_string(i)));
   EXPECT_EQ(port.writes, 1);
   EXPECT_TRUE(log.serialPortFailed());
-  EXPECT_EQ(log.linesWritten(), 0u);
+  EXPECT_TRUE(port.lines.empty());
   EXPECT_EQ(log.linesLost(), 5u);
 }
 

@@ -1,14 +1,23 @@
 #!/usr/bin/python3
-"""Every room's includes against the allowed graph of rooms, and every CMake
-target's links against its includes.
+"""The graph of rooms, as the build writes it, against the includes and the
+documentation.
 
 A room is a folder of the source tree (app/, base/, ...; tests/X for the
-tests of room X). A room may include its own headers and those of the rooms
-ALLOWED names for it, never a higher one: the graph below is the layering of
-the program, lowest first. And each CMake target links, directly, the
-target of every room whose headers its sources (and, for a room's library,
-the room's headers) include: nothing reaches a header through another
-target's links or through an include directory of its own.
+tests of room X, tests/support for what they share). The build is the one
+place the graph is written: the root CMakeLists.txt lists the rooms lowest
+first (its add_subdirectory calls), and each room's targets link the rooms
+it may include (target_link_libraries, cellcheck_X for room X). This test
+checks that graph:
+- every link goes to a room listed before the linking one, and only app/ and
+  the tools beside the program reach platform/ (the seam on Linux);
+- every include of a room's files is of a room it links, and each target
+  links, directly, the room of every header its sources (and, for a room's
+  library, the room's headers) include: nothing reaches a header through
+  another target's links or through an include directory of its own;
+- every link is needed by an include of that target: a link nothing includes
+  would grant a room it does not use;
+- the rooms of the program are documented in the same order (the list of
+  docs/architecture.md, or README.md's Layout where that page is missing).
 
 Usage: tests/layout/include_graph_test.py SOURCE_ROOT"""
 import os
@@ -18,63 +27,23 @@ import unittest
 
 ROOT = None
 
-# The rooms of the program, lowest first, with the rooms each may include.
-# A room may include only rooms listed before it.
-ALLOWED = {
-    "base": set(),  # what every layer shares
-    "seam": {"base"},  # the kernel seam's roles, header-only
-    "tester": {"base"},
-    "badmem": {"base"},
-    "options": {"base"},
-    "sysmem": {"seam", "base"},
-    "identity": {"seam", "base"},
-    "modules": {"seam", "base"},
-    # The boot stick's report partition.
-    "stick": {"modules", "seam", "base"},
-    "ecc": {"seam", "base"},
-    "sensors": {"seam", "base"},
-    # The run's events as syslog messages, and their log.
-    "events": {"seam", "base"},
-    "net": {"seam", "base"},
-    "machinecheck": {"badmem", "seam", "base"},
-    "cpus": {"tester", "seam", "base"},
-    "speaker": {"modules", "badmem", "seam", "base"},
-    # The seam on Linux: only main (and the benchmarks and the lab's
-    # stand-ins) include it.
-    "platform": {"sysmem", "seam", "base"},
-    "console": {"tester", "badmem", "ecc", "sensors", "machinecheck", "seam",
-                "base"},
-    "run": {"console", "events", "net", "options", "identity", "modules",
-            "sensors", "machinecheck", "badmem", "sysmem", "tester", "seam",
-            "base"},
-    # The report on the boot stick: its model, its text and page, the
-    # screen's lines, its files on the stick.
-    "stickreport": {"run", "console", "stick", "identity", "options",
-                    "badmem", "tester", "seam", "base"},
-    "app": {"cpus", "stickreport", "run", "console", "platform", "net",
-            "events", "options",
-            "identity", "stick", "modules", "ecc", "sensors", "machinecheck",
-            "speaker", "badmem",
-            "sysmem", "tester", "seam", "base"},
-    # Beside the program: the fault lab reads the tester's bank rule and the
-    # tunables; the benchmarks run the engine, the schedule and the test
-    # area as start-up takes it, and the generator's reference draw of the
-    # tests.
-    "lab": {"sysmem", "base"},
-    "tests/support": {"net", "tester", "badmem", "sysmem", "seam", "base"},
-    "bench": {"app", "console", "platform", "tester", "badmem", "sysmem",
-              "base", "tests/support"},
-    # The fuzzing harnesses drive each parser of outside input on its own.
-    "fuzz": {"events", "net", "options", "modules", "ecc", "sysmem", "seam",
-             "base"},
-}
+# The room the root CMakeLists.txt's add_subdirectory(tests) stands for in
+# the order: the test support, below the benchmarks that use it.
+TESTS_ROOM = "tests/support"
+# The highest room of the program; the rooms after it in the build's order
+# are the tools beside it (the lab, the tests, the benchmarks, the fuzzers).
+TOP_ROOM = "app"
+# The seam on Linux: only main (and the tools beside the program) make one.
+PLATFORM_ROOM = "platform"
 
-# What the tests of a room may include beyond that room and what it may:
-# the test support, and where a test needs a real part of a higher room.
+# What the tests of a room may include beyond that room, what it links and
+# the test support: where a test needs a real part of a higher room.
 TEST_EXTRAS = {
     # The event log's tests send real datagrams to 127.0.0.1 through the
     # platform's UDP sink.
     "tests/events": {"platform"},
+    # The report's tests run the console's tester to make its errors.
+    "tests/stickreport": {"console"},
     # The fault lab's stand-in tester takes its area as the program does.
     "tests/lab": {"console", "platform", "base"},
     # The end-to-end tests' own /init, which prints MemTotal, stands alone.
@@ -94,12 +63,22 @@ def room_of(path):
     return parts[0] if len(parts) > 1 else None
 
 
-def allowed_for(room):
-    if room in ALLOWED:
-        return ALLOWED[room] | {room}
-    tested = room[len("tests/"):]
-    mine = ALLOWED.get(tested, set()) | {tested, room, "tests/support"}
-    return mine | ALLOWED["tests/support"] | TEST_EXTRAS.get(room, set())
+def cmake_text(folder):
+    """A CMakeLists.txt without its comments."""
+    with open(os.path.join(ROOT, folder, "CMakeLists.txt")) as f:
+        return re.sub(r"#[^\n]*", "", f.read())
+
+
+def room_order():
+    """The rooms, lowest first, as the root CMakeLists.txt adds them."""
+    found = re.findall(r"\badd_subdirectory\s*\(\s*([\w/]+)\s*\)",
+                       cmake_text("."))
+    return [TESTS_ROOM if room == "tests" else room for room in found]
+
+
+def program_rooms():
+    order = room_order()
+    return order[:order.index(TOP_ROOM) + 1]
 
 
 def sources():
@@ -121,41 +100,30 @@ def includes(path):
         return INCLUDE.findall(f.read())
 
 
-def wrong_includes():
-    """(file, included, why) for every include the graph does not allow."""
-    wrong = []
-    for path in sources():
-        room = room_of(path)
-        if room is None:
-            continue
-        if room not in ALLOWED and not room.startswith("tests/"):
-            wrong.append((path, "", f"room {room} is not in the graph"))
-            continue
-        if room.startswith("tests/") and room not in ALLOWED and \
-                room[len("tests/"):] not in ALLOWED and room not in TEST_EXTRAS:
-            wrong.append((path, "", f"tests of no room: {room}"))
-            continue
-        for included in includes(path):
-            target = room_of(included)
-            if target is None or os.path.dirname(included) == "":
-                continue
-            if target not in allowed_for(room):
-                wrong.append((path, included, f"{room} may not include {target}"))
-    return wrong
-
-
-# CMake: the targets, their sources and their links.
+# CMake: the targets, their sources and their links. cellcheck_unit_tests
+# (tests/) and cellcheck_fuzzer (fuzz/) are the tree's own shorthands for a
+# test program and a fuzzing harness.
 COMMAND = re.compile(r"\b(add_library|add_executable|cellcheck_unit_tests|"
-                     r"target_link_libraries)\s*\(([^)]*)\)", re.S)
+                     r"cellcheck_fuzzer|target_link_libraries)\s*\(([^)]*)\)",
+                     re.S)
 
 
 def target_of(room):
-    return "cellcheck_test_support" if room == "tests/support" else \
+    return "cellcheck_test_support" if room == TESTS_ROOM else \
         "cellcheck_" + room
 
 
+def room_of_target(name):
+    """The room whose library (or program) `name` is; None for others."""
+    if name == "cellcheck_test_support":
+        return TESTS_ROOM
+    if name.startswith("cellcheck_"):
+        return name[len("cellcheck_"):]
+    return None
+
+
 def targets():
-    """{name: (cmake file, room, sources, links)} for every target."""
+    """{name: [cmake folder, sources, rooms linked]} for every target."""
     found = {}
     for here, _, files in os.walk(ROOT):
         rel = os.path.relpath(here, ROOT)
@@ -163,58 +131,158 @@ def targets():
             continue
         if "CMakeLists.txt" not in files:
             continue
-        with open(os.path.join(here, "CMakeLists.txt")) as f:
-            text = re.sub(r"#[^\n]*", "", f.read())
-        for command, args in COMMAND.findall(text):
+        for command, args in COMMAND.findall(cmake_text(rel)):
             words = args.split()
-            if not words:
-                continue
+            if not words or (command == "cellcheck_fuzzer" and
+                             words[0] == "name"):
+                continue  # the function's own definition
             name = words[0]
-            if command == "target_link_libraries":
+            links = words[1:]
+            if command == "cellcheck_fuzzer":
+                name = words[0] + "_fuzzer"
                 entry = found.setdefault(name, [rel, set(), set()])
-                entry[2].update(w for w in words[1:] if w.startswith("cellcheck_"))
+                entry[1].add(os.path.normpath(
+                    os.path.join(rel, name + ".cpp")))
+            elif command == "target_link_libraries":
+                entry = found.setdefault(name, [rel, set(), set()])
             else:
                 entry = found.setdefault(name, [rel, set(), set()])
                 entry[0] = rel
                 entry[1].update(os.path.normpath(os.path.join(rel, w))
                                 for w in words[1:] if SOURCE.search(w))
+                links = []
+            entry[2].update(room_of_target(w) for w in links
+                            if room_of_target(w) is not None)
     return found
 
 
-def missing_links():
-    """(target, room) for every room a target includes but does not link."""
-    rooms = set(ALLOWED) | {"seam"}
-    missing = []
-    for name, (folder, files, links) in sorted(targets().items()):
-        own = {room_of(path) for path in files}
-        own = own.pop() if len(own) == 1 else room_of(folder + "/x")
-        paths = set(files)
-        if name == target_of(own):
-            # A room's library answers for the room's headers too.
-            paths |= {p for p in sources()
-                      if room_of(p) == own and p.endswith(".h")}
-        needed = set()
-        for path in paths:
-            if not os.path.exists(os.path.join(ROOT, path)):
+def own_room(name, folder, files):
+    """The room a target belongs to: its library's, else its sources'."""
+    if name == target_of(TESTS_ROOM):
+        return TESTS_ROOM
+    rooms = {room_of(path) for path in files}
+    return rooms.pop() if len(rooms) == 1 else room_of(folder + "/x")
+
+
+def links():
+    """{room: the rooms its targets link} for the rooms of the build's
+    order: the graph of rooms."""
+    graph = {room: set() for room in room_order()}
+    for name, (folder, files, linked) in targets().items():
+        room = TESTS_ROOM if name == target_of(TESTS_ROOM) else \
+            room_of(folder + "/x")
+        if room in graph:
+            graph[room] |= linked - {room}
+    return graph
+
+
+def allowed_for(room, graph):
+    if room in graph:
+        return graph[room] | {room}
+    tested = room[len("tests/"):]
+    mine = graph.get(tested, set()) | {tested, room, TESTS_ROOM}
+    return mine | graph[TESTS_ROOM] | TEST_EXTRAS.get(room, set())
+
+
+def wrong_includes():
+    """(file, included, why) for every include the graph does not allow."""
+    graph = links()
+    wrong = []
+    for path in sources():
+        room = room_of(path)
+        if room is None:
+            continue
+        if room not in graph and not room.startswith("tests/"):
+            wrong.append((path, "", f"room {room} is not in the build"))
+            continue
+        if room.startswith("tests/") and room not in graph and \
+                room[len("tests/"):] not in graph and room not in TEST_EXTRAS:
+            wrong.append((path, "", f"tests of no room: {room}"))
+            continue
+        for included in includes(path):
+            target = room_of(included)
+            if target is None or os.path.dirname(included) == "":
                 continue
-            for included in includes(path):
-                room = room_of(included)
-                if room in rooms and room != own:
-                    needed.add(room)
-        for room in sorted(needed):
-            if target_of(room) not in links:
-                missing.append((name, room))
-    return missing
+            if target not in allowed_for(room, graph):
+                wrong.append((path, included, f"{room} does not link {target}"))
+    return wrong
+
+
+def needed_rooms(name, folder, files):
+    """The rooms a target's sources (and, for a room's library, the room's
+    headers) include, its own left out."""
+    rooms = set(room_order())
+    own = own_room(name, folder, files)
+    paths = set(files)
+    if name == target_of(own):
+        # A room's library answers for the room's headers too.
+        paths |= {p for p in sources() if room_of(p) == own and
+                  p.endswith((".h", ".inc"))}
+    needed = set()
+    for path in paths:
+        if not os.path.exists(os.path.join(ROOT, path)):
+            continue
+        for included in includes(path):
+            room = room_of(included)
+            if room in rooms and room != own:
+                needed.add(room)
+    return needed
+
+
+def link_faults():
+    """(target, room, what) for every room a target includes but does not
+    link ("missing"), and every room it links but includes nothing of
+    ("unused")."""
+    faults = []
+    for name, (folder, files, linked) in sorted(targets().items()):
+        needed = needed_rooms(name, folder, files)
+        own = own_room(name, folder, files)
+        faults += [(name, room, "missing") for room in sorted(needed - linked)]
+        faults += [(name, room, "unused")
+                   for room in sorted(linked - needed - {own})]
+    return faults
+
+
+def documented_rooms():
+    """(page, the program's rooms in the order the page lists them): each
+    room's first appearance as a list item, heading or table row that
+    begins with its folder ("- `base/`: ...", "### `base/`", "| `base/` |"),
+    within the page's section on the rooms or the layout if it has one."""
+    page = "docs/architecture.md"
+    if not os.path.exists(os.path.join(ROOT, page)):
+        page = "README.md"
+    with open(os.path.join(ROOT, page)) as f:
+        text = f.read()
+    # The section whose heading names the rooms or the layout, where the
+    # page has one: other sections may name rooms in another order.
+    section = re.search(r"^(#+)\s[^\n]*\b(?:[Rr]ooms|[Ll]ayout)\b[^\n]*\n"
+                        r"(.*?)(?=^\1\s|\Z)", text, re.M | re.S)
+    if section:
+        text = section.group(2)
+    program = set(program_rooms())
+    listed = []
+    for room in re.findall(r"^\s*(?:[-*|]|#+)\s*`([\w/]+?)/?`", text, re.M):
+        if room in program and room not in listed:
+            listed.append(room)
+    return page, listed
 
 
 class IncludeGraphTest(unittest.TestCase):
     def test_the_graph_is_layered(self):
-        order = list(ALLOWED)
-        for room, below in ALLOWED.items():
-            for other in below:
-                self.assertIn(other, order, f"{room} names unknown room {other}")
+        order = room_order()
+        self.assertIn(TOP_ROOM, order)
+        for room, linked in links().items():
+            for other in sorted(linked):
+                self.assertIn(other, order, f"{room} links unknown room {other}")
                 self.assertLess(order.index(other), order.index(room),
-                                f"{room} may include {other}, which is not below it")
+                                f"{room} links {other}, which is not below it")
+
+    def test_only_the_top_reaches_the_platform(self):
+        graph = links()
+        for room in program_rooms():
+            if room != TOP_ROOM:
+                self.assertNotIn(PLATFORM_ROOM, graph[room],
+                                 f"{room} links the seam's Linux side")
 
     def test_every_include_is_allowed(self):
         wrong = wrong_includes()
@@ -222,11 +290,20 @@ class IncludeGraphTest(unittest.TestCase):
             f"{path}: #include \"{included}\": {why}"
             for path, included, why in wrong))
 
-    def test_every_target_links_what_it_includes(self):
-        missing = missing_links()
-        self.assertEqual(missing, [], "\n" + "\n".join(
+    def test_every_target_links_exactly_what_it_includes(self):
+        faults = link_faults()
+        self.assertEqual(faults, [], "\n" + "\n".join(
             f"{name} includes {room}/ but does not link {target_of(room)}"
-            for name, room in missing))
+            if what == "missing" else
+            f"{name} links {target_of(room)} but includes nothing of {room}/"
+            for name, room, what in faults))
+
+    def test_the_documented_rooms_follow_the_build(self):
+        page, listed = documented_rooms()
+        self.assertEqual(
+            listed, program_rooms(),
+            f"{page} lists the rooms (lowest first) otherwise than the root "
+            "CMakeLists.txt's add_subdirectory calls")
 
     def test_no_include_directory_for_all(self):
         for here, _, files in os.walk(ROOT):

@@ -35,7 +35,6 @@ TEST(TranscriptTest, KeepsTheLinesAsTheScreenShowedThem) {
                 "Cellcheck RAM tester", "    4% coverage,  0 errors [##--]\\",
                 "Error found with word pair# 7",
                 "   99% coverage,  1 errors [####]", "  100% cov"}));
-  EXPECT_EQ(transcript.leftOut(), 0u);
 }
 
 TEST(TranscriptTest, PastItsRoomKeepsTheHeadAndTheLastLines) {
@@ -51,7 +50,6 @@ TEST(TranscriptTest, PastItsRoomKeepsTheHeadAndTheLastLines) {
                                       "[... 92 lines left out here ...]",
                                       "line 095", "line 096", "line 097",
                                       "line 098", "line 099"}));
-  EXPECT_EQ(transcript.leftOut(), 92u);
 }
 
 TEST(TranscriptTest, SaysWhereLinesWereLost) {

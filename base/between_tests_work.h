@@ -2,8 +2,8 @@
 // (machine checks, ECC counts, the bad-memory summary) and an unattended
 // run's events and limit. The schedule takes one step between tests, which
 // runs all of it in one fixed order (app/between_tests.h).
-#ifndef CELLCHECK_BASE_BETWEEN_TESTS_H_
-#define CELLCHECK_BASE_BETWEEN_TESTS_H_
+#ifndef CELLCHECK_BASE_BETWEEN_TESTS_WORK_H_
+#define CELLCHECK_BASE_BETWEEN_TESTS_WORK_H_
 
 class BetweenTestsWork {
  public:
@@ -18,4 +18,4 @@ class BetweenTestsWork {
   virtual void lastLook() { betweenTests(); }
 };
 
-#endif  // CELLCHECK_BASE_BETWEEN_TESTS_H_
+#endif  // CELLCHECK_BASE_BETWEEN_TESTS_WORK_H_

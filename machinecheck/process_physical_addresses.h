@@ -2,17 +2,17 @@
 // seam: what the console front-end is handed so that it can say where an
 // error is. A page that replaced one lost to an uncorrected memory error
 // answers for the lost page: the errors found on it are that page's.
-#ifndef CELLCHECK_MACHINECHECK_KERNEL_ADDRESSES_H_
-#define CELLCHECK_MACHINECHECK_KERNEL_ADDRESSES_H_
+#ifndef CELLCHECK_MACHINECHECK_PROCESS_PHYSICAL_ADDRESSES_H_
+#define CELLCHECK_MACHINECHECK_PROCESS_PHYSICAL_ADDRESSES_H_
 
 #include "badmem/physical_addresses.h"
 #include "machinecheck/memory_faults.h"
 #include "seam/test_area.h"
 
-class KernelAddresses : public PhysicalAddresses {
+class ProcessPhysicalAddresses : public PhysicalAddresses {
  public:
-  explicit KernelAddresses(TestAreaMemory& memory,
-                           const MemoryFaultLog* faults = nullptr)
+  explicit ProcessPhysicalAddresses(TestAreaMemory& memory,
+                                    const MemoryFaultLog* faults = nullptr)
       : memory_(memory), faults_(faults) {}
 
   u64 of(const void* address) override {
@@ -27,4 +27,4 @@ class KernelAddresses : public PhysicalAddresses {
   const MemoryFaultLog* faults_;
 };
 
-#endif  // CELLCHECK_MACHINECHECK_KERNEL_ADDRESSES_H_
+#endif  // CELLCHECK_MACHINECHECK_PROCESS_PHYSICAL_ADDRESSES_H_
