@@ -318,7 +318,7 @@ u64 LinuxKernel::physicalAddress(const void* address) {
   // std::string of it would allocate, and this is asked on the error path.
   pagemap_.open("/proc/self/pagemap");
   const u64 frame = pagemap_.frameOf(address, pageBytes_);
-  if (frame == 0) return 0;
+  if (frame == 0) return kUnknownAddress;
   return frame * pageBytes_ + reinterpret_cast<uintptr_t>(address) % pageBytes_;
 }
 
@@ -370,11 +370,13 @@ void LinuxKernel::endAsUntrapped(int signal) {
 u64 LinuxKernel::lostPhysicalAddress(const void* address) {
   const u64 frame =
       frameOfRemovedPageEntry(pagemap_.entryOf(address, pageBytes_));
-  if (frame == 0 || pageFlags_ < 0) return 0;
+  if (frame == 0 || pageFlags_ < 0) return kUnknownAddress;
   u64 flags = 0;
   const off_t at = static_cast<off_t>(frame * sizeof flags);
-  if (pread(pageFlags_, &flags, sizeof flags, at) != sizeof flags) return 0;
-  if (!pageFlagsSayPoisoned(flags)) return 0;
+  if (pread(pageFlags_, &flags, sizeof flags, at) != sizeof flags) {
+    return kUnknownAddress;
+  }
+  if (!pageFlagsSayPoisoned(flags)) return kUnknownAddress;
   return frame * pageBytes_ + reinterpret_cast<uintptr_t>(address) % pageBytes_;
 }
 

@@ -146,7 +146,7 @@ TEST(PhysicalAddressTest, AddressesOfThisProcessAreConsistent) {
   block[page] = 1;
   // The third page is never touched: not in RAM, no address.
   const u64 first = kernel.physicalAddress(block);
-  if (first == 0) {
+  if (first == kUnknownAddress) {
     munmap(block, 3 * page);
     GTEST_SKIP() << "the kernel hides frame numbers from this process (no "
                     "CAP_SYS_ADMIN)";
@@ -154,12 +154,13 @@ TEST(PhysicalAddressTest, AddressesOfThisProcessAreConsistent) {
   EXPECT_EQ(first % page, 0u);
   EXPECT_EQ(kernel.physicalAddress(block + page - 1), first + page - 1);
   const u64 second = kernel.physicalAddress(block + page);
-  EXPECT_NE(second, 0u);
+  EXPECT_NE(second, kUnknownAddress);
   EXPECT_NE(second, first);
-  EXPECT_EQ(kernel.physicalAddress(block + 2 * page), 0u);
+  EXPECT_EQ(kernel.physicalAddress(block + 2 * page), kUnknownAddress);
   // No page of it was lost: none is named as such, whatever its state.
   for (u64 k = 0; k < 3; ++k) {
-    EXPECT_EQ(kernel.lostPhysicalAddress(block + k * page), 0u) << k;
+    EXPECT_EQ(kernel.lostPhysicalAddress(block + k * page), kUnknownAddress)
+        << k;
   }
   munmap(block, 3 * page);
 }

@@ -275,7 +275,7 @@ bool FakeKernel::stopHugePageCollapse() {
 u64 FakeKernel::physicalAddress(const void* address) {
   const uintptr_t at = reinterpret_cast<uintptr_t>(address);
   const auto found = frames.find(at & ~(kPageBytes - 1));
-  return found == frames.end() ? 0
+  return found == frames.end() ? kUnknownAddress
                                : found->second * kPageBytes + at % kPageBytes;
 }
 
@@ -366,7 +366,7 @@ u64 FakeKernel::lostPhysicalAddress(const void* address) {
   if (found == poisonedFrames.end()) {
     // As the real page map's read that finds nothing leaves it.
     errno = ENOENT;
-    return 0;
+    return kUnknownAddress;
   }
   return found->second * kPageBytes + at % kPageBytes;
 }
