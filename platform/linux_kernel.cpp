@@ -25,7 +25,7 @@
 #include <ctime>
 
 #include "base/small_file.h"
-#include "sysmem/tunables.h"
+#include "seam/tunables.h"
 
 namespace {
 
@@ -130,8 +130,8 @@ void LinuxKernel::mountSys() {
 
 const char* LinuxKernel::path(ProcFile file) {
   if (file == ProcFile::kMeminfo) return "/proc/meminfo";
-  const int tunable = static_cast<int>(file) - 1;
-  return tunable < kTunableCount ? kTunablePaths[tunable] : "";
+  const Tunable* tunable = tunableOf(file);
+  return tunable != nullptr ? tunable->path : "";
 }
 
 std::string LinuxKernel::file(const char* kernelPath) { return kernelPath; }

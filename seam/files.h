@@ -14,20 +14,15 @@
 
 #include "base/types.h"
 
-// The /proc files that start-up reads and writes. The tunables follow
-// kMeminfo in the order of sysmem/tunables.inc, where their paths are.
+// The /proc files that start-up reads and writes: meminfo (read: the RAM
+// the kernel has mapped), then the tunables it writes, each named, with its
+// path, value and reason, in seam/tunables.inc (read as a table through
+// seam/tunables.h).
 enum class ProcFile {
-  kMeminfo,          // read: the RAM the kernel has mapped
-  kOvercommit,       // written: the commit accounting mode
-  kOvercommitRatio,  // written: the share of RAM that may be committed
-  kMinFree,          // written: the free memory the kernel keeps back
-  // Written to keep the test area where it is in physical memory, so that
-  // the addresses of errors stay true:
-  kCompactUnevictable,  // compaction may move locked pages
-  kNumaBalancing,       // pages move to the node that uses them
-  // Written so that free pages are not held back on other CPUs' lists
-  // while the memory is measured and the area brought in:
-  kPerCpuListFraction,  // how much of a zone each CPU's free list may hold
+  kMeminfo,
+#define TUNABLE(name, path, value) name,
+#include "seam/tunables.inc"
+#undef TUNABLE
 };
 
 class KernelFiles {

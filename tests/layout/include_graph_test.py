@@ -54,7 +54,7 @@ ALLOWED = {
     # tunables; the benchmarks run the engine, the schedule and the test
     # area as start-up takes it, and the generator's reference draw of the
     # tests.
-    "lab": {"sysmem", "base"},
+    "lab": {"seam", "base"},
     "tests/support": {"net", "tester", "badmem", "sysmem", "seam", "base"},
     "bench": {"app", "console", "platform", "tester", "badmem", "sysmem",
               "base", "tests/support"},

@@ -23,7 +23,7 @@ namespace {
 // part of its path.
 std::string nameOf(int index) {
   if (index == 0) return "meminfo";
-  const std::string path = kTunablePaths[index - 1];
+  const std::string path = tunableOf(static_cast<ProcFile>(index))->path;
   return path.substr(path.rfind('/') + 1);
 }
 

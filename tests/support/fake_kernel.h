@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "seam/kernel.h"
-#include "sysmem/tunables.h"
+#include "seam/tunables.h"
 
 class FakeKernel : public Kernel {
  public:
