@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
+#include "platform/pagemap.h"
 #include "seam/kernel.h"
-#include "sysmem/pagemap.h"
 
 class LinuxKernel : public Kernel {
  public:

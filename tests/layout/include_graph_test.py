@@ -40,7 +40,7 @@ ALLOWED = {
     "speaker": {"modules", "badmem", "seam", "base"},
     # The seam on Linux: only main (and the benchmarks and the lab's
     # stand-ins) include it.
-    "platform": {"sysmem", "seam", "base"},
+    "platform": {"seam", "base"},
     "console": {"tester", "badmem", "ecc", "sensors", "machinecheck", "seam",
                 "base"},
     "run": {"console", "report", "net", "options", "identity", "stick",
