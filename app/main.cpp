@@ -72,8 +72,8 @@ int main(int argc, char** argv) {
   LinuxKernel kernel;
   // Only a child of the DHCP client answers as its script: the first
   // process must never return from main.
-  if (startedAsLeaseScript(argc, argv)) {
-    return runLeaseScript(kernel, argv[1]);
+  if (startedAsLeaseScript(kernel, argc, argv)) {
+    return runLeaseScript(kernel, kernel, argv[1]);
   }
 
   // First of all: the first process must survive an uncorrected memory
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     // The reason stays on the screen: the machine never switches itself
     // off here.
     run.postStopped(started.installedKiB);
-    kernel.haltForever();
+    kernel.waitForPowerOff();
   }
   MachineCheckWatch machineChecks(memoryFaults, cellchecker, badMemory);
   // The error path's one hook, before an error's lines: a machine check

@@ -60,12 +60,6 @@ int removeEntry(const char* path, const struct stat* info, int type, FTW*) {
 
 int errorOf(int result) { return result == 0 ? 0 : errno; }
 
-// The first process gets no signal it has not asked for, so pause never
-// returns; the loop is for certainty.
-[[noreturn]] void pauseForever() {
-  for (;;) pause();
-}
-
 // Network interface requests.
 ifreq requestFor(const std::string& interface) {
   ifreq request{};
@@ -145,12 +139,15 @@ std::string LinuxKernel::kernelLog() {
   return text;
 }
 
+std::string LinuxKernel::linkTarget(const std::string& path) {
+  char target[4096];
+  const ssize_t length = readlink(path.c_str(), target, sizeof target);
+  if (length <= 0 || static_cast<size_t>(length) == sizeof target) return "";
+  return std::string(target, static_cast<size_t>(length));
+}
+
 bool LinuxKernel::isImageInit() {
-  char exe[64];
-  const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (length < 0) return false;
-  exe[length] = '\0';
-  return strcmp(exe, kImageInit) == 0;
+  return linkTarget("/proc/self/exe") == kImageInit;
 }
 
 u64 LinuxKernel::fileBytes(const std::string& path) {
@@ -168,6 +165,21 @@ u64 LinuxKernel::removeFiles(const std::string& path) {
 void LinuxKernel::makeFolder(const std::string& path) {
   mkdir(path.c_str(), 0755);
 }
+
+void LinuxKernel::replaceFile(const std::string& path,
+                              const std::string& text) {
+  const std::string fresh = path + ".new";
+  const int fd =
+      open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const bool written = writeFile(fd, text.data(), text.size()) == 0;
+  if (close(fd) == 0 && written && rename(fresh.c_str(), path.c_str()) == 0) {
+    return;
+  }
+  unlink(fresh.c_str());
+}
+
+void LinuxKernel::removeFile(const std::string& path) { unlink(path.c_str()); }
 
 // Process and system.
 
@@ -261,8 +273,6 @@ int LinuxKernel::powerOff() {
   sync();
   return errorOf(reboot(RB_POWER_OFF));
 }
-
-void LinuxKernel::haltForever() { pauseForever(); }
 
 // The memory measurement.
 
@@ -392,7 +402,11 @@ bool LinuxKernel::replaceLostPage(void* page, u64 bytes, bool locked) {
   return !locked || mlock(page, bytes) == 0;
 }
 
-void LinuxKernel::waitForPowerOff() { pauseForever(); }
+void LinuxKernel::waitForPowerOff() {
+  // The first process gets no signal it has not asked for, so pause never
+  // returns; the loop is for certainty.
+  for (;;) pause();
+}
 
 // The network.
 
@@ -524,12 +538,8 @@ std::vector<DiskPartition> LinuxKernel::partitions() {
     const std::string number = readFileLine(blocks + "/" + name + "/partition");
     if (number.empty()) continue;
     // The entry links to .../block/DISK/PARTITION.
-    char target[512];
-    const ssize_t length =
-        readlink((blocks + "/" + name).c_str(), target, sizeof target - 1);
-    if (length <= 0) continue;
-    target[length] = '\0';
-    std::string disk = target;
+    std::string disk = linkTarget(blocks + "/" + name);
+    if (disk.empty()) continue;
     disk = disk.substr(0, disk.rfind('/'));
     disk = disk.substr(disk.rfind('/') + 1);
     found.push_back(DiskPartition{name, disk, atoi(number.c_str())});

@@ -25,10 +25,13 @@ class LinuxKernel : public Kernel {
   const char* path(ProcFile file) override;
   std::string file(const char* kernelPath) override;
   std::string kernelLog() override;
+  std::string linkTarget(const std::string& path) override;
   bool isImageInit() override;
   u64 fileBytes(const std::string& path) override;
   u64 removeFiles(const std::string& path) override;
   void makeFolder(const std::string& path) override;
+  void replaceFile(const std::string& path, const std::string& text) override;
+  void removeFile(const std::string& path) override;
 
   // Process and system.
   bool isInit() override;
@@ -43,7 +46,6 @@ class LinuxKernel : public Kernel {
   void reapChildren() override;
   void sleepMilliseconds(unsigned milliseconds) override;
   int powerOff() override;
-  [[noreturn]] void haltForever() override;
 
   // The memory measurement.
   u64 freeBytes() override;

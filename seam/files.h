@@ -45,6 +45,10 @@ class KernelFiles {
   // "<level>[seconds]" prefix, oldest first. The buffer is a ring: the
   // oldest messages of a long boot may be gone.
   virtual std::string kernelLog() = 0;
+  // Where the symbolic link at `path` (one under a folder file() gave, such
+  // as a device's link in /sys) points, as the kernel wrote it; empty when
+  // there is no link there.
+  virtual std::string linkTarget(const std::string& path) = 0;
 
   // The image's own files, which live in RAM. Whether this binary is the
   // image's /init: only then are the drivers under /lib/modules and the
@@ -60,6 +64,13 @@ class KernelFiles {
   virtual u64 removeFiles(const std::string& path) = 0;
   // Makes the folder `path` unless it is there.
   virtual void makeFolder(const std::string& path) = 0;
+  // Makes `text` the whole of the file at `path`: written to a new file
+  // beside it, then renamed over it, so that a reader finds the old file or
+  // the new one, never half of one.
+  virtual void replaceFile(const std::string& path,
+                           const std::string& text) = 0;
+  // Deletes the one file at `path` (not a folder).
+  virtual void removeFile(const std::string& path) = 0;
 };
 
 #endif  // CELLCHECK_SEAM_FILES_H_

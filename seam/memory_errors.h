@@ -53,7 +53,9 @@ class MemoryErrorTraps {
   // commitment (under strict accounting the kernel might refuse one): the
   // mapping stays, only its lost page is replaced.
   virtual bool replaceLostPage(void* page, u64 bytes, bool locked) = 0;
-  // The first process must not end: it waits for the power switch.
+  // What the first process does when it cannot go on, from the handler or
+  // from main: it waits for the power switch. It must not return from main
+  // or crash, since either makes the kernel panic.
   [[noreturn]] virtual void waitForPowerOff() = 0;
 };
 

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "base/small_file.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -132,6 +134,32 @@ TEST(RemoveFilesTest, CountsTheBytesItFreesAndLeavesNothing) {
   EXPECT_EQ(kernel.removeFiles(busybox), 300u);
   EXPECT_NE(access(busybox.c_str(), F_OK), 0);
   EXPECT_EQ(kernel.removeFiles(busybox), 0u) << "gone already";
+}
+
+// The lease script's file: a reader finds a whole old file or a whole new
+// one, and nothing is left beside it. And the links of /sys read exactly as
+// written, with no byte of the buffer behind them.
+TEST(ImageFilesTest, AFileIsReplacedWholeAndALinkReadsAsWritten) {
+  const TempFolder temp("platform-image-files");
+  LinuxKernel kernel;
+  const std::string lease = temp.path() + "/eth0";
+  kernel.replaceFile(lease, "interface=eth0\naddress=10.0.0.2\n");
+  kernel.replaceFile(lease, "interface=eth0\n");
+  EXPECT_EQ(readSmallFile(lease), "interface=eth0\n");
+  EXPECT_EQ(folderEntries(temp.path()), std::vector<std::string>{"eth0"});
+  kernel.replaceFile(temp.path() + "/missing/eth1", "x");
+  EXPECT_EQ(folderEntries(temp.path()), std::vector<std::string>{"eth0"});
+  kernel.removeFile(lease);
+  kernel.removeFile(lease);  // gone already: nothing happens
+  EXPECT_TRUE(folderEntries(temp.path()).empty());
+
+  const std::string target = "../../devices/pci0000:00/i2c-0/0-0052";
+  const std::string link = temp.path() + "/device";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(temp.write("name", "spd5118\n"));
+  EXPECT_EQ(kernel.linkTarget(link), target);
+  EXPECT_EQ(kernel.linkTarget(temp.path() + "/name"), "") << "not a link";
+  EXPECT_EQ(kernel.linkTarget(temp.path() + "/none"), "") << "nothing there";
 }
 
 // Reading this process's own page map changes nothing in the kernel.

@@ -230,6 +230,22 @@ u64 FakeKernel::fileBytes(const std::string& path) {
   return walkedBytes;
 }
 
+std::string FakeKernel::linkTarget(const std::string& path) {
+  char target[4096];
+  const ssize_t length = readlink(path.c_str(), target, sizeof target);
+  return length > 0 ? std::string(target, static_cast<size_t>(length)) : "";
+}
+
+void FakeKernel::replaceFile(const std::string& path, const std::string& text) {
+  const std::string fresh = path + ".new";
+  FILE* file = fopen(fresh.c_str(), "w");
+  if (file == nullptr) return;
+  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (fclose(file) == 0 && written) rename(fresh.c_str(), path.c_str());
+}
+
+void FakeKernel::removeFile(const std::string& path) { unlink(path.c_str()); }
+
 u64 FakeKernel::removeFiles(const std::string& path) {
   removedFiles.push_back(path);
   return fileBytes(path);
@@ -240,10 +256,6 @@ int FakeKernel::startChild(const ChildProgram& program, pid_t* child) {
   children.push_back(program);
   *child = static_cast<pid_t>(999 + children.size());
   return 0;
-}
-
-void FakeKernel::haltForever() {
-  for (;;) pause();
 }
 
 void FakeKernel::waitForPowerOff() {
