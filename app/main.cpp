@@ -12,6 +12,7 @@
 #include "app/schedule.h"
 #include "app/startup.h"
 #include "badmem/bad_memory.h"
+#include "base/image_paths.h"
 #include "console/bad_memory_watch.h"
 #include "console/cellchecker_dos.h"
 #include "console/ecc_watch.h"
@@ -32,12 +33,6 @@
 #include "stick/boot_stick.h"
 
 namespace {
-
-// Where the image keeps what an unattended run needs.
-constexpr char kImageInit[] = "/init";
-constexpr char kModuleRoot[] = "/lib/modules";
-constexpr char kBusybox[] = "/bin/busybox";
-constexpr char kLeaseFolder[] = "/run/cellcheck";
 
 // Time for the last datagrams to leave the network card before it goes
 // dark with the power.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "badmem/bad_memory.h"
+#include "base/image_paths.h"
 #include "console/ecc_watch.h"
 #include "console/temperature_watch.h"
 #include "cpus/testing_cpus.h"
@@ -78,7 +79,7 @@ struct StartupParts {
   // options say cellcheck.beep=off. Silent either way.
   PcSpeaker* speaker = nullptr;
   // The image's /lib/modules, where the drivers are.
-  std::string moduleRoot = "/lib/modules";
+  std::string moduleRoot = kModuleRoot;
   // At most this many CPUs test when there are no options to say it (0:
   // every one); cellcheck.cpus overrides it.
   unsigned cpus = 0;
