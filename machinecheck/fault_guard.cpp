@@ -162,7 +162,9 @@ void MemoryFaultGuard::reenter(int signal, const siginfo_t& info,
   // A fault inside the handler. Returning would run into it again, and
   // the default action would end the first process: the program stops.
   if (depth > 1) {
-    // A fault while stopping for one: nothing more is tried.
+    // A fault while stopping for one: nothing more is tried, not even the
+    // seam's waitForPowerOff, which may be what faulted. The one system
+    // call outside the seam, on purpose.
     for (;;) pause();
   }
   depth = 2;

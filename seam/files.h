@@ -4,9 +4,10 @@
 // path at files of their own and note what would be removed.
 //
 // Failure convention: nothing here reports a failure. A kernel file that
-// cannot be read reads as empty (its path leads nowhere), and so does the
-// kernel's log; a mount, a new folder or a removal that fails leaves things
-// as they were, and whoever reads next notices.
+// cannot be read reads as empty (its path leads nowhere), and so do the
+// kernel's log and a link; a mount, a new folder, a file written or a
+// removal that fails leaves things as they were, and whoever reads next
+// notices.
 #ifndef CELLCHECK_SEAM_FILES_H_
 #define CELLCHECK_SEAM_FILES_H_
 
