@@ -52,7 +52,7 @@ std::string earlyCheckLine(const EarlyCheck& check) {
   return line + " (the kernel keeps off it)";
 }
 
-void reportEarlyCheck(KernelFiles& kernel, BadMemory& record) {
+void showAndRecordEarlyCheck(KernelFiles& kernel, BadMemory& record) {
   const EarlyCheck check = readEarlyCheck(
       readSmallFile(kernel.file("/proc/cmdline")), kernel.kernelLog());
   cprintf("%s\n", earlyCheckLine(check).c_str());

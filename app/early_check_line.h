@@ -16,6 +16,6 @@ std::string earlyCheckLine(const EarlyCheck& check);
 // Reads the early check's outcome from the kernel command line and log,
 // prints its line and records its bad ranges. Allocates: call it before the
 // test area is taken.
-void reportEarlyCheck(KernelFiles& kernel, BadMemory& record);
+void showAndRecordEarlyCheck(KernelFiles& kernel, BadMemory& record);
 
 #endif  // CELLCHECK_APP_EARLY_CHECK_LINE_H_

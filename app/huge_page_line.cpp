@@ -3,7 +3,7 @@
 #include "base/cprintf.h"
 #include "sysmem/smaps.h"
 
-void reportHugePages(KernelFiles& kernel, const char* area, u64 bytes) {
+void sayIfMostlyOnSmallPages(KernelFiles& kernel, const char* area, u64 bytes) {
   u64 hugeKiB;
   const std::string smaps = kernel.file("/proc/self/smaps");
   if (!hugePagesKiB(smaps.c_str(), area, bytes, &hugeKiB)) return;

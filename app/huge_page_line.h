@@ -10,6 +10,6 @@
 // when that is less than half, says so in one line. Says nothing when the
 // figure cannot be read. Call it once the pre-test has filled the area: the
 // kernel gives huge pages as the pages are first touched.
-void reportHugePages(KernelFiles& kernel, const char* area, u64 bytes);
+void sayIfMostlyOnSmallPages(KernelFiles& kernel, const char* area, u64 bytes);
 
 #endif  // CELLCHECK_APP_HUGE_PAGE_LINE_H_

@@ -25,12 +25,13 @@
 #include "net/udhcpc_client.h"
 #include "platform/linux_kernel.h"
 #include "run/findings.h"
-#include "run/stick_report.h"
+#include "run/run_facts.h"
 #include "run/unattended.h"
 #include "run/unattended_run.h"
 #include "speaker/beeps.h"
 #include "speaker/pc_speaker.h"
 #include "stick/boot_stick.h"
+#include "stickreport/stick_report.h"
 
 namespace {
 
@@ -83,14 +84,16 @@ int main(int argc, char** argv) {
   const Clock clock = [&kernel] { return kernel.now(); };
   BadMemoryWatch watch(badMemory, addresses, clock);
   cellchecker.watchBadMemory(&watch);
+  // What start-up finds, for the report, the events and the verdict.
+  RunFacts facts;
   UdhcpcClient dhcp(kernel, kernel, kBusybox, kImageInit, kLeaseFolder);
-  Unattended unattended(kernel, kernel, kernel, dhcp, kModuleRoot, kBusybox);
+  Unattended unattended(kernel, kernel, kernel, dhcp, kModuleRoot);
   EccWatch ecc(kernel, badMemory, clock);
   TemperatureWatch temperatures(kernel, clock);
-  Findings findings(badMemory, watch, &memoryFaults, &temperatures.sensors());
+  Findings findings(badMemory, &memoryFaults, &temperatures);
   BootStick stick(kernel, kernel, kernel, kernel);
   StickReport report(stick, kernel, kernel, findings, cellchecker, addresses,
-                     clock);
+                     facts, clock);
   PcSpeaker speaker(kernel, kernel, kernel, kModuleRoot);
   StartupParts parts;
   parts.unattended = &unattended;
@@ -100,15 +103,17 @@ int main(int argc, char** argv) {
   parts.guard = &guard;
   parts.speaker = &speaker;
   parts.moduleRoot = kModuleRoot;
-  const StartupFound started = startUp(kernel, cellchecker, badMemory, parts);
+  parts.busybox = kBusybox;
+  const StartupFound started =
+      startUp(kernel, cellchecker, badMemory, facts, parts);
   if (started.result == StartupResult::kNotInit) return 1;
 
-  UnattendedRun run(unattended, kernel, kernel, dhcp, cellchecker, findings,
-                    clock);
+  UnattendedRun run(facts, unattended, kernel, kernel, dhcp, cellchecker,
+                    findings, watch, clock);
   if (started.result == StartupResult::kStopped) {
     // The reason stays on the screen: the machine never switches itself
     // off here.
-    run.postStopped(started.installedKiB);
+    run.postStopped();
     kernel.waitForPowerOff();
   }
   MachineCheckWatch machineChecks(memoryFaults, cellchecker, badMemory);
@@ -126,30 +131,24 @@ int main(int argc, char** argv) {
   between.put(BetweenTests::kEcc, &ecc);
   between.put(BetweenTests::kTemperatures, &temperatures);
   between.put(BetweenTests::kSummary, &watch);
-  ReportStart reportStart;
-  reportStart.options = unattended.options;
-  reportStart.installedKiB = started.installedKiB;
-  reportStart.areaBytes = started.areaBytes;
-  reportStart.eccLine = ecc.startLine();
-  report.start(reportStart);
   between.put(BetweenTests::kReport, &report);
   between.put(BetweenTests::kBeep, &beeps);
   Schedule<CellcheckerDos> schedule(cellchecker, clock, &between, &watch,
                                     &temperatures);
-  report.countSummaries([&schedule] { return schedule.summariesShown(); });
-  report.readTemperatures(
-      [&temperatures] { return temperatures.reportLines(); });
-  if (!unattended.options.any) schedule.runForever();
-
-  between.put(BetweenTests::kEvents, &run.events());
-  between.put(BetweenTests::kLimit, &run.limit());
-  run.estimateFrom([&schedule] { return schedule.secondsToFullCoverage(); });
-  run.postStart(StartFigures{started.installedKiB, started.areaBytes,
-                             started.secureBoot});
-  schedule.runUntilEnded();
+  // The last of the facts: the report's summaries and the estimate come
+  // from the schedule.
+  facts.schedule = &schedule;
+  if (facts.options.any) {
+    between.put(BetweenTests::kEvents, &run.events());
+    between.put(BetweenTests::kLimit, &run.limit());
+    run.postStart();
+  }
+  // Only an unattended run's limit ends the schedule; without one it tests
+  // until the machine is switched off.
+  schedule.run();
   // The pattern first, for a person within earshot; then the report,
   // whose line names it last.
   beeps.verdict(run.finish(between));
   report.verdict(run.verdict());
-  endUnattended(kernel, unattended.options.end);
+  endUnattended(kernel, facts.options.end);
 }

@@ -1,6 +1,8 @@
 // The test schedule: a fixed opening sequence that ends in a speed score,
 // then batches of decay, copy and random bank tests that grow by a factor of
-// 1.4, for ever, with the progress line before every test. Between tests
+// 1.4, for ever, with the progress line before every test. The order of the
+// timed stretch's tests and of a batch's is app/test_order.h, which the
+// estimate of full testing's time counts as well. Between tests
 // (never inside one) it takes the one step between tests
 // (app/between_tests.h), which may end an unattended run. Written for any
 // tester type with the members it calls, so tests can run it against a
@@ -11,15 +13,14 @@
 
 #include <cstdint>
 
+#include "app/dry_run.h"
+#include "app/test_order.h"
 #include "base/between_tests.h"
 #include "base/cprintf.h"
 #include "console/full_testing_estimate.h"
 #include "console/progress_line.h"
+#include "run/run_facts.h"
 
-// The first batch's size; each next one is 1.4 times it, truncated.
-constexpr uint64_t kFirstBatchSize = 10;
-// A batch runs at most this many decay tests, however large it grows.
-constexpr uint64_t kMaxDecayTestsPerBatch = 100;
 // The notice that endless testing begins. Its text is
 // app/full_testing_notice.inc (C string literals, one a line), which the
 // end-to-end tests and the fault lab read as well.
@@ -29,8 +30,10 @@ constexpr char kFullTestingNotice[] =
 // The fixed seed of the write-speed tests.
 constexpr unsigned kWriteSpeedSeed = 45435243;
 
-template <class Tester>
-class Schedule {
+// `Batch` is full testing's batch (app/test_order.h); tests give another
+// one to see the estimate follow it.
+template <class Tester, class Batch = FullTestingBatch>
+class Schedule : public ScheduleFigures {
  public:
   // `between`, when given, is the step between tests. `watch` and
   // `temperatures`, when given, show the bad-memory summary and the highest
@@ -51,34 +54,34 @@ class Schedule {
 
   // One batch of `size`; returns the next batch's size, or 0 when the step
   // between tests ended the run before one of its tests.
-  uint64_t runBatch(uint64_t size);
-
-  // Never returns: the machine is switched off to end testing. The step
-  // between tests holds no limit then.
-  [[noreturn]] void runForever() {
-    runOpening();
-    if (between_ != nullptr) between_->fullTestingBegins();
-    for (uint64_t size = kFirstBatchSize;;) size = runBatch(size);
+  uint64_t runBatch(uint64_t size) {
+    const auto beforeEachTest = [this] {
+      if (between_ != nullptr && !between_->betweenTests()) return false;
+      showProgress();
+      return true;
+    };
+    return Batch::run(tester_, size, beforeEachTest) ? Batch::nextSize(size)
+                                                     : 0;
   }
 
   // The progress line's "Summary:" lines so far.
-  int summariesShown() const { return progress_.summariesShown(); }
+  int summariesShown() const override { return progress_.summariesShown(); }
 
-  // The same schedule until the step between tests ends the run; returns
-  // then (the test before has finished).
   // Seconds full testing needs to reach 100 % coverage at the speed the
   // opening measured: 0 until the opening has run.
-  double secondsToFullCoverage() const { return secondsTo100_; }
+  double secondsToFullCoverage() const override { return secondsTo100_; }
 
-  void runUntilEnded() {
+  // The opening, then batches until the step between tests ends the run
+  // (only an unattended run's limit does), and returns then: the test before
+  // has finished. Without a limit it never returns: the machine is switched
+  // off to end testing.
+  void run() {
     runOpening();
     if (between_ != nullptr) between_->fullTestingBegins();
     for (uint64_t size = kFirstBatchSize; size != 0;) size = runBatch(size);
   }
 
  private:
-  // Before each test of a batch: false when the step ends the run.
-  bool goOn() { return between_ == nullptr || between_->betweenTests(); }
   // Between the opening's tests: it always runs whole (an unattended run's
   // limit counts from the notice that full testing begins).
   void betweenOpeningTests() {
@@ -88,6 +91,9 @@ class Schedule {
     progress_.printStats(tester_.percentCoverage(),
                          static_cast<int>(tester_.errorCount), '#');
   }
+  // The timed stretch's lines.
+  static void say(const char* text) { cprintf("%s", text); }
+  static void say(const char* format, int number) { cprintf(format, number); }
   void printSpeedScore(uint32_t startTime);
 
   Tester& tester_;
@@ -97,8 +103,8 @@ class Schedule {
   double secondsTo100_ = 0;
 };
 
-template <class Tester>
-void Schedule<Tester>::runOpening() {
+template <class Tester, class Batch>
+void Schedule<Tester, Batch>::runOpening() {
   // What start-up found (the early check, the pre-test) is shown at once.
   betweenOpeningTests();
   tester_.runTestBanksAllRand();
@@ -114,23 +120,10 @@ void Schedule<Tester>::runOpening() {
 
   cprintf("\n\r Running quick serial tests 0..9:\n");
   const uint32_t startTime = static_cast<uint32_t>(now_());
-  for (int i = 0; i < 10; ++i) {
-    tester_.runTestBanksAllRand();
-    cprintf("\r Finished quick test %i.", i);
-    betweenOpeningTests();
-  }
-  cprintf("\n\r Running copy tests 0..19:\n\r\n\r");
-  for (int j = 0; j < 20; ++j) {
-    tester_.runCopyTest();
-    tester_.runCopyTestB();
-    cprintf("\r Finished copy test %i", j);
-    // The copy tests leave the banks equal only at a displacement; a
-    // random bank test after each group of five makes them equal again.
-    if (j % 5 == 4) tester_.runTestBanksAllRand();
-    betweenOpeningTests();
-  }
-  cprintf("\n\r Cleaning up...");
-  tester_.runTestBanksAllRand();
+  runTimedStretch(
+      tester_,
+      [](const char* format, auto... values) { say(format, values...); },
+      [this] { betweenOpeningTests(); });
   printSpeedScore(startTime);
 
   cprintf(
@@ -143,8 +136,8 @@ void Schedule<Tester>::runOpening() {
   progress_.setStartTime(static_cast<uint32_t>(now_()));
 }
 
-template <class Tester>
-void Schedule<Tester>::printSpeedScore(uint32_t startTime) {
+template <class Tester, class Batch>
+void Schedule<Tester, Batch>::printSpeedScore(uint32_t startTime) {
   // Words of one bank per second over the timed stretch, scaled so that
   // the reference machine scores 100. The same second at both ends gives
   // an infinite score, which prints as such.
@@ -156,39 +149,8 @@ void Schedule<Tester>::printSpeedScore(uint32_t startTime) {
           score);
   // Users ask when a complete test will be done: the batches' copy and
   // random bank tests take what the same tests took here.
-  secondsTo100_ = ::secondsToFullCoverage(tester_.passCount, elapsed);
+  secondsTo100_ = ::secondsToFullCoverage<Batch>(tester_.passCount, elapsed);
   cprintf("\n\r %s", fullTestingEstimateLine(secondsTo100_).c_str());
-}
-
-template <class Tester>
-uint64_t Schedule<Tester>::runBatch(uint64_t size) {
-  const uint64_t decayTests =
-      size < kMaxDecayTestsPerBatch ? size : kMaxDecayTestsPerBatch;
-  for (uint64_t k = 0; k < decayTests; ++k) {
-    if (!goOn()) return 0;
-    showProgress();
-    tester_.runDecayTest();
-  }
-  // The decay tests count no pass of their own; the batch counts one.
-  ++tester_.passCount;
-  for (uint64_t r = size; r >= 1; --r) {
-    if (!goOn()) return 0;
-    showProgress();
-    tester_.runCopyTest();
-    if (!goOn()) return 0;
-    showProgress();
-    tester_.runCopyTestB();
-    if (r % 8 == 4) {
-      if (!goOn()) return 0;
-      showProgress();
-      tester_.runTestBanksAllRand();
-    }
-  }
-  // The next batch's decay tests need bank B equal to bank A again.
-  if (!goOn()) return 0;
-  showProgress();
-  tester_.runTestBanksAllRand();
-  return static_cast<uint64_t>(static_cast<double>(size) * 1.4);
 }
 
 #endif  // CELLCHECK_APP_SCHEDULE_H_

@@ -9,6 +9,7 @@
 #include "app/early_check_line.h"
 #include "app/huge_page_line.h"
 #include "base/cprintf.h"
+#include "base/small_file.h"
 #include "base/stop_message.h"
 #include "seam/tunables.h"
 #include "sysmem/memory_probe.h"
@@ -59,6 +60,25 @@ void showBanner() {
   for (int i = 0; i < kClearingLineFeeds; ++i) cprintf("\n");
   cprintf("Cellcheck RAM tester\n");
   cprintf("Made by the Cellcheck developers. It tests until you switch off.\n");
+}
+
+// On every boot, once /proc is mounted: the cellcheck.* options of the
+// kernel command line, a line for each one ignored.
+RunOptions readOptions(KernelFiles& files) {
+  std::vector<std::string> complaints;
+  const RunOptions options =
+      parseRunOptions(readFileLine(files.file("/proc/cmdline")), &complaints);
+  for (const std::string& complaint : complaints) {
+    cprintf("%s\n", complaint.c_str());
+  }
+  return options;
+}
+
+// With options: the machine they run on, and what they ask for.
+void showOptions(const RunFacts& facts) {
+  if (!facts.options.any) return;
+  cprintf("%s\n", identityLine(facts.identity).c_str());
+  cprintf("%s\n", describeRunOptions(facts.options).c_str());
 }
 
 // The amount line and the note below it; returns the RAM in KiB.
@@ -112,13 +132,30 @@ DriverLoad sayTemperatures(Kernel& kernel, TemperatureWatch& temperatures,
   return drivers;
 }
 
-// "Initializing...." around the tuning and the measurement; returns the
-// bytes measured.
+// Once the kernel is tuned, before the memory is measured: the image's
+// module files (and the DHCP client when no network is asked for), when
+// they are the image's own; once the drivers are in the kernel (or not
+// wanted) they are only in the test area's way. With the small free reserve
+// in force, the pages they held go straight back to the free memory that
+// the measurement starts from, instead of waiting in the kernel's per-CPU
+// lists. Silent; returns the bytes dropped.
+u64 dropImageFiles(KernelFiles& files, const StartupParts& parts,
+                   bool networkWanted) {
+  if (!files.isImageInit()) return 0;
+  u64 dropped = files.removeFiles(parts.moduleRoot);
+  if (!networkWanted) dropped += files.removeFiles(parts.busybox);
+  return dropped;
+}
+
+// "Initializing...." around the tuning, the image's files dropped and the
+// measurement; returns the bytes measured.
 u64 tuneAndMeasure(Kernel& kernel, volatile u64* shared,
-                   Unattended* unattended) {
+                   const StartupParts& parts, const RunFacts& facts,
+                   StartupFound* found) {
   cprintf("Init");
   tuneKernel(kernel);
-  if (unattended != nullptr) unattended->dropImageFiles();
+  found->imageBytesDropped =
+      dropImageFiles(kernel, parts, facts.options.syslog);
   cprintf("ializing");
   const u64 available =
       shared == nullptr ? 0 : calcAvailableRam(kernel, shared);
@@ -238,7 +275,7 @@ bool lockInPlace(TestAreaMemory& memory, char* area, u64 bytes) {
 // pages later, which would move them.
 void settleArea(Kernel& kernel, char* area, u64 bytes) {
   kernel.stopHugePageCollapse();
-  reportHugePages(kernel, area, bytes);
+  sayIfMostlyOnSmallPages(kernel, area, bytes);
 }
 
 }  // namespace
@@ -269,7 +306,7 @@ void printRamAmount(u64 installedKiB, u64 physPages, u64 pageSize) {
 }
 
 StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
-                     const StartupParts& parts) {
+                     RunFacts& facts, const StartupParts& parts) {
   StartupFound found;
   if (!runsAsFirstProcess(kernel)) return found;
   // The measuring child reports its progress here; it outlives the child
@@ -278,43 +315,47 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   quietKernel(kernel);
   showBanner();
   kernel.mountProc();
-  if (parts.unattended != nullptr) parts.unattended->readOptions();
+  facts.options = readOptions(kernel);
+  // The identity is read once, for all that name the machine: the events
+  // of an unattended run and the report on the boot stick.
+  const bool identityNamed = facts.options.any || parts.report != nullptr;
+  if (identityNamed || parts.ecc != nullptr || parts.temperatures != nullptr) {
+    kernel.mountSys();
+  }
+  if (identityNamed) facts.identity = readMachineIdentity(kernel);
+  showOptions(facts);
   const unsigned cpuCap =
-      parts.unattended != nullptr && parts.unattended->options.cpus != 0
-          ? parts.unattended->options.cpus
-          : parts.cpus;
-  found.installedKiB = showRamAmount(kernel);
+      facts.options.cpus != 0 ? facts.options.cpus : parts.cpus;
+  facts.installedKiB = showRamAmount(kernel);
   // Read before the measurement: it allocates, and once the area is taken
   // the kernel gives no more memory.
-  reportEarlyCheck(kernel, record);
+  showAndRecordEarlyCheck(kernel, record);
   // The drivers take memory, so they load before it is measured; so does
   // the network, whose DHCP client forks, which the first process can no
   // longer do once it holds the test area.
-  if (parts.ecc != nullptr || parts.temperatures != nullptr) {
-    kernel.mountSys();
-  }
   if (parts.ecc != nullptr) {
     found.eccDrivers =
         sayWhetherEccIsCounted(kernel, *parts.ecc, parts.moduleRoot);
+    facts.eccLine = parts.ecc->startLine();
   }
   if (parts.temperatures != nullptr) {
     found.sensorDrivers =
         sayTemperatures(kernel, *parts.temperatures, parts.moduleRoot);
   }
   if (parts.report != nullptr) parts.report->prepare();
-  const bool beepsWanted =
-      parts.unattended == nullptr || parts.unattended->options.beep;
-  if (parts.speaker != nullptr && beepsWanted) parts.speaker->open();
-  if (parts.unattended != nullptr) parts.unattended->prepare();
+  if (parts.speaker != nullptr && facts.options.beep) parts.speaker->open();
+  if (parts.unattended != nullptr) parts.unattended->prepare(facts.options);
   found.testing = chooseTestingCpus(kernel, kernel, cpuCap);
   found.pool = startWorkers(kernel, &found.testing, parts.guard);
   tester.useWorkers(found.pool.get());
-  found.availableBytes = tuneAndMeasure(kernel, shared, parts.unattended);
-  found.secureBoot = showSecureBoot(kernel);
+  facts.testingCpus = static_cast<unsigned>(found.testing.cpus.size());
+  facts.memoryNodes = found.testing.memoryNodes;
+  found.availableBytes = tuneAndMeasure(kernel, shared, parts, facts, &found);
+  facts.secureBoot = showSecureBoot(kernel);
   if (shared == nullptr) {
     cprintf("No shared page for the memory measurement: nothing measured.\n");
   }
-  char* area = takeArea(kernel, found.availableBytes, &found.areaBytes);
+  char* area = takeArea(kernel, found.availableBytes, &facts.areaBytes);
   if (area == nullptr) {
     printStopped();
     found.result = StartupResult::kStopped;
@@ -322,14 +363,14 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   }
   // Placed before the lock brings the pages in.
   const unsigned refused =
-      placeSlices(kernel, area, found.areaBytes, found.testing);
+      placeSlices(kernel, area, facts.areaBytes, found.testing);
   showTestingCpus(found.testing, found.pool.get(), refused);
-  found.locked = lockInPlace(kernel, area, found.areaBytes);
+  found.locked = lockInPlace(kernel, area, facts.areaBytes);
   if (parts.guard != nullptr) {
-    parts.guard->guardArea(area, found.areaBytes, found.locked);
+    parts.guard->guardArea(area, facts.areaBytes, found.locked);
   }
-  tester.initNoAlloc(found.areaBytes, area);
-  settleArea(kernel, area, found.areaBytes);
+  tester.initNoAlloc(facts.areaBytes, area);
+  settleArea(kernel, area, facts.areaBytes);
   cprintf("\x1b[?25l");
   found.result = StartupResult::kReady;
   return found;

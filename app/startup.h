@@ -1,9 +1,12 @@
 // Start-up: from the first line of main until the test area is in the
 // tester's hands and the cursor is hidden. Clears the screen, shows the
-// banner, the RAM the kernel has mapped and the outcome of the kernel's
-// early memory check, tunes the kernel's memory accounting, measures how
+// banner, reads the options, shows the RAM the kernel has mapped and the
+// outcome of the kernel's early memory check, tunes the kernel's memory
+// accounting, drops the image's files that only cost memory, measures how
 // much memory can really be used, takes almost all of it in one block,
 // locks it where it is in physical memory and has the tester pre-test it.
+// What it finds that the rest of the run names goes into the run's facts
+// (run/run_facts.h), once.
 #ifndef CELLCHECK_APP_STARTUP_H_
 #define CELLCHECK_APP_STARTUP_H_
 
@@ -17,11 +20,11 @@
 #include "cpus/testing_cpus.h"
 #include "machinecheck/fault_guard.h"
 #include "modules/module_loader.h"
-#include "run/stick_report.h"
+#include "run/run_facts.h"
 #include "run/unattended.h"
 #include "seam/kernel.h"
 #include "speaker/pc_speaker.h"
-#include "sysmem/secure_boot.h"
+#include "stickreport/stick_report.h"
 #include "tester/cellchecker.h"
 #include "tester/worker_pool.h"
 
@@ -36,14 +39,15 @@ enum class StartupResult {
   kStopped,
 };
 
-// What start-up found.
+// What start-up found besides the run's facts: what only start-up and main
+// work with.
 struct StartupFound {
   StartupResult result = StartupResult::kNotInit;
-  u64 installedKiB = 0;    // the RAM the kernel has mapped
   u64 availableBytes = 0;  // what the measurement could obtain and touch
-  u64 areaBytes = 0;       // the test area; 0 when none was taken
   bool locked = false;     // the area is locked in RAM
-  SecureBoot secureBoot = SecureBoot::kLogUnreadable;
+  // The image's module files (and the DHCP client when no network is asked
+  // for) dropped from memory.
+  u64 imageBytesDropped = 0;
   // The memory controllers' drivers tried (not when this is not the
   // image's own /init).
   DriverLoad eccDrivers;
@@ -59,15 +63,16 @@ struct StartupFound {
 // What start-up works with besides the kernel, the tester and the record;
 // each part may be left out.
 struct StartupParts {
-  // Reads the cellcheck.* options (after /proc is mounted) and prepares
-  // what they ask for: drivers and network, before the memory is measured.
-  // Prints nothing more when there are no options.
+  // Prepares what the options ask for: the serial port, drivers and
+  // network, before the memory is measured. Prints nothing when there are
+  // no options.
   Unattended* unattended = nullptr;
   // Says whether ECC errors are counted, once the memory controllers'
   // drivers are loaded (before the memory is measured).
   EccWatch* ecc = nullptr;
   // Finds the boot stick's report partition (drivers and a mount, before
-  // the memory is measured) and says where reports go.
+  // the memory is measured) and says where reports go. It names the
+  // machine: the identity is read for it.
   StickReport* report = nullptr;
   // Says what the temperature sensors read, once their drivers are loaded
   // (after the memory controllers', before the memory is measured).
@@ -78,15 +83,20 @@ struct StartupParts {
   // Opened (its drivers loaded) before the memory is measured, unless the
   // options say cellcheck.beep=off. Silent either way.
   PcSpeaker* speaker = nullptr;
-  // The image's /lib/modules, where the drivers are.
+  // The image's /lib/modules, where the drivers are, and its busybox (the
+  // DHCP client): dropped from memory before it is measured, when this is
+  // the image's own /init.
   std::string moduleRoot = kModuleRoot;
+  std::string busybox = kBusybox;
   // At most this many CPUs test when there are no options to say it (0:
   // every one); cellcheck.cpus overrides it.
   unsigned cpus = 0;
 };
 
-// `record` receives the bad memory the kernel's early check found.
+// `record` receives the bad memory the kernel's early check found; `facts`
+// what start-up finds that the run names (all but the schedule).
 StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
+                     RunFacts& facts,
                      const StartupParts& parts = StartupParts());
 
 // Kept back from the measured memory for the kernel and this program, on

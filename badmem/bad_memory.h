@@ -56,11 +56,16 @@ struct BadMemoryTotals {
   u64 eccCorrected;       // errors the memory controllers corrected
   u64 eccUncorrected;     // and those they could not correct
 
-  // Anything at all points at bad memory.
-  bool anyBad() const {
-    return errors != 0 || pretestMismatches != 0 || externalRanges != 0 ||
-           machineChecks != 0 || eccCorrected != 0 || eccUncorrected != 0;
+  // Everything that points at bad memory, as one figure that grows with any
+  // news: the errors, the pre-test's mismatches, the early check's ranges,
+  // the machine checks and the memory controllers' counts. Every verdict,
+  // report and beep reads this sum.
+  u64 findings() const {
+    return errors + pretestMismatches + externalRanges + machineChecks +
+           eccCorrected + eccUncorrected;
   }
+  // Anything at all points at bad memory: no PASS.
+  bool anyBad() const { return findings() != 0; }
 };
 
 // A memory module whose controller counted errors during the run.

@@ -13,7 +13,7 @@ void MachineCheckWatch::poll() {
                              ? count - static_cast<u64>(MemoryFaultLog::kKept)
                              : 0;
     if (reported_ < keptFrom) {
-      reportNotKept((keptFrom < logged ? keptFrom : logged) - reported_);
+      showNotKept((keptFrom < logged ? keptFrom : logged) - reported_);
       continue;
     }
     MemoryFault fault;
@@ -40,7 +40,7 @@ void MachineCheckWatch::poll() {
   }
 }
 
-void MachineCheckWatch::reportNotKept(u64 count) {
+void MachineCheckWatch::showNotKept(u64 count) {
   // A storm of them takes one line, not one each.
   if (count == 1) {
     cprintf(

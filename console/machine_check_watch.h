@@ -30,7 +30,7 @@ class MachineCheckWatch : public BetweenTestsWork {
  private:
   // One line (and one counting line) for `count` faults the log no longer
   // keeps.
-  void reportNotKept(u64 count);
+  void showNotKept(u64 count);
 
   const MemoryFaultLog& log_;
   CellcheckerDos& tester_;

@@ -124,10 +124,10 @@ void TemperatureWatch::poll() {
 void TemperatureWatch::look() {
   if (!started_ || sensors_.size() == 0) return;
   lastLook_ = now_();
-  readAndReport();
+  readAndShowCrossings();
 }
 
-void TemperatureWatch::readAndReport() {
+void TemperatureWatch::readAndShowCrossings() {
   int crossed[kMaxCrossingLines];
   const int found = sensors_.refresh(crossed, kMaxCrossingLines);
   for (int i = 0; i < found && i < kMaxCrossingLines; ++i) {

@@ -62,7 +62,7 @@ class TemperatureWatch : public BetweenTestsWork {
   static constexpr int kMaxCrossingLines = 16;
 
  private:
-  void readAndReport();
+  void readAndShowCrossings();
 
   Clock now_;
   TemperatureSensors sensors_;

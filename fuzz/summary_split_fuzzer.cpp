@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "events/syslog_message.h"
 #include "fuzz/fuzz_check.h"
-#include "report/syslog_message.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "events/syslog_message.h"
 #include "fuzz/fuzz_check.h"
-#include "report/syslog_message.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

@@ -6,7 +6,7 @@ injects memory faults while they test, and measures what they report.
   lab/faultlab.py ci       the short lab: a clean run, then one flip and one
                            stuck bit in each bank, reported exactly
   lab/faultlab.py compare  the full comparison with memtester; writes the
-                           table into README.md
+                           table into docs/testing.md
   lab/faultlab.py coverage time from the notice that full testing begins to
                            100 % coverage, with 1 CPU and with all (--memory,
                            default here 2048 MiB); no faults
@@ -78,12 +78,8 @@ def compare(args):
             result.subject, len(result.reports), len(result.false_alarms)))
     section = report_section(args, shape, faults, clean, results)
     print(section)
-    readme = os.path.join(ROOT, "README.md")
-    with open(readme) as f:
-        text = f.read()
-    with open(readme, "w") as f:
-        f.write(table.replace_section(text, section))
-    say("table written to README.md")
+    page = table.write_into_page(ROOT, section)
+    say("table written to " + os.path.relpath(page, ROOT))
     if clean.reports or results[0].false_alarms:
         raise runs.LabFailure("Cellcheck reported errors with no fault behind them")
 

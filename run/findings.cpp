@@ -52,19 +52,25 @@ std::vector<EccModuleErrors> Findings::eccModules() const {
   return modules;
 }
 
+std::vector<std::string> Findings::temperatureLines() const {
+  if (temperatures_ == nullptr) return {};
+  return temperatures_->reportLines();
+}
+
 FoundTemperatures Findings::temperatures() const {
   FoundTemperatures found;
-  if (sensors_ == nullptr) return found;
-  for (int i = 0; i < sensors_->size(); ++i) {
-    const TemperatureSensor& sensor = (*sensors_)[i];
+  if (temperatures_ == nullptr) return found;
+  const TemperatureSensors& sensors = temperatures_->sensors();
+  for (int i = 0; i < sensors.size(); ++i) {
+    const TemperatureSensor& sensor = sensors[i];
     const bool module = sensor.kind == SensorKind::kMemoryModule;
     found.sensors.push_back(FoundTemperature{
         sensor.name, module, sensor.everRead,
         sensor.everRead ? wholeDegrees(sensor.highestMilli) : 0,
         module ? wholeDegrees(sensor.criticalMilli) : 0, sensor.crossings});
   }
-  found.cpus = sensors_->span(SensorKind::kProcessor, Reading::kHighest);
-  found.modules = sensors_->span(SensorKind::kMemoryModule, Reading::kHighest);
-  found.modulesAtLimit = sensors_->modulesThatReachedTheirLimit();
+  found.cpus = sensors.span(SensorKind::kProcessor, Reading::kHighest);
+  found.modules = sensors.span(SensorKind::kMemoryModule, Reading::kHighest);
+  found.modulesAtLimit = sensors.modulesThatReachedTheirLimit();
   return found;
 }

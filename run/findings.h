@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "badmem/bad_memory.h"
-#include "console/bad_memory_watch.h"
+#include "console/temperature_watch.h"
 #include "machinecheck/memory_faults.h"
-#include "sensors/temperature_sensors.h"
 
 // One error the tests found.
 struct FoundError {
@@ -49,11 +48,11 @@ struct FoundTemperatures {
 class Findings {
  public:
   // `faults`: the guard's log, for the machine checks' details;
-  // `sensors`: the temperature sensors.
-  Findings(const BadMemory& record, BadMemoryWatch& watch,
-           const MemoryFaultLog* faults = nullptr,
-           const TemperatureSensors* sensors = nullptr)
-      : record_(record), watch_(watch), faults_(faults), sensors_(sensors) {}
+  // `temperatures`: the temperature sensors' watch.
+  explicit Findings(const BadMemory& record,
+                    const MemoryFaultLog* faults = nullptr,
+                    const TemperatureWatch* temperatures = nullptr)
+      : record_(record), faults_(faults), temperatures_(temperatures) {}
 
   // Everything counted: the errors, the pre-test's mismatches, the ranges
   // of the kernel's early check, the machine checks and the memory
@@ -70,18 +69,19 @@ class Findings {
   std::vector<EccModuleErrors> eccModules() const;
   // The highest temperatures so far; none without sensors.
   FoundTemperatures temperatures() const;
-  // The summary as the console shows it, a line each.
+  // The temperatures' lines as the report on the boot stick shows them
+  // (TemperatureWatch::reportLines); none without the watch.
+  std::vector<std::string> temperatureLines() const;
+  // The summary as the console shows it (BadMemoryWatch::printSummary), a
+  // line each.
   std::vector<std::string> summaryLines() const;
-  // Shows it on the console.
-  void printSummary() { watch_.printSummary(); }
   // The record itself, for the ready lines and the suspect pages.
   const BadMemory& record() const { return record_; }
 
  private:
   const BadMemory& record_;
-  BadMemoryWatch& watch_;
   const MemoryFaultLog* faults_;
-  const TemperatureSensors* sensors_;
+  const TemperatureWatch* temperatures_;
 };
 
 #endif  // CELLCHECK_RUN_FINDINGS_H_

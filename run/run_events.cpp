@@ -86,10 +86,10 @@ void addTemperatures(const FoundTemperatures& found, SyslogEvent* event) {
 
 }  // namespace
 
-SyslogEvent startEvent(const StartFigures& figures, const RunOptions& options,
-                       const MachineIdentity& identity) {
-  const u64 ramMiB = figures.installedKiB / 1024;
-  const u64 areaMiB = figures.areaBytes / kMiB;
+SyslogEvent startEvent(const RunFacts& facts) {
+  const RunOptions& options = facts.options;
+  const u64 ramMiB = facts.installedKiB / 1024;
+  const u64 areaMiB = facts.areaBytes / kMiB;
   SyslogEvent event;
   event.severity = kSeverityNotice;
   event.msgid = "start";
@@ -98,20 +98,20 @@ SyslogEvent startEvent(const StartFigures& figures, const RunOptions& options,
       {"area", std::to_string(areaMiB)},
       {"limit", limitText(options)},
       {"end", options.end == EndAction::kHalt ? "halt" : "poweroff"}};
-  const std::string secureBoot = secureBootWord(figures.secureBoot);
+  const std::string secureBoot = secureBootWord(facts.secureBoot);
   if (!secureBoot.empty()) event.params.emplace_back("secureboot", secureBoot);
-  addIdentity(identity, &event.params);
+  addIdentity(facts.identity, &event.params);
   event.text = "Cellcheck started: testing " + std::to_string(areaMiB) +
                " MiB of " + std::to_string(ramMiB) + " MiB RAM";
   return event;
 }
 
-SyslogEvent stoppedEvent(u64 installedKiB, const MachineIdentity& identity) {
+SyslogEvent stoppedEvent(const RunFacts& facts) {
   SyslogEvent event;
   event.severity = kSeverityAlert;
   event.msgid = "stopped";
-  event.params = {{"ram", std::to_string(installedKiB / 1024)}};
-  addIdentity(identity, &event.params);
+  event.params = {{"ram", std::to_string(facts.installedKiB / 1024)}};
+  addIdentity(facts.identity, &event.params);
   event.text = "Cellcheck could not start testing; its screen says why";
   return event;
 }

@@ -6,25 +6,18 @@
 #include <string>
 
 #include "badmem/bad_memory.h"
+#include "events/syslog_message.h"
 #include "identity/machine_identity.h"
 #include "options/run_options.h"
-#include "report/syslog_message.h"
 #include "run/findings.h"
+#include "run/run_facts.h"
 #include "run/verdict.h"
-#include "sysmem/secure_boot.h"
 
-// What start-up found that the start event names.
-struct StartFigures {
-  u64 installedKiB;
-  u64 areaBytes;
-  SecureBoot secureBoot;
-};
-
-// Testing begins: identity, RAM, test area, what the options ask.
-SyslogEvent startEvent(const StartFigures& figures, const RunOptions& options,
-                       const MachineIdentity& identity);
-// Start-up stopped before testing (the screen says why).
-SyslogEvent stoppedEvent(u64 installedKiB, const MachineIdentity& identity);
+// Testing begins: identity, RAM, test area, Secure Boot, what the options
+// ask.
+SyslogEvent startEvent(const RunFacts& facts);
+// Start-up stopped before testing (the screen says why): identity and RAM.
+SyslogEvent stoppedEvent(const RunFacts& facts);
 // With the highest temperatures so far, when there are sensors.
 // `hoursTo100`, when above 0, is the estimate of full testing's hours to
 // 100 % coverage at the speed the opening measured (the first progress, as

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "base/cprintf.h"
-#include "base/small_file.h"
 
 namespace {
 
@@ -20,49 +19,25 @@ std::string joined(const std::vector<std::string>& names) {
 
 Unattended::Unattended(KernelFiles& files, KernelSystem& system,
                        KernelDevices& devices, DhcpClient& dhcp,
-                       std::string moduleRoot, std::string busybox)
+                       std::string moduleRoot)
     : files_(files),
       system_(system),
       devices_(devices),
       dhcp_(dhcp),
-      moduleRoot_(std::move(moduleRoot)),
-      busybox_(std::move(busybox)) {}
+      moduleRoot_(std::move(moduleRoot)) {}
 
-void Unattended::readOptions() {
-  std::vector<std::string> complaints;
-  options =
-      parseRunOptions(readFileLine(files_.file("/proc/cmdline")), &complaints);
-  for (const std::string& complaint : complaints) {
-    cprintf("%s\n", complaint.c_str());
-  }
-  if (!options.any) return;
-  files_.mountSys();
-  identity = readMachineIdentity(files_);
-  cprintf("%s\n", identityLine(identity).c_str());
-  cprintf("%s\n", describeRunOptions(options).c_str());
-}
-
-void Unattended::prepare() {
-  openSerialPort();
+void Unattended::prepare(const RunOptions& options) {
+  if (options.logSerial) openSerialPort();
   if (!options.syslog) return;
   loadNetworkDrivers();
   cprintf(
       "Module files (%.1f MiB) are dropped from memory before it is "
       "measured.\n",
       static_cast<double>(files_.fileBytes(moduleRoot_)) / kMiB);
-  waitForLease();
-}
-
-void Unattended::dropImageFiles() {
-  if (!files_.isImageInit()) return;
-  // Once the drivers are in the kernel (or not wanted), their files are
-  // only in the test area's way.
-  bytesFreed = files_.removeFiles(moduleRoot_);
-  if (!options.syslog) bytesFreed += files_.removeFiles(busybox_);
+  waitForLease(options);
 }
 
 void Unattended::openSerialPort() {
-  if (!options.logSerial) return;
   // The image has no node for the port: the kernel's own device file
   // system has one for every device it knows.
   if (files_.isImageInit()) devices_.mountDevices();
@@ -100,7 +75,7 @@ void Unattended::loadNetworkDrivers() {
       "stays silent.\n");
 }
 
-void Unattended::waitForLease() {
+void Unattended::waitForLease(const RunOptions& options) {
   const std::vector<std::string> interfaces = dhcp_.start();
   if (interfaces.empty()) {
     cprintf("No network interface: events cannot be sent.\n");

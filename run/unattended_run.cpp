@@ -5,26 +5,29 @@
 #include "base/cprintf.h"
 #include "run/verdict.h"
 
-UnattendedRun::UnattendedRun(const Unattended& start, KernelSystem& system,
-                             NetworkInterfaces& network, DhcpClient& dhcp,
-                             const Cellchecker& tester, Findings& findings,
+UnattendedRun::UnattendedRun(const RunFacts& facts, const Unattended& start,
+                             KernelSystem& system, NetworkInterfaces& network,
+                             DhcpClient& dhcp, const Cellchecker& tester,
+                             Findings& findings, BadMemoryWatch& summary,
                              Clock now)
-    : start_(start),
+    : facts_(facts),
+      start_(start),
       system_(system),
       network_(network),
       dhcp_(dhcp),
       tester_(tester),
       findings_(findings),
+      summary_(summary),
       now_(std::move(now)),
-      eventLog_(machineName(start.identity), now_) {
-  if (!start_.options.syslog) {
+      eventLog_(machineName(facts.identity), now_) {
+  if (!facts_.options.syslog) {
     eventLog_.giveUp();
     collectorSettled_ = true;
   }
   // The serial port's lines go out at once, whether a collector comes or
   // not.
   eventLog_.setSerialPort(start_.serialPort.get());
-  const RunOptions& options = start_.options;
+  const RunOptions& options = facts_.options;
   if (options.seconds != 0) {
     progressEvery_ = static_cast<time_t>(options.seconds / 10);
     if (progressEvery_ > kProgressSeconds) progressEvery_ = kProgressSeconds;
@@ -35,7 +38,7 @@ UnattendedRun::UnattendedRun(const Unattended& start, KernelSystem& system,
 }
 
 bool UnattendedRun::eventsGo() const {
-  return start_.options.syslog || start_.serialPort != nullptr;
+  return facts_.options.syslog || start_.serialPort != nullptr;
 }
 
 void UnattendedRun::noteSerialPort() {
@@ -47,17 +50,17 @@ void UnattendedRun::noteSerialPort() {
       start_.serialDevice.c_str());
 }
 
-void UnattendedRun::postStart(const StartFigures& figures) {
+void UnattendedRun::postStart() {
   findCollector();
   if (!eventsGo()) return;
-  eventLog_.post(startEvent(figures, start_.options, start_.identity));
+  eventLog_.post(startEvent(facts_));
   noteSerialPort();
 }
 
-void UnattendedRun::postStopped(u64 installedKiB) {
+void UnattendedRun::postStopped() {
   findCollector();
   if (!eventsGo()) return;
-  eventLog_.post(stoppedEvent(installedKiB, start_.identity));
+  eventLog_.post(stoppedEvent(facts_));
   noteSerialPort();
 }
 
@@ -67,15 +70,15 @@ void UnattendedRun::findCollector() {
   if (!dhcp_.lease(&lease)) return;
   // Without a serial number the machine goes by its address.
   if (eventLog_.hostname().empty()) eventLog_.setHostname(lease.address);
-  const std::string host = start_.options.syslogHost.empty()
+  const std::string host = facts_.options.syslogHost.empty()
                                ? lease.logServer
-                               : start_.options.syslogHost;
+                               : facts_.options.syslogHost;
   collectorSettled_ = true;
   if (host.empty()) {
     eventLog_.giveUp();
     return;
   }
-  sink_ = network_.udpSink(host, start_.options.syslogPort);
+  sink_ = network_.udpSink(host, facts_.options.syslogPort);
   eventLog_.setSink(sink_.get());
 }
 
@@ -94,7 +97,7 @@ bool UnattendedRun::limitReached() const {
   // The limit counts from the notice that full testing begins: the opening
   // always runs whole.
   if (!begun_) return false;
-  const RunOptions& options = start_.options;
+  const RunOptions& options = facts_.options;
   if (options.seconds != 0 &&
       static_cast<uint64_t>(now_() - begin_) >= options.seconds) {
     return true;
@@ -125,12 +128,6 @@ void UnattendedRun::sendFindings() {
   system_.reapChildren();
   findCollector();
   postErrors();
-}
-
-u64 UnattendedRun::findingsSoFar() const {
-  const BadMemoryTotals totals = findings_.totals();
-  return totals.errors + totals.machineChecks + totals.eccCorrected +
-         totals.eccUncorrected;
 }
 
 void UnattendedRun::postMachineChecks() {
@@ -175,15 +172,15 @@ void UnattendedRun::postErrors() {
 void UnattendedRun::postProgress() {
   if (!eventsGo()) return;
   double hoursTo100 = 0;
-  if (!estimatePosted_ && secondsTo100_) {
-    hoursTo100 = secondsTo100_() / 3600.0;
+  if (!estimatePosted_) {
+    hoursTo100 = facts_.secondsToFullCoverage() / 3600.0;
     estimatePosted_ = hoursTo100 > 0;
   }
   eventLog_.post(progressEvent(tester_.percentCoverage(),
                                findings_.totals().errors, hoursSinceBegin(),
                                findings_.temperatures(), hoursTo100));
   // The summary again when it has changed since it last went out.
-  const u64 found = findingsSoFar();
+  const u64 found = findings_.totals().findings();
   if (found != findingsInLastSummary_) {
     eventLog_.postLines(summaryHead(), findings_.summaryLines());
     findingsInLastSummary_ = found;
@@ -203,22 +200,22 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   verdict.machineChecks = totals.machineChecks;
   verdict.eccCorrected = totals.eccCorrected;
   verdict.eccUncorrected = totals.eccUncorrected;
-  verdict.eventsAsked = start_.options.syslog;
+  verdict.eventsAsked = facts_.options.syslog;
   // Events lost so far: the verdict's own fate cannot be known. Without a
   // collector, the lines the serial port did not take.
   verdict.unsent =
-      start_.options.syslog ? eventLog_.unsent() : eventLog_.linesLost();
-  verdict.end = start_.options.end;
-  if (secondsTo100_) verdict.hoursTo100 = secondsTo100_() / 3600.0;
+      facts_.options.syslog ? eventLog_.unsent() : eventLog_.linesLost();
+  verdict.end = facts_.options.end;
+  verdict.hoursTo100 = facts_.secondsToFullCoverage() / 3600.0;
   verdict.temperatures = findings_.temperatures();
-  printVerdict(verdict, findings_);
+  printVerdict(verdict, summary_);
   verdict_ = verdict;
 
   if (!eventsGo()) return verdict.pass;
   if (!verdict.pass) {
     eventLog_.postLines(summaryHead(), findings_.summaryLines());
   }
-  eventLog_.post(verdictEvent(verdict, start_.identity));
+  eventLog_.post(verdictEvent(verdict, facts_.identity));
   noteSerialPort();
   return verdict.pass;
 }

@@ -17,10 +17,11 @@
 
 #include "base/between_tests.h"
 #include "console/progress_line.h"
+#include "events/event_log.h"
 #include "net/dhcp_client.h"
-#include "report/event_log.h"
 #include "run/findings.h"
 #include "run/run_events.h"
+#include "run/run_facts.h"
 #include "run/unattended.h"
 #include "run/verdict.h"
 #include "seam/network.h"
@@ -29,26 +30,25 @@
 
 class UnattendedRun {
  public:
-  UnattendedRun(const Unattended& start, KernelSystem& system,
-                NetworkInterfaces& network, DhcpClient& dhcp,
-                const Cellchecker& tester, Findings& findings, Clock now);
+  // `facts`: what start-up found (the options, the identity, the figures
+  // of the start event, the estimate once the schedule runs); `start`: the
+  // serial port it opened; `summary`: the console's bad-memory summary,
+  // which the verdict shows.
+  UnattendedRun(const RunFacts& facts, const Unattended& start,
+                KernelSystem& system, NetworkInterfaces& network,
+                DhcpClient& dhcp, const Cellchecker& tester, Findings& findings,
+                BadMemoryWatch& summary, Clock now);
 
   // The run's two pieces of the step between tests: they go into its
   // events and limit places.
   BetweenTestsWork& events() { return events_; }
   BetweenTestsWork& limit() { return limit_; }
 
-  // Where the estimate of full testing's time to 100 % coverage comes from
-  // (seconds; 0 while not known): the first progress event and the verdict
-  // carry it.
-  void estimateFrom(std::function<double()> secondsTo100) {
-    secondsTo100_ = std::move(secondsTo100);
-  }
   // The start event: identity, RAM, test area, what the options ask.
-  void postStart(const StartFigures& figures);
+  void postStart();
   // Start-up stopped before testing (the screen says why): one event, so
   // that the collector hears of a machine that tests nothing.
-  void postStopped(u64 installedKiB);
+  void postStopped();
   // Once the limit ended the run: `step` (the step between tests) looks once
   // more, whatever spacing its work keeps, so that ECC counts that grew in
   // the last seconds, and the sensors' last readings, are in the verdict; then
@@ -107,17 +107,17 @@ class UnattendedRun {
   void postErrors();
   void postMachineChecks();
   void postEccCounts();
-  // Everything found so far, as one figure that grows with any news.
-  u64 findingsSoFar() const;
   void postProgress();
   double hoursSinceBegin() const;
 
+  const RunFacts& facts_;
   const Unattended& start_;
   KernelSystem& system_;
   NetworkInterfaces& network_;
   DhcpClient& dhcp_;
   const Cellchecker& tester_;
   Findings& findings_;
+  BadMemoryWatch& summary_;
   Clock now_;
   EventLog eventLog_;
   Events events_{*this};
@@ -133,7 +133,6 @@ class UnattendedRun {
   // Each module's counts as last posted.
   std::map<std::string, std::pair<u64, u64>> eccPosted_;
   u64 findingsInLastSummary_ = 0;
-  std::function<double()> secondsTo100_;
   bool estimatePosted_ = false;
   Verdict verdict_ = {};
   bool saidSerialPortFailed_ = false;

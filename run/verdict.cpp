@@ -29,7 +29,7 @@ std::string hoursText(double hours) { return fixed(hours, 2); }
 
 std::string coverageText(double coverage) { return fixed(coverage, 1); }
 
-void printVerdict(const Verdict& verdict, Findings& findings) {
+void printVerdict(const Verdict& verdict, BadMemoryWatch& summary) {
   cprintf("\n\r\n\r%s\n\r VERDICT: %s\n\r", kRule, verdictWord(verdict));
   cprintf(" Tested %llu MiB for %s hours, %s %% coverage, %llu error%s.\n\r",
           ull(verdict.mib), hoursText(verdict.hours).c_str(),
@@ -60,7 +60,7 @@ void printVerdict(const Verdict& verdict, Findings& findings) {
                        temperatures.modulesAtLimit, text, sizeof text);
     cprintf(" Highest temperatures: %s.\n\r", text);
   }
-  if (!verdict.pass) findings.printSummary();
+  if (!verdict.pass) summary.printSummary();
   if (verdict.eventsAsked) {
     cprintf(" Events that could not be sent to the collector: %llu.\n\r",
             ull(verdict.unsent));

@@ -4,6 +4,7 @@
 #define CELLCHECK_RUN_VERDICT_H_
 
 #include "base/types.h"
+#include "console/bad_memory_watch.h"
 #include "options/run_options.h"
 #include "run/findings.h"
 
@@ -30,9 +31,9 @@ struct Verdict {
   FoundTemperatures temperatures;
 };
 
-// The verdict between two rules, with the bad-memory summary when anything
-// was found.
-void printVerdict(const Verdict& verdict, Findings& findings);
+// The verdict between two rules, with the bad-memory summary (as `summary`
+// shows it) when anything was found.
+void printVerdict(const Verdict& verdict, BadMemoryWatch& summary);
 
 // "PASS" or "FAIL".
 const char* verdictWord(const Verdict& verdict);

@@ -72,6 +72,25 @@ void memCopyFast(uint32_t* dst, const uint32_t* src, uint64_t count) {
   }
 }
 
+void streamBlock(uint32_t* dst, const uint32_t* block, uint64_t count) {
+  for (; count > 0 && (reinterpret_cast<uintptr_t>(dst) & 15) != 0; --count) {
+    _mm_stream_si32(reinterpret_cast<int*>(dst++), static_cast<int>(*block++));
+  }
+  for (; count >= 16; count -= 16, dst += 16, block += 16) {
+    __m128i* const line = reinterpret_cast<__m128i*>(dst);
+    _mm_stream_si128(line, load128(block));
+    _mm_stream_si128(line + 1, load128(block + 4));
+    _mm_stream_si128(line + 2, load128(block + 8));
+    _mm_stream_si128(line + 3, load128(block + 12));
+  }
+  for (; count >= 4; count -= 4, dst += 4, block += 4) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(dst), load128(block));
+  }
+  for (; count > 0; --count) {
+    _mm_stream_si32(reinterpret_cast<int*>(dst++), static_cast<int>(*block++));
+  }
+}
+
 int memCmpFast(const uint32_t* a, const uint32_t* b, uint64_t count) {
   // The reference grouping: four-word groups while more than four words
   // remain, then the last 1 to 4 words. Four groups at a time are read as

@@ -20,6 +20,18 @@ void memCopyFast(uint32_t* dst, const uint32_t* src, uint64_t count);
 // so, small ones several times slower.
 constexpr uint64_t kStreamingCopyWords = uint64_t{1} << 20;  // 4 MiB
 
+// Writes `count` words of `block`, a small buffer the cache holds, to dst
+// with streaming stores in ascending order: 16-byte units wherever dst is
+// aligned for them, so that whole lines fill the write-combining buffers, and
+// single words at an unaligned head and tail. The caller issues the fence
+// (_mm_sfence) before anything reads dst.
+void streamBlock(uint32_t* dst, const uint32_t* block, uint64_t count);
+
+// The random bank test draws this many words into a block before it streams
+// the block to both banks: a few whole lines per bank, and small enough that
+// the block stays in the first-level cache beside the generator's state.
+constexpr uint64_t kFillBlockWords = 512;  // 2 KiB
+
 // 1 if any pair a[i], b[i] of the `count` pairs differs, else 0. Reads every
 // word of both blocks exactly once, in ascending order, with no early exit
 // and no branch per word.

@@ -6,6 +6,8 @@
 // another worker's slice is caught too.
 #include <emmintrin.h>
 
+#include <algorithm>
+
 #include "tester/block_kernels.h"
 #include "tester/cellchecker.h"
 #include "tester/pattern_generator.h"
@@ -23,16 +25,22 @@ void Cellchecker::runTestBanksAllRand() {
     Share& share = shares_[worker];
     const WordRange slice = share.slice;
     {
-      // The stores alternate between the two halves of the test area. They
-      // are streaming stores: a bank is far too big for a cache to hold
-      // until the check, so reading each line in before writing it would
-      // only load the memory bus under the draws; and the check then reads
-      // memory, not a cache.
+      // The draws go into a block small enough for the first-level cache,
+      // and each block is then written to bank A and to bank B in whole
+      // lines of streaming stores: every pair is still written bank A first,
+      // then bank B. Streaming stores go to memory without reading the line
+      // first (a bank is far too big for a cache to hold until the check,
+      // and the check must then read memory, not a cache), but a processor
+      // has only a few write-combining buffers: storing one word a draw into
+      // two streams at once, each store paced by the slow draw, flushed
+      // half-full lines on some cores and ran at a quarter of the speed.
+      alignas(64) u32 block[kFillBlockWords];
       RandDraws draws(generators_.table(worker));
-      for (u64 k = slice.begin; k < slice.end; ++k) {
-        const int value = static_cast<int>(draws.nextRand());
-        _mm_stream_si32(reinterpret_cast<int*>(a + k), value);
-        _mm_stream_si32(reinterpret_cast<int*>(b + k), value);
+      for (u64 k = slice.begin; k < slice.end; k += kFillBlockWords) {
+        const u64 count = std::min<u64>(kFillBlockWords, slice.end - k);
+        for (u64 i = 0; i < count; ++i) block[i] = draws.nextRand();
+        streamBlock(a + k, block, count);
+        streamBlock(b + k, block, count);
       }
     }
     _mm_sfence();  // every streaming store lands before the check reads

@@ -1,5 +1,7 @@
-"""The comparison table, and its place in the README."""
+"""The comparison table, and its place in the docs: the fault lab's section of
+docs/testing.md, between the lab's markers."""
 
+import os
 import re
 
 from labkit.matcher import summarize
@@ -11,6 +13,8 @@ MODEL_NAMES = [
     ("burst", "Burst (many words of one 4 KiB page)"),
 ]
 
+# The page that holds the table, from the source root.
+PAGE = os.path.join("docs", "testing.md")
 BEGIN = "<!-- faultlab:begin -->"
 END = "<!-- faultlab:end -->"
 
@@ -59,3 +63,14 @@ def replace_section(text, section):
         return re.sub(re.escape(BEGIN) + ".*?" + re.escape(END),
                       lambda _: block, text, flags=re.S)
     return text.rstrip() + "\n\n" + block + "\n"
+
+
+def write_into_page(root, section):
+    """Puts section between the markers of the table's page under root;
+    returns the page's path."""
+    page = os.path.join(root, PAGE)
+    with open(page) as f:
+        text = f.read()
+    with open(page, "w") as f:
+        f.write(replace_section(text, section))
+    return page

@@ -55,7 +55,7 @@ TEST(ReportEarlyCheckTest, PrintsTheLineAndRecordsTheBadRanges) {
       "0x0000000012345010 reserved\n";
   BadMemory record;
   ConsoleCapture console;
-  reportEarlyCheck(kernel, record);
+  showAndRecordEarlyCheck(kernel, record);
   EXPECT_EQ(console.take(),
             "Early check of all free memory: 1 pattern, bad memory at "
             "0x12345008-0x1234500f (the kernel keeps off it)\n");

@@ -249,7 +249,7 @@ TEST_F(ScheduleTest, TheLimitEndsTheRunBetweenTestsOnly) {
           return t;
         },
         &control);
-    timed.runUntilEnded();
+    timed.run();
     EXPECT_EQ(control.begins, 1);
     const std::string noticeEnd = "reported immediately.\n\r<S>";
     ASSERT_GE(opening.size(), noticeEnd.size());
@@ -285,7 +285,7 @@ TEST_F(ScheduleTest, TheStepComesBetweenTestsOnly) {
         return t;
       },
       &step);
-  stepped.runUntilEnded();
+  stepped.run();
   EXPECT_EQ(trace(opening).substr(0, 6), "HRS?WH");
   const std::string writes = trace(opening);
   const std::string quickAndCopies = writes.substr(writes.find("W?R") + 1);
@@ -294,6 +294,103 @@ TEST_F(ScheduleTest, TheStepComesBetweenTestsOnly) {
   const int openingSteps = 1 + 40 + 10 + 20;
   EXPECT_EQ(trace(console.take()), "HPDHPDHPDHPDHPDHPDHPDH");
   EXPECT_EQ(marks.steps, openingSteps + limit.stopAt);
+}
+
+// Batches other than full testing's, as a change to the batch would make
+// them: one more random bank test at the end; only copy pairs, without the
+// batch's own pass; batches that grow by one.
+struct OneMoreRandomBankTest : FullTestingBatch {
+  template <class Tester, class Before>
+  static bool run(Tester& tester, u64 size, Before&& before) {
+    if (!FullTestingBatch::run(tester, size, before) || !before()) {
+      return false;
+    }
+    tester.runTestBanksAllRand();
+    return true;
+  }
+};
+struct CopyPairsOnly : FullTestingBatch {
+  template <class Tester, class Before>
+  static bool run(Tester& tester, u64 size, Before&& before) {
+    for (u64 r = size; r >= 1; --r) {
+      if (!before()) return false;
+      tester.runCopyTest();
+      if (!before()) return false;
+      tester.runCopyTestB();
+    }
+    return true;
+  }
+};
+struct GrowingByOne : FullTestingBatch {
+  static u64 nextSize(u64 size) { return size + 1; }
+};
+
+// Ends the run before the first test of full testing that would start at
+// 100 % coverage or more, and keeps what full testing showed until then.
+struct UntilFullCoverage : BetweenTestsWork {
+  const ScheduleRecorder* tester = nullptr;
+  ConsoleCapture* console = nullptr;
+  bool begun = false;
+  void fullTestingBegins() override {
+    begun = true;
+    console->take();
+  }
+  bool betweenTests() override {
+    return !begun || coverageOf(tester->passCount) < 100;
+  }
+};
+
+struct EstimateAndRun {
+  double estimate;  // seconds, as the opening showed them
+  u64 blockTests;   // copy and random bank tests full testing ran to 100 %
+};
+
+// The opening, with 100 s for the timed stretch, then full testing in
+// batches of `Batch` until 100 % coverage.
+template <class Batch>
+EstimateAndRun estimateAndRunTo100Percent() {
+  ScheduleRecorder tester;
+  ConsoleCapture console;
+  UntilFullCoverage limit;
+  limit.tester = &tester;
+  limit.console = &console;
+  std::deque<time_t> clock{1000, 1100, 5000};
+  Schedule<ScheduleRecorder, Batch> schedule(
+      tester,
+      [&clock] {
+        const time_t t = clock.front();
+        if (clock.size() > 1) clock.pop_front();
+        return t;
+      },
+      &limit);
+  schedule.run();
+  const std::string shown = trace(console.take());
+  EXPECT_EQ(shown.find('?'), std::string::npos);
+  const u64 blockTests = std::count(shown.begin(), shown.end(), 'A') +
+                         std::count(shown.begin(), shown.end(), 'B') +
+                         std::count(shown.begin(), shown.end(), 'R');
+  return {schedule.secondsToFullCoverage(), blockTests};
+}
+
+// The estimate counts the batch the schedule runs, whatever it holds: each
+// copy and random bank test to 100 % costs what one of the timed stretch's
+// 55 took (100 s for all of them).
+TEST(ScheduleEstimateTest, TheEstimateFollowsTheBatch) {
+  const EstimateAndRun full = estimateAndRunTo100Percent<FullTestingBatch>();
+  const EstimateAndRun oneMore =
+      estimateAndRunTo100Percent<OneMoreRandomBankTest>();
+  const EstimateAndRun copies = estimateAndRunTo100Percent<CopyPairsOnly>();
+  const EstimateAndRun byOne = estimateAndRunTo100Percent<GrowingByOne>();
+  EXPECT_EQ(full.blockTests, 1932u);
+  // A test that counts a pass changes the count only through the batches'
+  // own passes (here not at all); these two change it.
+  EXPECT_NE(copies.blockTests, full.blockTests);
+  EXPECT_NE(byOne.blockTests, full.blockTests);
+  for (const EstimateAndRun& run : {full, oneMore, copies, byOne}) {
+    SCOPED_TRACE(run.blockTests);
+    EXPECT_NEAR(run.estimate, static_cast<double>(run.blockTests) * 100 / 55,
+                1e-6);
+  }
 }
 
 // A recorder whose write-speed tests each take a second.

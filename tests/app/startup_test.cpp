@@ -109,11 +109,12 @@ class StartUpTest : public ::testing::Test {
   FakeKernel kernel;
   CellcheckerDos tester;
   BadMemory record;
+  RunFacts facts;
 };
 
 TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   ConsoleCapture console;
-  const StartupFound found = startUp(kernel, tester, record);
+  const StartupFound found = startUp(kernel, tester, record, facts);
   ASSERT_EQ(found.result, StartupResult::kReady);
   EXPECT_EQ(console.take(),
             opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 "
@@ -148,11 +149,11 @@ TEST_F(StartUpTest, TunesMeasuresAndHandsOverTheArea) {
   EXPECT_EQ(tester.passCount, 1u);
   EXPECT_EQ(tester.errorCount, 0u);
   // What it found, for the schedule and the run's events.
-  EXPECT_EQ(found.installedKiB, 16777216u);
+  EXPECT_EQ(facts.installedKiB, 16777216u);
   EXPECT_EQ(found.availableBytes, 64 * kMiB);
-  EXPECT_EQ(found.areaBytes, 35 * kMiB);
+  EXPECT_EQ(facts.areaBytes, 35 * kMiB);
   EXPECT_TRUE(found.locked);
-  EXPECT_EQ(found.secureBoot, SecureBoot::kOn);
+  EXPECT_EQ(facts.secureBoot, SecureBoot::kOn);
   EXPECT_FALSE(found.eccDrivers.indexFound) << "no ECC part given";
 }
 
@@ -181,7 +182,8 @@ TEST_F(StartUpTest, AnAreaMostlyOnSmallPagesIsSaidOnceThePreTestFilledIt) {
     pages.areaHugePagesKiB = c.hugeKiB;
     CellcheckerDos fresh;
     ConsoleCapture console;
-    ASSERT_EQ(startUp(pages, fresh, record).result, StartupResult::kReady);
+    ASSERT_EQ(startUp(pages, fresh, record, facts).result,
+              StartupResult::kReady);
     const std::string tail =
         "Test area: 35 MiB of the 64 MiB obtainable\n"
         "Testing with 1 CPU on 1 memory node\n"
@@ -205,8 +207,10 @@ TEST(StartUpTunablesTest, ATunableThatCannotBeOpenedIsNamedAndStartUpGoesOn) {
     kernel.makeUnopenable(missing);
     CellcheckerDos tester;
     BadMemory record;
+    RunFacts facts;
     ConsoleCapture console;
-    ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
+    ASSERT_EQ(startUp(kernel, tester, record, facts).result,
+              StartupResult::kReady);
     const std::string transcript = console.take();
     const std::string error = "ERROR " + std::string(kernel.path(missing));
     // Named where it is written, with no line break, once.
@@ -236,7 +240,7 @@ TEST_F(StartUpTest, SaysWhetherEccIsReportedAndGuardsTheArea) {
   parts.guard = &guard;
   parts.moduleRoot = "/nonexistent";
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record, parts).result,
+  ASSERT_EQ(startUp(kernel, tester, record, facts, parts).result,
             StartupResult::kReady);
   const std::string opened =
       opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 GB\n");
@@ -301,7 +305,7 @@ TEST_F(StartUpTest, LoadsTheImagesMemoryControllerDriversOnly) {
     parts.moduleRoot = temp.path();
     CellcheckerDos fresh;
     ConsoleCapture console;
-    const StartupFound found = startUp(k, fresh, record, parts);
+    const StartupFound found = startUp(k, fresh, record, facts, parts);
     ASSERT_EQ(found.result, StartupResult::kReady);
     EXPECT_EQ(k.sysMounts, 1);
     const std::string shown = console.take();
@@ -341,7 +345,7 @@ TEST_F(StartUpTest, EveryCpuTestsOnItsOwnNodesMemory) {
   StartupParts parts;
   parts.guard = &guard;
   ConsoleCapture console;
-  StartupFound found = startUp(kernel, tester, record, parts);
+  StartupFound found = startUp(kernel, tester, record, facts, parts);
   ASSERT_EQ(found.result, StartupResult::kReady);
   EXPECT_NE(console.take().find("Test area: 35 MiB of the 64 MiB obtainable\n"
                                 "Testing with 4 CPUs on 2 memory nodes\n"
@@ -374,7 +378,7 @@ TEST_F(StartUpTest, OneCpuAskedForTestsOnTheStartingThreadAlone) {
   StartupParts parts;
   parts.cpus = 1;
   ConsoleCapture console;
-  StartupFound found = startUp(kernel, tester, record, parts);
+  StartupFound found = startUp(kernel, tester, record, facts, parts);
   ASSERT_EQ(found.result, StartupResult::kReady);
   EXPECT_NE(console.take().find("Testing with 1 CPU on 1 memory node\n"),
             std::string::npos);
@@ -454,7 +458,7 @@ TEST_F(StartUpTest, LoadsTheSensorDriversAfterTheMemoryControllers) {
     parts.moduleRoot = temp.path();
     CellcheckerDos fresh;
     ConsoleCapture console;
-    const StartupFound found = startUp(k, fresh, record, parts);
+    const StartupFound found = startUp(k, fresh, record, facts, parts);
     ASSERT_EQ(found.result, StartupResult::kReady);
     EXPECT_EQ(k.sysMounts, 1);
     const std::string shown = console.take();
@@ -488,7 +492,8 @@ TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
   kernel.makeUnopenable(ProcFile::kMeminfo);
   kernel.physPageCount = 457 * 256;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record, facts).result,
+            StartupResult::kReady);
   EXPECT_EQ(console.take(), opening("Amount of RAM mapped by BIOS: 0.45 GB\n") +
                                 "ializing....\nSecure Boot: on\n"
                                 "Test area: 35 MiB of the 64 MiB obtainable\n"
@@ -500,7 +505,8 @@ TEST_F(StartUpTest, WithoutMeminfoTheKernelsPageCountIsShown) {
 TEST_F(StartUpTest, ALockTheKernelRefusesIsSaidAndTestingGoesOn) {
   kernel.lockRefused = true;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record, facts).result,
+            StartupResult::kReady);
   EXPECT_NE(console.take().find(
                 "Test area: 35 MiB of the 64 MiB obtainable\n"
                 "Testing with 1 CPU on 1 memory node\n"
@@ -523,7 +529,8 @@ TEST_F(StartUpTest, TheEarlyCheckIsShownBeforeTheTuningAndJoinsTheRecord) {
       "<6>[    0.000000]   0x0000000000100000 - 0x0000000031000000 pattern "
       "0000000000000000\n";
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record, facts).result,
+            StartupResult::kReady);
   const std::string expected =
       opening("(premap: 16.00) Amount of RAM mapped by BIOS: 14.95 GB\n",
               "Early check of all free memory: 2 patterns, bad memory at "
@@ -553,7 +560,8 @@ TEST_F(StartUpTest, TooLittleMemoryStopsWithWhatWasFoundAndWhatIsNeeded) {
     small.freePageCount = c.freeMiB * 256;
     small.forkFails = c.forkFails;
     ConsoleCapture console;
-    ASSERT_EQ(startUp(small, tester, record).result, StartupResult::kStopped);
+    ASSERT_EQ(startUp(small, tester, record, facts).result,
+              StartupResult::kStopped);
     const std::string transcript = console.take();
     const std::string tail =
         std::string("Not enough memory to test: ") + c.found +
@@ -570,7 +578,8 @@ TEST_F(StartUpTest, TooLittleMemoryStopsWithWhatWasFoundAndWhatIsNeeded) {
 TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
   kernel.areaLimit = 30 * kMiB;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kReady);
+  ASSERT_EQ(startUp(kernel, tester, record, facts).result,
+            StartupResult::kReady);
   // 35 MiB less a sixteenth each time until granted.
   std::vector<u64> sizes{35 * kMiB};
   while (sizes.back() > kernel.areaLimit) {
@@ -589,7 +598,8 @@ TEST_F(StartUpTest, AnAreaTheKernelRefusesIsTakenSmaller) {
 TEST_F(StartUpTest, AnAreaRefusedDownToTheFloorStops) {
   kernel.areaLimit = 16 * kMiB - 1;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kStopped);
+  ASSERT_EQ(startUp(kernel, tester, record, facts).result,
+            StartupResult::kStopped);
   ASSERT_GE(kernel.areaRequests.size(), 2u);
   EXPECT_EQ(kernel.areaRequests.front(), 35 * kMiB);
   EXPECT_EQ(kernel.areaRequests.back(), 16 * kMiB);
@@ -610,7 +620,8 @@ TEST_F(StartUpTest, AnAreaRefusedDownToTheFloorStops) {
 TEST_F(StartUpTest, NoSharedWordMeansNoMeasurementAndAStop) {
   kernel.sharedWordFails = true;
   ConsoleCapture console;
-  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kStopped);
+  ASSERT_EQ(startUp(kernel, tester, record, facts).result,
+            StartupResult::kStopped);
   const std::string transcript = console.take();
   EXPECT_NE(transcript.find(
                 "Initializing.\nSecure Boot: on\nNo shared page for the memory "
@@ -650,7 +661,8 @@ TEST_F(StartUpTest, NotTheFirstProcessChangesNothing) {
   kernel.init = false;
   ConsoleCapture console;
   ErrorCapture errors;
-  ASSERT_EQ(startUp(kernel, tester, record).result, StartupResult::kNotInit);
+  ASSERT_EQ(startUp(kernel, tester, record, facts).result,
+            StartupResult::kNotInit);
   EXPECT_EQ(errors.take(),
             "cellcheck: not started: it runs as the first process (PID 1) of "
             "its own boot image, so boot that image to test RAM.\n");

@@ -54,9 +54,8 @@ class UnattendedTest : public ::testing::Test {
         {image + "/" + pcspkr,
          {"/sys/class/input/input4/event4/dev", "13:68\n"}});
     write("bin/busybox", "busybox");
-    unattended.reset(new Unattended(kernel, kernel, kernel, dhcp,
-                                    image + "/lib/modules",
-                                    image + "/bin/busybox"));
+    unattended.reset(
+        new Unattended(kernel, kernel, kernel, dhcp, image + "/lib/modules"));
     unattended->leaseWaitSeconds = 1;
     kernel.imageInit = true;
     dhcp.given.interface = "eth0";
@@ -82,7 +81,9 @@ class UnattendedTest : public ::testing::Test {
     StartupParts parts;
     parts.unattended = unattended.get();
     parts.speaker = speaker;
-    found = startUp(kernel, tester, record, parts);
+    parts.moduleRoot = image + "/lib/modules";
+    parts.busybox = image + "/bin/busybox";
+    found = startUp(kernel, tester, record, facts, parts);
     EXPECT_EQ(found.result, StartupResult::kReady);
     return console.take();
   }
@@ -95,6 +96,7 @@ class UnattendedTest : public ::testing::Test {
   PcSpeaker* speaker = nullptr;
   CellcheckerDos tester;
   BadMemory record;
+  RunFacts facts;
   StartupFound found;
 };
 
@@ -109,18 +111,20 @@ TEST_F(UnattendedTest, WithoutOptionsStartUpIsAsBeforeAndTheImageFilesGo) {
     CellcheckerDos other;
     ConsoleCapture console;
     BadMemory otherRecord;
-    ASSERT_EQ(startUp(plain, other, otherRecord).result, StartupResult::kReady);
+    RunFacts otherFacts;
+    ASSERT_EQ(startUp(plain, other, otherRecord, otherFacts).result,
+              StartupResult::kReady);
     before = console.take();
   }
   EXPECT_EQ(startUpWith("quiet console=ttyS0,115200"), before);
-  EXPECT_FALSE(unattended->options.any);
+  EXPECT_FALSE(facts.options.any);
   EXPECT_EQ(kernel.sysMounts, 0);
   EXPECT_TRUE(kernel.loadedModules.empty());
   EXPECT_EQ(dhcp.starts, 0);
   // Nothing of the image's network parts is left to cost test area.
   EXPECT_TRUE(dropped("/lib/modules"));
   EXPECT_TRUE(dropped("/bin/busybox"));
-  EXPECT_GT(unattended->bytesFreed, 3 * kMiB);
+  EXPECT_GT(found.imageBytesDropped, 3 * kMiB);
 }
 
 // Notes whether the image's module files are there when start-up sets the
@@ -157,12 +161,13 @@ TEST_F(UnattendedTest, TheFilesGoOnceTheReserveIsSmallBeforeTheMeasurement) {
   watching.putFile("/proc/cmdline", "quiet\n");
   watching.modules = image + "/lib/modules";
   watching.imageInit = true;
-  Unattended run(watching, watching, watching, dhcp, watching.modules,
-                 image + "/bin/busybox");
+  Unattended run(watching, watching, watching, dhcp, watching.modules);
   StartupParts parts;
   parts.unattended = &run;
+  parts.moduleRoot = watching.modules;
+  parts.busybox = image + "/bin/busybox";
   ConsoleCapture console;
-  ASSERT_EQ(startUp(watching, tester, record, parts).result,
+  ASSERT_EQ(startUp(watching, tester, record, facts, parts).result,
             StartupResult::kReady);
   EXPECT_TRUE(watching.modulesAtReserve);
   EXPECT_FALSE(watching.modulesAtFork);
@@ -173,7 +178,7 @@ TEST_F(UnattendedTest, FilesThatAreNotTheImagesOwnStay) {
   kernel.imageInit = false;
   startUpWith("quiet");
   EXPECT_TRUE(kernel.removedFiles.empty());
-  EXPECT_EQ(unattended->bytesFreed, 0u);
+  EXPECT_EQ(found.imageBytesDropped, 0u);
 }
 
 TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
@@ -210,7 +215,7 @@ TEST_F(UnattendedTest, EventsAskedForBringDriversAndALeaseBeforeMeasuring) {
   EXPECT_TRUE(dropped("/lib/modules"));
   EXPECT_FALSE(dropped("/bin/busybox"));  // the DHCP client runs on
   EXPECT_TRUE(unattended->haveLease);
-  EXPECT_EQ(found.areaBytes, tester.wordsPerBank * 8);
+  EXPECT_EQ(facts.areaBytes, tester.wordsPerBank * 8);
 }
 
 TEST_F(UnattendedTest, WithoutALeaseOrALogServerTheRunGoesOnAndSaysSo) {
@@ -272,7 +277,7 @@ TEST_F(UnattendedTest, EventLinesAloneOpenTheSerialPortAndNoNetwork) {
   EXPECT_TRUE(kernel.loadedModules.empty());
   EXPECT_EQ(dhcp.starts, 0);
   EXPECT_TRUE(dropped("/bin/busybox"));
-  EXPECT_TRUE(unattended->options.any);
+  EXPECT_TRUE(facts.options.any);
 }
 
 TEST_F(UnattendedTest, ASerialPortThatWillNotOpenIsOneLineAndNoMore) {

@@ -174,6 +174,42 @@ TEST(BadMemoryTest, NothingRecordedIsNotBad) {
   EXPECT_TRUE(record.totals().anyBad());
 }
 
+// The one sum of findings that every verdict, report and beep reads: each
+// kind alone counts in it, and each new one makes it grow, so that nothing
+// found passes anywhere.
+TEST(BadMemoryTest, EveryKindOfFindingCountsInTheOneSum) {
+  struct Case {
+    const char* name;
+    void (*find)(BadMemory&);
+  };
+  for (const Case& c : {
+           Case{"an error",
+                [](BadMemory& r) { r.recordPair(pairAt(0x6000, 0x9000)); }},
+           Case{"a pre-test mismatch",
+                [](BadMemory& r) { r.countPretestMismatch(); }},
+           Case{"an early-check range",
+                [](BadMemory& r) {
+                  const u64 at = (r.totals().externalRanges + 1) * 4 * kPage;
+                  r.recordExternalRange(PhysicalRange{at, at + kPage});
+                }},
+           Case{"a machine check",
+                [](BadMemory& r) { r.recordMachineCheck(0x7000); }},
+           Case{"a corrected ECC error",
+                [](BadMemory& r) { r.recordEccErrors("A1", 1, 0); }},
+           Case{"an uncorrected ECC error",
+                [](BadMemory& r) { r.recordEccErrors("A1", 0, 1); }},
+       }) {
+    SCOPED_TRACE(c.name);
+    BadMemory record;
+    EXPECT_EQ(record.totals().findings(), 0u);
+    c.find(record);
+    EXPECT_EQ(record.totals().findings(), 1u);
+    EXPECT_TRUE(record.totals().anyBad());
+    c.find(record);
+    EXPECT_EQ(record.totals().findings(), 2u);
+  }
+}
+
 // A machine check's page is a suspect like an error's, and a later error on
 // it (the fresh page stands for the lost one) is counted under it.
 TEST(BadMemoryTest, AMachineCheckNamesItsPageAndFailsTheRun) {

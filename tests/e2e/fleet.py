@@ -1,5 +1,5 @@
 """End-to-end fleet tests: Cellcheck machines on a network of their own,
-with the README's fleet recipe run as written (Debian's dnsmasq for DHCP,
+with the fleet recipe of docs/fleet.md run as written (Debian's dnsmasq for DHCP,
 TFTP and iPXE, Debian's rsyslog as the collector), all inside a network
 namespace the test makes and removes: nothing leaves it.
 
@@ -22,8 +22,8 @@ import event_lines
 from vm import Vm
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-README = os.path.join(ROOT, "README.md")
-# The fleet's network, as the README's recipe has it. 192.0.2.0/24 is set
+RECIPE_PAGE = os.path.join(ROOT, "docs", "fleet.md")
+# The fleet's network, as the recipe has it. 192.0.2.0/24 is set
 # aside for documentation; here it exists only inside the test's namespace.
 SERVER = "192.0.2.1"
 BRIDGE = "fleet0"
@@ -37,8 +37,8 @@ LINE = re.compile(r"<(\d+)>1 (\S+) (\S+) (\S+) (\S+) (\S+) (\[.*?[^\\]\]|-) ?(.*
 
 
 def recipe(name):
-    """The README's indented block after <!-- fleet:NAME -->, dedented."""
-    with open(README) as f:
+    """The recipe's indented block after <!-- fleet:NAME -->, dedented."""
+    with open(RECIPE_PAGE) as f:
         text = f.read()
     start = text.index(f"<!-- fleet:{name} -->")
     lines = []
@@ -77,7 +77,7 @@ def missing_host_parts():
 
 class FleetNetwork:
     """A namespace with a bridge at SERVER/24, taps for the guests, and
-    dnsmasq and rsyslogd started from the README's recipe."""
+    dnsmasq and rsyslogd started from the recipe."""
 
     def __init__(self, work, netboot_files, taps):
         self.work = work
@@ -191,7 +191,7 @@ class FleetNetwork:
 
 
 def fleet_options(seconds):
-    """The README's options for a fleet, with a short time limit."""
+    """The recipe's options for a fleet, with a short time limit."""
     line = recipe("options").strip()
     assert "cellcheck.time=48h" in line, line
     return line.replace("cellcheck.time=48h", f"cellcheck.time={seconds}s")
@@ -199,7 +199,7 @@ def fleet_options(seconds):
 
 def ipxe_script_with(options, path):
     """The image's iPXE script with the options added to its kernel lines,
-    as the README says."""
+    as the recipe says."""
     with open(path) as f:
         script = f.read()
     script, count = re.subn(r"^(kernel .*)$", rf"\1 {options}", script, flags=re.M)

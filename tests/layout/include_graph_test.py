@@ -29,11 +29,12 @@ ALLOWED = {
     "sysmem": {"seam", "base"},
     "identity": {"seam", "base"},
     "modules": {"seam", "base"},
-    # The boot stick's report partition and the report's files on it.
+    # The boot stick's report partition.
     "stick": {"modules", "seam", "base"},
     "ecc": {"seam", "base"},
     "sensors": {"seam", "base"},
-    "report": {"seam", "base"},
+    # The run's events as syslog messages, and their log.
+    "events": {"seam", "base"},
     "net": {"seam", "base"},
     "machinecheck": {"badmem", "seam", "base"},
     "cpus": {"tester", "seam", "base"},
@@ -43,10 +44,15 @@ ALLOWED = {
     "platform": {"seam", "base"},
     "console": {"tester", "badmem", "ecc", "sensors", "machinecheck", "seam",
                 "base"},
-    "run": {"console", "report", "net", "options", "identity", "stick",
-            "modules", "sensors", "machinecheck", "badmem", "sysmem", "tester",
-            "seam", "base"},
-    "app": {"cpus", "run", "console", "platform", "net", "report", "options",
+    "run": {"console", "events", "net", "options", "identity", "modules",
+            "sensors", "machinecheck", "badmem", "sysmem", "tester", "seam",
+            "base"},
+    # The report on the boot stick: its model, its text and page, the
+    # screen's lines, its files on the stick.
+    "stickreport": {"run", "console", "stick", "identity", "options",
+                    "badmem", "tester", "seam", "base"},
+    "app": {"cpus", "stickreport", "run", "console", "platform", "net",
+            "events", "options",
             "identity", "stick", "modules", "ecc", "sensors", "machinecheck",
             "speaker", "badmem",
             "sysmem", "tester", "seam", "base"},
@@ -59,7 +65,7 @@ ALLOWED = {
     "bench": {"app", "console", "platform", "tester", "badmem", "sysmem",
               "base", "tests/support"},
     # The fuzzing harnesses drive each parser of outside input on its own.
-    "fuzz": {"report", "net", "options", "modules", "ecc", "sysmem", "seam",
+    "fuzz": {"events", "net", "options", "modules", "ecc", "sysmem", "seam",
              "base"},
 }
 
@@ -68,7 +74,7 @@ ALLOWED = {
 TEST_EXTRAS = {
     # The event log's tests send real datagrams to 127.0.0.1 through the
     # platform's UDP sink.
-    "tests/report": {"platform"},
+    "tests/events": {"platform"},
     # The fault lab's stand-in tester takes its area as the program does.
     "tests/lab": {"console", "platform", "base"},
     # The end-to-end tests' own /init, which prints MemTotal, stands alone.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "console/bad_memory_watch.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fixed_addresses.h"
 
@@ -20,7 +21,7 @@ class FindingsTest : public ::testing::Test {
   FixedAddresses addresses;
   BadMemoryWatch watch{record, addresses, [] { return time_t{0}; }};
   MemoryFaultLog faults;
-  Findings findings{record, watch, &faults};
+  Findings findings{record, &faults};
 };
 
 TEST_F(FindingsTest, EachErrorIsFoundWhileTheRecordKeepsIt) {
@@ -72,7 +73,7 @@ TEST_F(FindingsTest, MachineChecksComeWithTheDetailsTheLogStillKeeps) {
   few.add(MemoryFault{0x7f0000000000, 4096, kUnknownAddress, true});
   BadMemory other;
   other.recordMachineCheck(kUnknownAddress);
-  const Findings early(other, watch, &few);
+  const Findings early(other, &few);
   const std::vector<FoundMachineCheck> one = early.machineChecksFrom(0);
   ASSERT_EQ(one.size(), 1u);
   EXPECT_EQ(one[0].fault.physical, kUnknownAddress);
@@ -97,7 +98,7 @@ TEST_F(FindingsTest, TheSummaryLinesAreTheConsolesLines) {
   const std::vector<std::string> lines = findings.summaryLines();
   ASSERT_FALSE(lines.empty());
   ConsoleCapture console;
-  findings.printSummary();
+  watch.printSummary();
   std::string expected = "\n\r";
   for (const std::string& line : lines) expected += line + "\n\r";
   EXPECT_EQ(console.take(), expected);

@@ -20,6 +20,13 @@ namespace {
 
 constexpr time_t kBoot = 1796910900;
 
+// The schedule's figures as the run reads them.
+struct FixedSchedule : ScheduleFigures {
+  double secondsToFullCoverage() const override { return seconds; }
+  int summariesShown() const override { return 0; }
+  double seconds = 0;
+};
+
 // The step between tests as far as a run sees it: other work (`before`,
 // such as the ECC counts), then the run's events, then its limit.
 class RunStep : public BetweenTestsWork {
@@ -49,11 +56,14 @@ class RunStep : public BetweenTestsWork {
 class UnattendedRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    start.options.any = true;
-    start.options.seconds = 60;
-    start.options.syslog = true;
-    start.identity.vendor = "QEMU";
-    start.identity.serial = "CC-0042";
+    facts.options.any = true;
+    facts.options.seconds = 60;
+    facts.options.syslog = true;
+    facts.identity.vendor = "QEMU";
+    facts.identity.serial = "CC-0042";
+    facts.installedKiB = 1024 * 1024;
+    facts.areaBytes = 1002 * kMiB;
+    facts.secureBoot = SecureBoot::kOn;
     tester.wordsPerBank = 1002 * kMiB / 8;
     tester.passCount = 57;
     dhcp.given.interface = "eth0";
@@ -62,8 +72,9 @@ class UnattendedRunTest : public ::testing::Test {
   }
 
   std::unique_ptr<UnattendedRun> makeRun() {
-    return std::unique_ptr<UnattendedRun>(new UnattendedRun(
-        start, kernel, kernel, dhcp, tester, findings, [this] { return now; }));
+    return std::unique_ptr<UnattendedRun>(
+        new UnattendedRun(facts, start, kernel, kernel, dhcp, tester, findings,
+                          watch, [this] { return now; }));
   }
 
   // Runs tests (one pass and `seconds` each) with the step before each,
@@ -109,7 +120,7 @@ class UnattendedRunTest : public ::testing::Test {
   }
   void openSerialPort() {
     int error = 0;
-    start.options.logSerial = true;
+    facts.options.logSerial = true;
     start.serialPort = kernel.openSerialPort("/dev/ttyS0", &error);
   }
 
@@ -121,22 +132,22 @@ class UnattendedRunTest : public ::testing::Test {
 
   FakeKernel kernel;
   FakeDhcpClient dhcp;
-  Unattended start{kernel, kernel, kernel, dhcp, "", ""};
+  RunFacts facts;
+  Unattended start{kernel, kernel, kernel, dhcp, ""};
   CellcheckerDos tester;
   BadMemory record;
   FixedAddresses addresses;
   time_t now = kBoot;
   BadMemoryWatch watch{record, addresses, [this] { return now; }};
   MemoryFaultLog faults;
-  Findings findings{record, watch, &faults};
-  const StartFigures figures{1024 * 1024, 1002 * kMiB, SecureBoot::kOn};
+  Findings findings{record, &faults};
 };
 
 TEST_F(UnattendedRunTest,
        AOneMinuteRunEndsWithAVerdictOnScreenAndAtTheCollector) {
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   ASSERT_FALSE(kernel.datagrams.empty());
   EXPECT_EQ(kernel.datagrams[0].first, "10.99.0.1:514");
   step.fullTestingBegins();
@@ -181,10 +192,12 @@ TEST_F(UnattendedRunTest,
 // known once the opening has measured the speed) and in the verdict.
 TEST_F(UnattendedRunTest,
        TheEstimateToFullCoverageIsInTheFirstProgressAndTheVerdict) {
+  FixedSchedule schedule;
+  schedule.seconds = 2.5 * 3600;
+  facts.schedule = &schedule;
   auto run = makeRun();
-  run->estimateFrom([] { return 2.5 * 3600; });
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   runTests(step, 7);
   ConsoleCapture console;
@@ -210,7 +223,7 @@ TEST_F(UnattendedRunTest,
 TEST_F(UnattendedRunTest, TheOpeningRunsWholeAndItsErrorsGoOut) {
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   EXPECT_EQ(runTests(step, 3600, 5), 5);
   EXPECT_TRUE(withMsgid("progress").empty());
   error(7, 0xf8);
@@ -222,7 +235,7 @@ TEST_F(UnattendedRunTest, TheOpeningRunsWholeAndItsErrorsGoOut) {
 
 TEST_F(UnattendedRunTest, AStartUpThatStoppedIsReported) {
   auto run = makeRun();
-  run->postStopped(1024 * 1024);
+  run->postStopped();
   const std::vector<std::string> stopped = withMsgid("stopped");
   ASSERT_EQ(stopped.size(), 1u);
   EXPECT_EQ(stopped[0].substr(0, 5), "<9>1 ");
@@ -231,8 +244,8 @@ TEST_F(UnattendedRunTest, AStartUpThatStoppedIsReported) {
 }
 
 TEST_F(UnattendedRunTest, ACoverageLimitEndsTheRunThere) {
-  start.options.seconds = 0;
-  start.options.coverage = 5;  // 100 passes
+  facts.options.seconds = 0;
+  facts.options.coverage = 5;  // 100 passes
   auto run = makeRun();
   RunStep step(*run);
   step.fullTestingBegins();
@@ -243,7 +256,7 @@ TEST_F(UnattendedRunTest, ACoverageLimitEndsTheRunThere) {
 TEST_F(UnattendedRunTest, ErrorsGoOutBetweenTestsAndFailTheRunWithTheSummary) {
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   EXPECT_TRUE(step.betweenTests());
   error(7, 0xf8);  // found by the test that ran
@@ -334,10 +347,10 @@ TEST_F(UnattendedRunTest, EccCountsThatGrowInTheLastSecondFailTheRun) {
     ConsoleCapture console;
     ecc.start();
   }
-  start.options.seconds = 60;
+  facts.options.seconds = 60;
   auto run = makeRun();
   RunStep step(*run, &ecc);
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   ConsoleCapture console;
   // Tests of 7 s: the counts are read at 14, 28, 42 and 56 s.
@@ -380,11 +393,11 @@ TEST_F(UnattendedRunTest, TheHighestTemperaturesGoOutButNeverFailTheRun) {
     temperatures.start();
     console.take();
   }
-  Findings withSensors(record, watch, &faults, &temperatures.sensors());
-  UnattendedRun run(start, kernel, kernel, dhcp, tester, withSensors,
-                    [this] { return now; });
+  Findings withSensors(record, &faults, &temperatures);
+  UnattendedRun run(facts, start, kernel, kernel, dhcp, tester, withSensors,
+                    watch, [this] { return now; });
   RunStep step(run, &temperatures);
-  run.postStart(figures);
+  run.postStart();
   step.fullTestingBegins();
   ConsoleCapture console;
   EXPECT_EQ(runTests(step, 7, 4), 4);
@@ -465,10 +478,49 @@ TEST_F(UnattendedRunTest, APreTestFindingFailsTheRunWithoutErrors) {
   EXPECT_NE(console.take().find("VERDICT: FAIL"), std::string::npos);
 }
 
+// Findings from before the tests (the pre-test's mismatches, the kernel's
+// early check) are findings like an error: the first progress carries the
+// summary, and the verdict is FAIL on the screen and at the collector.
+TEST_F(UnattendedRunTest, OnlyFindingsFromBeforeTheTestsAreNoPassAnywhere) {
+  struct Case {
+    const char* name;
+    void (*find)(BadMemory&);
+  };
+  for (const Case& c :
+       {Case{"a pre-test mismatch",
+             [](BadMemory& r) { r.countPretestMismatch(); }},
+        Case{"an early-check range", [](BadMemory& r) {
+               r.recordExternalRange(PhysicalRange{0x40000000, 0x40001000});
+             }}}) {
+    SCOPED_TRACE(c.name);
+    kernel.datagrams.clear();
+    BadMemory found;
+    c.find(found);
+    Findings onlyThat(found);
+    BadMemoryWatch summary(found, addresses, [this] { return now; });
+    UnattendedRun run(facts, start, kernel, kernel, dhcp, tester, onlyThat,
+                      summary, [this] { return now; });
+    RunStep step(run);
+    run.postStart();
+    step.fullTestingBegins();
+    step.betweenTests();
+    ASSERT_EQ(withMsgid("progress").size(), 1u);
+    EXPECT_FALSE(withMsgid("summary").empty())
+        << "the summary goes out with the first progress";
+    ConsoleCapture console;
+    EXPECT_FALSE(run.finish(step));
+    EXPECT_NE(console.take().find("VERDICT: FAIL"), std::string::npos);
+    const std::vector<std::string> verdicts = withMsgid("verdict");
+    ASSERT_EQ(verdicts.size(), 1u);
+    EXPECT_NE(verdicts[0].find("result=\"FAIL\""), std::string::npos)
+        << verdicts[0];
+  }
+}
+
 TEST_F(UnattendedRunTest, LostEventsAreCountedAndShownAndTheRunGoesOn) {
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   kernel.sendsFail = true;  // the network is gone
   EXPECT_EQ(runTests(step, 7), 9);
@@ -480,11 +532,11 @@ TEST_F(UnattendedRunTest, LostEventsAreCountedAndShownAndTheRunGoesOn) {
 }
 
 TEST_F(UnattendedRunTest, EventsWaitForTheLeaseAndTheMachineNameFallsBack) {
-  start.identity.serial.clear();
+  facts.identity.serial.clear();
   dhcp.leaseFromCall = 3;
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);  // no lease yet: the start event waits
+  run->postStart();  // no lease yet: the start event waits
   step.fullTestingBegins();
   EXPECT_TRUE(kernel.datagrams.empty());
   runTests(step, 1, 3);
@@ -499,7 +551,7 @@ TEST_F(UnattendedRunTest, NoLogServerFromDhcpCountsEveryEventAsUnsent) {
   dhcp.given.logServer.clear();
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   runTests(step, 7);
   EXPECT_TRUE(kernel.datagrams.empty());
@@ -507,10 +559,10 @@ TEST_F(UnattendedRunTest, NoLogServerFromDhcpCountsEveryEventAsUnsent) {
 }
 
 TEST_F(UnattendedRunTest, ATimedRunWithoutSyslogShowsOnlyTheVerdict) {
-  start.options.syslog = false;
+  facts.options.syslog = false;
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   runTests(step, 30);
   ConsoleCapture console;
@@ -525,11 +577,11 @@ TEST_F(UnattendedRunTest, ATimedRunWithoutSyslogShowsOnlyTheVerdict) {
 // Only the serial port asked for: no network, and every event, start to
 // verdict, as a line of its own.
 TEST_F(UnattendedRunTest, EventLinesAloneCarryEveryEventToTheVerdict) {
-  start.options.syslog = false;
+  facts.options.syslog = false;
   openSerialPort();
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   EXPECT_TRUE(step.betweenTests());
   error(7, 0xf8);
@@ -566,7 +618,7 @@ TEST_F(UnattendedRunTest, EventLinesAreTheCollectorsMessagesWithoutWaiting) {
   dhcp.leaseFromCall = 3;
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   EXPECT_TRUE(kernel.datagrams.empty());
   ASSERT_EQ(serialMessages().size(), 1u);
   EXPECT_EQ(msgidOf(serialMessages()[0]), "start");
@@ -582,13 +634,13 @@ TEST_F(UnattendedRunTest, EventLinesAreTheCollectorsMessagesWithoutWaiting) {
 }
 
 TEST_F(UnattendedRunTest, AStuckSerialPortIsSaidOnceAndTheRunGoesOn) {
-  start.options.syslog = false;
+  facts.options.syslog = false;
   openSerialPort();
   kernel.serialWritesFail = true;
   auto run = makeRun();
   RunStep step(*run);
   ConsoleCapture console;
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   EXPECT_EQ(runTests(step, 7), 9);
   EXPECT_TRUE(run->finish(step));

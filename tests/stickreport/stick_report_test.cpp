@@ -2,7 +2,7 @@
 // temporary folder that stands for the report partition: when it is
 // written, what the pair of files holds, its size cap, and a write that
 // fails.
-#include "run/stick_report.h"
+#include "stickreport/stick_report.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -25,6 +25,13 @@ namespace {
 constexpr time_t kBoot = 1796916612;  // 2026-12-10 15:30:12
 constexpr char kMark[] = "5e1f";
 constexpr char kBase[] = "CC-0042_2026-12-10_15-30-12";
+
+// The schedule's figures as the report reads them.
+struct FixedSchedule : ScheduleFigures {
+  double secondsToFullCoverage() const override { return 0; }
+  int summariesShown() const override { return summaries; }
+  int summaries = 0;
+};
 
 class StickReportTest : public testing::Test {
  protected:
@@ -53,22 +60,23 @@ class StickReportTest : public testing::Test {
     tester.bankA = area.get();
     tester.bankB = area.get() + tester.wordsPerBank;
     addresses.place(area.get(), 8 * tester.wordsPerBank, 0x10000000);
-    start.options.any = true;
-    start.options.seconds = 60;
-    start.installedKiB = 1024 * 1024;
-    start.areaBytes = 8 * tester.wordsPerBank;
-    start.eccLine = "ECC: no ECC reporting on this machine.";
+    // As start-up fills them.
+    facts.options.any = true;
+    facts.options.seconds = 60;
+    facts.identity = readMachineIdentity(kernel);
+    facts.installedKiB = 1024 * 1024;
+    facts.areaBytes = 8 * tester.wordsPerBank;
+    facts.eccLine = "ECC: no ECC reporting on this machine.";
+    facts.schedule = &schedule;
     stick.reset(new BootStick(kernel, kernel, kernel, kernel, paths));
     report.reset(new StickReport(*stick, kernel, kernel, findings, tester,
-                                 addresses, [this] { return now; }));
+                                 addresses, facts, [this] { return now; }));
   }
 
   // Start-up's part and the first step between tests.
   std::string prepareAndStart() {
     ConsoleCapture console;
     report->prepare();
-    report->start(start);
-    report->countSummaries([this] { return summaries; });
     return console.take();
   }
   // One step between tests `seconds` after the last; what it printed.
@@ -97,11 +105,12 @@ class StickReportTest : public testing::Test {
   BadMemory record;
   FixedAddresses addresses;
   BadMemoryWatch watch{record, addresses, [this] { return now; }};
-  Findings findings{record, watch};
+  Findings findings{record};
   std::unique_ptr<BootStick> stick;
   std::unique_ptr<StickReport> report;
-  ReportStart start;
-  int summaries = 0;
+  FixedSchedule schedule;
+  RunFacts facts;
+  int& summaries = schedule.summaries;
 };
 
 TEST_F(StickReportTest,
@@ -148,7 +157,7 @@ TEST_F(StickReportTest,
   const std::string text = file(".txt");
   for (const std::string& wanted : std::vector<std::string>{
            "Cellcheck report: FAIL\n", "serial CC-0042",
-           "Options: " + describeRunOptions(start.options) + "\n",
+           "Options: " + describeRunOptions(facts.options) + "\n",
            "Reports: on the boot stick, partition 3 (CELLCHECK)\n",
            " VERDICT: FAIL\n", "memmap=4K$0x9851000 memmap=4K$0x19fd1000",
            "bcdedit /set {badmemory} badmemorylist 0x9851 0x19fd1",
@@ -168,6 +177,22 @@ TEST_F(StickReportTest,
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("src="), std::string::npos);
   EXPECT_EQ(page.find("href="), std::string::npos);
+}
+
+// A pre-test mismatch or a range of the kernel's early check is news like an
+// error: written at once, and the report says FAIL.
+TEST_F(StickReportTest, FindingsFromBeforeTheTestsAreWrittenAsAFail) {
+  prepareAndStart();
+  step();
+  ASSERT_EQ(writes(), 2);
+  report->fullTestingBegins();
+  record.countPretestMismatch();
+  step(1);
+  EXPECT_EQ(writes(), 4);
+  EXPECT_NE(file(".txt").find("Cellcheck report: FAIL"), std::string::npos);
+  record.recordExternalRange(PhysicalRange{0x40000000, 0x40001000});
+  step(StickReport::kSecondsBetweenFindingWrites);
+  EXPECT_EQ(writes(), 6);
 }
 
 TEST_F(StickReportTest, AFailedWriteSaysSoOnceAndTestingGoesOn) {

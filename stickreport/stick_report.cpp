@@ -1,4 +1,4 @@
-#include "run/stick_report.h"
+#include "stickreport/stick_report.h"
 
 #include <algorithm>
 #include <cstring>
@@ -35,13 +35,15 @@ std::vector<PhysicalRange> merged(std::vector<PhysicalRange> ranges) {
 StickReport::StickReport(BootStick& stick, KernelDisks& disks,
                          KernelFiles& files, Findings& findings,
                          const Cellchecker& tester,
-                         PhysicalAddresses& addresses, Clock now)
+                         PhysicalAddresses& addresses, const RunFacts& facts,
+                         Clock now)
     : stick_(stick),
       disks_(disks),
       kernelFiles_(files),
       findings_(findings),
       tester_(tester),
       addresses_(addresses),
+      facts_(facts),
       now_(std::move(now)) {}
 
 void StickReport::prepare() {
@@ -50,14 +52,11 @@ void StickReport::prepare() {
   // Taken now, while the kernel still gives memory.
   transcript_.reset(new Transcript(kHeadBytes, kTailBytes));
   files_.reset(new ReportFiles(disks_, stick_.folder()));
-  identity_ = readMachineIdentity(kernelFiles_);
   started_ = now_();
-  files_->name(machineName(identity_), started_);
+  files_->name(machineName(facts_.identity), started_);
   if (files_->failed()) sayWritingFailed(files_->error());
   readMemoryMap(readSmallFile(kernelFiles_.file("/proc/iomem")), &picture_);
 }
-
-void StickReport::start(const ReportStart& start) { start_ = start; }
 
 bool StickReport::writing() const { return files_ && !files_->failed(); }
 
@@ -77,19 +76,16 @@ void StickReport::drain() {
   transcript_->lost(lost);
 }
 
-u64 StickReport::findingsSoFar() const {
-  const BadMemoryTotals totals = findings_.totals();
-  return totals.errors + totals.pretestMismatches + totals.externalRanges +
-         totals.machineChecks + totals.eccCorrected + totals.eccUncorrected;
+int StickReport::summariesShown() const {
+  return facts_.schedule != nullptr ? facts_.schedule->summariesShown() : 0;
 }
 
 bool StickReport::betweenTests() {
   if (!writing()) return true;
   drain();
   const time_t now = now_();
-  const int summaries = summaries_ ? summaries_() : 0;
-  bool due = !writtenOnce_ || summaries != summariesWritten_;
-  if (findingsSoFar() != findingsWritten_ &&
+  bool due = !writtenOnce_ || summariesShown() != summariesWritten_;
+  if (findings_.totals().findings() != findingsWritten_ &&
       (lastFindingWrite_ == 0 ||
        now - lastFindingWrite_ >= kSecondsBetweenFindingWrites)) {
     due = true;
@@ -160,13 +156,13 @@ ReportModel StickReport::model() {
   if (!pictured_) pictureTestArea();
   takeNewErrors();
   ReportModel model;
-  model.identity = identity_;
-  model.options = start_.options.any ? describeRunOptions(start_.options)
+  model.identity = facts_.identity;
+  model.options = facts_.options.any ? describeRunOptions(facts_.options)
                                      : "none (tests until switched off)";
   model.started = started_;
   model.written = now_();
-  model.installedKiB = start_.installedKiB;
-  model.areaMiB = start_.areaBytes / kMiB;
+  model.installedKiB = facts_.installedKiB;
+  model.areaMiB = facts_.areaBytes / kMiB;
   model.fullTesting = begun_;
   model.hours =
       begun_ ? static_cast<double>(model.written - begin_) / 3600.0 : 0.0;
@@ -181,9 +177,9 @@ ReportModel StickReport::model() {
   model.linuxLine = ready;
   windowsReadyLine(record, ready, sizeof ready);
   model.windowsLine = ready;
-  model.eccLine = start_.eccLine;
+  model.eccLine = facts_.eccLine;
   model.eccModules = findings_.eccModules();
-  if (temperatures_) model.temperatures = temperatures_();
+  model.temperatures = findings_.temperatureLines();
   for (const auto& row : rows_) model.errorRows.push_back(row.second);
   model.errorsNotInTable = errorsNotInTable_;
   model.picture = picture_;
@@ -203,7 +199,7 @@ void StickReport::sayWritingFailed(int error) {
 
 void StickReport::write() {
   const time_t now = now_();
-  const u64 found = findingsSoFar();
+  const u64 found = findings_.totals().findings();
   const ReportModel report = model();
   int error = files_->write(
       ".txt", [&report](ReportSink& sink) { writeReportText(report, sink); });
@@ -220,5 +216,5 @@ void StickReport::write() {
   writtenOnce_ = true;
   lastWrite_ = now;
   findingsWritten_ = found;
-  summariesWritten_ = summaries_ ? summaries_() : 0;
+  summariesWritten_ = summariesShown();
 }

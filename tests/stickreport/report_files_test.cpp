@@ -2,7 +2,7 @@
 // partition: each write replaces the last complete file only once the new
 // one is whole; the first failure ends all writing; a run never takes an
 // older report's name.
-#include "stick/report_files.h"
+#include "stickreport/report_files.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -3,8 +3,8 @@
 // screen showed, and a self-contained page (no scripts, nothing beside it)
 // for a person on another PC. Both are written piece by piece to a sink,
 // never built whole in memory.
-#ifndef CELLCHECK_RUN_REPORT_MODEL_H_
-#define CELLCHECK_RUN_REPORT_MODEL_H_
+#ifndef CELLCHECK_STICKREPORT_REPORT_MODEL_H_
+#define CELLCHECK_STICKREPORT_REPORT_MODEL_H_
 
 #include <ctime>
 #include <string>
@@ -12,9 +12,9 @@
 
 #include "badmem/bad_memory.h"
 #include "identity/machine_identity.h"
-#include "run/transcript.h"
 #include "run/verdict.h"
-#include "stick/report_files.h"
+#include "stickreport/report_files.h"
+#include "stickreport/transcript.h"
 
 // One row of the page's table of errors: the errors that named the same two
 // words' places with the same bits.
@@ -78,4 +78,4 @@ void writeReportPage(const ReportModel& model, ReportSink& sink);
 // /proc/iomem (as root sees it: with real addresses).
 void readMemoryMap(const std::string& iomem, MemoryPicture* picture);
 
-#endif  // CELLCHECK_RUN_REPORT_MODEL_H_
+#endif  // CELLCHECK_STICKREPORT_REPORT_MODEL_H_

@@ -9,8 +9,8 @@
 // start-up) and the last ones, with the number of lines left out between
 // them. Its storage is taken whole when it is made, before the test area
 // is, and never grows.
-#ifndef CELLCHECK_RUN_TRANSCRIPT_H_
-#define CELLCHECK_RUN_TRANSCRIPT_H_
+#ifndef CELLCHECK_STICKREPORT_TRANSCRIPT_H_
+#define CELLCHECK_STICKREPORT_TRANSCRIPT_H_
 
 #include <cstddef>
 #include <functional>
@@ -66,4 +66,4 @@ class Transcript {
   u64 leftOut_ = 0;
 };
 
-#endif  // CELLCHECK_RUN_TRANSCRIPT_H_
+#endif  // CELLCHECK_STICKREPORT_TRANSCRIPT_H_

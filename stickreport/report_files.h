@@ -5,8 +5,8 @@
 // complete one: a machine switched off at any moment leaves the previous
 // complete report. The first write that fails (a stick pulled out, a full
 // partition, a broken disk) ends all writing; the caller says so once.
-#ifndef CELLCHECK_STICK_REPORT_FILES_H_
-#define CELLCHECK_STICK_REPORT_FILES_H_
+#ifndef CELLCHECK_STICKREPORT_REPORT_FILES_H_
+#define CELLCHECK_STICKREPORT_REPORT_FILES_H_
 
 #include <cstddef>
 #include <ctime>
@@ -17,7 +17,7 @@
 #include "seam/disks.h"
 
 // No file is ever larger: a report that would be keeps its head and its
-// last part (run/transcript.h).
+// last part (stickreport/transcript.h).
 constexpr size_t kMaxReportFileBytes = 4 * 1024 * 1024;
 
 // Bytes of one file, handed to the disk in large pieces as they come.
@@ -67,4 +67,4 @@ class ReportFiles {
   std::unique_ptr<char[]> piece_;
 };
 
-#endif  // CELLCHECK_STICK_REPORT_FILES_H_
+#endif  // CELLCHECK_STICKREPORT_REPORT_FILES_H_

@@ -1,4 +1,4 @@
-#include "report/event_log.h"
+#include "events/event_log.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/linux_kernel.h"
-#include "tests/report/summary_lines.h"
+#include "tests/events/summary_lines.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "stick/report_files.h"
+#include "stickreport/report_files.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -4,7 +4,7 @@
 
 #include "base/wording.h"
 #include "options/run_options.h"
-#include "run/report_model.h"
+#include "stickreport/report_model.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "badmem/physical_addresses.h"
 #include "base/wording.h"
-#include "run/report_model.h"
+#include "stickreport/report_model.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "report/syslog_message.h"
+#include "events/syslog_message.h"
 
 #include <cstdio>
 

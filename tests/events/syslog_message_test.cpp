@@ -1,11 +1,11 @@
-#include "report/syslog_message.h"
+#include "events/syslog_message.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "tests/report/summary_lines.h"
+#include "tests/events/summary_lines.h"
 
 namespace {
 

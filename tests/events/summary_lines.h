@@ -1,7 +1,7 @@
 // Summary lines as a run with 90 scattered bad pages writes them, and the
-// way back from split parts to those lines, for the report tests.
-#ifndef CELLCHECK_TESTS_REPORT_SUMMARY_LINES_H_
-#define CELLCHECK_TESTS_REPORT_SUMMARY_LINES_H_
+// way back from split parts to those lines, for the events tests.
+#ifndef CELLCHECK_TESTS_EVENTS_SUMMARY_LINES_H_
+#define CELLCHECK_TESTS_EVENTS_SUMMARY_LINES_H_
 
 #include <cstdio>
 #include <string>
@@ -90,4 +90,4 @@ inline std::vector<std::string> rejoinParts(
   return lines;
 }
 
-#endif  // CELLCHECK_TESTS_REPORT_SUMMARY_LINES_H_
+#endif  // CELLCHECK_TESTS_EVENTS_SUMMARY_LINES_H_

@@ -1,14 +1,13 @@
 // The report on the boot stick: the step between tests' report place. It
 // keeps every line the screen showed (taken from the console's ring between
-// tests) and writes the run's pair of files (run/report_model.h) to the
-// report partition (stick/): at the start, after new findings (at most once
+// tests) and writes the run's pair of files (stickreport/report_model.h) to
+// the report partition (stick/): at the start, after new findings (at most once
 // a minute), at each of the progress line's summaries, every ten minutes
 // of full testing, and at the verdict. Never inside a test. A write that
 // fails gets one line, and no more writes follow; testing goes on.
-#ifndef CELLCHECK_RUN_STICK_REPORT_H_
-#define CELLCHECK_RUN_STICK_REPORT_H_
+#ifndef CELLCHECK_STICKREPORT_STICK_REPORT_H_
+#define CELLCHECK_STICKREPORT_STICK_REPORT_H_
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,49 +17,30 @@
 #include "badmem/physical_addresses.h"
 #include "base/between_tests.h"
 #include "console/progress_line.h"
-#include "identity/machine_identity.h"
-#include "options/run_options.h"
 #include "run/findings.h"
-#include "run/report_model.h"
-#include "run/transcript.h"
+#include "run/run_facts.h"
 #include "run/verdict.h"
 #include "seam/disks.h"
 #include "seam/files.h"
 #include "stick/boot_stick.h"
-#include "stick/report_files.h"
+#include "stickreport/report_files.h"
+#include "stickreport/report_model.h"
+#include "stickreport/transcript.h"
 #include "tester/cellchecker.h"
-
-// What start-up found that the report names.
-struct ReportStart {
-  RunOptions options;
-  u64 installedKiB = 0;
-  u64 areaBytes = 0;
-  std::string eccLine;  // the memory controllers' start-up line
-};
 
 class StickReport : public BetweenTestsWork {
  public:
+  // `facts`: what start-up found, the machine's identity first of all; the
+  // schedule's summary lines, once it runs, are each a reason to write.
   StickReport(BootStick& stick, KernelDisks& disks, KernelFiles& files,
               Findings& findings, const Cellchecker& tester,
-              PhysicalAddresses& addresses, Clock now);
+              PhysicalAddresses& addresses, const RunFacts& facts, Clock now);
 
-  // Start-up, before the memory is measured: finds the report partition
-  // (one line says where reports go, or why there are none) and, when
-  // there is one, takes the storage of the report's lines and reads the
-  // machine's identity.
+  // Start-up, before the memory is measured and once the identity is read:
+  // finds the report partition (one line says where reports go, or why
+  // there are none) and, when there is one, takes the storage of the
+  // report's lines.
   void prepare();
-  // Once start-up is done, before the first step between tests.
-  void start(const ReportStart& start);
-
-  // The number of summary lines the progress line has shown so far: each
-  // new one is a reason to write.
-  void countSummaries(std::function<int()> summaries) {
-    summaries_ = std::move(summaries);
-  }
-  // The temperatures' lines for the report, read each time it is written.
-  void readTemperatures(std::function<std::vector<std::string>()> lines) {
-    temperatures_ = std::move(lines);
-  }
 
   bool betweenTests() override;
   void fullTestingBegins() override;
@@ -92,7 +72,7 @@ class StickReport : public BetweenTestsWork {
   // The one line when writing ends.
   static void sayWritingFailed(int error);
   void takeNewErrors();
-  u64 findingsSoFar() const;
+  int summariesShown() const;
   void pictureTestArea();
   ReportModel model();
 
@@ -102,19 +82,16 @@ class StickReport : public BetweenTestsWork {
   Findings& findings_;
   const Cellchecker& tester_;
   PhysicalAddresses& addresses_;
+  const RunFacts& facts_;
   Clock now_;
   std::unique_ptr<Transcript> transcript_;
   std::unique_ptr<ReportFiles> files_;
   std::string none_;
-  MachineIdentity identity_;
-  ReportStart start_;
   time_t started_ = 0;
   bool begun_ = false;
   time_t begin_ = 0;
   bool haveVerdict_ = false;
   Verdict verdict_ = {};
-  std::function<int()> summaries_;
-  std::function<std::vector<std::string>()> temperatures_;
   MemoryPicture picture_;
   bool pictured_ = false;
 
@@ -131,4 +108,4 @@ class StickReport : public BetweenTestsWork {
   u64 errorsNotInTable_ = 0;
 };
 
-#endif  // CELLCHECK_RUN_STICK_REPORT_H_
+#endif  // CELLCHECK_STICKREPORT_STICK_REPORT_H_

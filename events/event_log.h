@@ -4,8 +4,8 @@
 // to the network is counted, for the verdict. The serial port takes each
 // event at once, as a line of its own. Nothing here ever retries: losing
 // the network or the port must not stop the test.
-#ifndef CELLCHECK_REPORT_EVENT_LOG_H_
-#define CELLCHECK_REPORT_EVENT_LOG_H_
+#ifndef CELLCHECK_EVENTS_EVENT_LOG_H_
+#define CELLCHECK_EVENTS_EVENT_LOG_H_
 
 #include <cstdint>
 #include <ctime>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "report/syslog_message.h"
+#include "events/syslog_message.h"
 #include "seam/devices.h"
 #include "seam/network.h"
 
@@ -90,4 +90,4 @@ class EventLog {
   uint64_t linesLost_ = 0;
 };
 
-#endif  // CELLCHECK_REPORT_EVENT_LOG_H_
+#endif  // CELLCHECK_EVENTS_EVENT_LOG_H_

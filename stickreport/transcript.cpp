@@ -1,4 +1,4 @@
-#include "run/transcript.h"
+#include "stickreport/transcript.h"
 
 #include <cinttypes>
 #include <cstdio>

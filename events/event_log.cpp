@@ -1,4 +1,4 @@
-#include "report/event_log.h"
+#include "events/event_log.h"
 
 #include <utility>
 

@@ -3,8 +3,8 @@
 // name="value" ...] text". The machine's serial number is the HOSTNAME, so a
 // collector files each machine's events apart; the structured data carries
 // the figures for programs, the text the same for people.
-#ifndef CELLCHECK_REPORT_SYSLOG_MESSAGE_H_
-#define CELLCHECK_REPORT_SYSLOG_MESSAGE_H_
+#ifndef CELLCHECK_EVENTS_SYSLOG_MESSAGE_H_
+#define CELLCHECK_EVENTS_SYSLOG_MESSAGE_H_
 
 #include <ctime>
 #include <string>
@@ -58,4 +58,4 @@ std::vector<SyslogEvent> splitLines(const SyslogEvent& head,
                                     const std::vector<std::string>& lines,
                                     const std::string& hostname);
 
-#endif  // CELLCHECK_REPORT_SYSLOG_MESSAGE_H_
+#endif  // CELLCHECK_EVENTS_SYSLOG_MESSAGE_H_
