@@ -12,6 +12,7 @@
 #include "app/schedule.h"
 #include "app/startup.h"
 #include "badmem/bad_memory.h"
+#include "base/image_paths.h"
 #include "console/bad_memory_watch.h"
 #include "console/cellchecker_dos.h"
 #include "console/ecc_watch.h"
@@ -33,12 +34,6 @@
 #include "stickreport/stick_report.h"
 
 namespace {
-
-// Where the image keeps what an unattended run needs.
-constexpr char kImageInit[] = "/init";
-constexpr char kModuleRoot[] = "/lib/modules";
-constexpr char kBusybox[] = "/bin/busybox";
-constexpr char kLeaseFolder[] = "/run/cellcheck";
 
 // Time for the last datagrams to leave the network card before it goes
 // dark with the power.
@@ -73,8 +68,8 @@ int main(int argc, char** argv) {
   LinuxKernel kernel;
   // Only a child of the DHCP client answers as its script: the first
   // process must never return from main.
-  if (startedAsLeaseScript(argc, argv)) {
-    return runLeaseScript(kernel, argv[1]);
+  if (startedAsLeaseScript(kernel, argc, argv)) {
+    return runLeaseScript(kernel, kernel, argv[1]);
   }
 
   // First of all: the first process must survive an uncorrected memory
@@ -119,7 +114,7 @@ int main(int argc, char** argv) {
     // The reason stays on the screen: the machine never switches itself
     // off here.
     run.postStopped();
-    kernel.haltForever();
+    kernel.waitForPowerOff();
   }
   MachineCheckWatch machineChecks(memoryFaults, cellchecker, badMemory);
   // The error path's one hook, before an error's lines: a machine check

@@ -12,6 +12,7 @@
 #include "base/small_file.h"
 #include "base/stop_message.h"
 #include "modules/module_loader.h"
+#include "seam/tunables.h"
 #include "sysmem/memory_probe.h"
 #include "sysmem/secure_boot.h"
 
@@ -31,33 +32,12 @@ constexpr u64 kMinAvailableBytes = kMinAreaBytes + kSystemMarginBytes + kMiB;
 
 void printStopped() { cprintf("%s", kStopMessage); }
 
-// Kernel tuning. Strict accounting (mode 2) with a commit limit of all RAM
-// (ratio 100): no process is promised more memory than the machine has, so
-// the measuring child's search stops at the largest block that fits, and the
-// test area, sized from what the child really touched, is granted. The
-// kernel counts its own holdings in that RAM, so the child may be promised a
-// little more than it can touch; on bigger machines the out-of-memory killer
-// then ends it near the end of its zeroing, and the blocks it finished are
-// the measurement. A ratio of 0 allows no commitment at all (not even the
-// child's fork); a lower ratio would leave RAM untested. A free reserve
-// of 4 KiB, next to nothing, leaves the most memory to the test.
-// The test area is locked in RAM, but the kernel may still move locked pages
-// to compact memory, and move pages to the NUMA node that uses them; either
-// would make the physical address of an error wrong. Both are switched off.
-// Each CPU keeps a list of free pages of its own, which newer kernels let
-// grow to an eighth of a zone shared among a node's CPUs: the pages the
-// measuring child frees sit on its CPU's list, and the out-of-memory killer
-// has been seen to strike with tens of MiB still there, which ended the
-// first process (and with it the kernel) while it brought in the test area.
-// The largest fraction there is holds every list to the kernel's floor (four
-// batches of pages), a few MiB on any machine, well inside the margin.
+// Kernel tuning: each tunable of seam/tunables.inc, where its value and its
+// reason are, in that order.
 void tuneKernel(Kernel& kernel) {
-  procSet(kernel.path(ProcFile::kOvercommit), "2");
-  procSet(kernel.path(ProcFile::kOvercommitRatio), "100");
-  procSet(kernel.path(ProcFile::kMinFree), "4");
-  procSet(kernel.path(ProcFile::kCompactUnevictable), "0");
-  procSet(kernel.path(ProcFile::kNumaBalancing), "0");
-  procSet(kernel.path(ProcFile::kPerCpuListFraction), "2147483647");
+  for (const Tunable& tunable : kTunables) {
+    procSet(kernel.path(tunable.file), tunable.value);
+  }
 }
 
 // Run by mistake from a shell, the program must not touch the tunables or

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "badmem/bad_memory.h"
+#include "base/image_paths.h"
 #include "console/ecc_watch.h"
 #include "console/temperature_watch.h"
 #include "cpus/testing_cpus.h"
@@ -75,8 +76,8 @@ struct StartupParts {
   // The image's /lib/modules, where the drivers are, and its busybox (the
   // DHCP client): dropped from memory before it is measured, when this is
   // the image's own /init.
-  std::string moduleRoot = "/lib/modules";
-  std::string busybox = "/bin/busybox";
+  std::string moduleRoot = kModuleRoot;
+  std::string busybox = kBusybox;
   // At most this many CPUs test when there are no options to say it (0:
   // every one); cellcheck.cpus overrides it.
   unsigned cpus = 0;

@@ -6,11 +6,7 @@
 #define CELLCHECK_BADMEM_PHYSICAL_ADDRESSES_H_
 
 #include "base/types.h"
-
-// An address that could not be learnt. Physical address 0 is never RAM that
-// a test could use (the firmware keeps the first page), but a plain 0 would
-// read as a real address.
-constexpr u64 kUnknownAddress = ~u64{0};
+#include "base/unknown_address.h"
 
 class PhysicalAddresses {
  public:

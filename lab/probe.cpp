@@ -22,16 +22,17 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "sysmem/tunables.h"
+#include "seam/tunables.h"
 
 namespace {
 
 const char* outcome(int result) { return result == 0 ? "ok" : strerror(errno); }
 
 void probeTunables() {
-  for (const char* path : kTunablePaths) {
-    const int fd = open(path, O_WRONLY);  // no O_TRUNC: nothing is written
-    printf("probe: tunable %s=%s\n", path, outcome(fd < 0 ? -1 : 0));
+  for (const Tunable& tunable : kTunables) {
+    // No O_TRUNC: nothing is written.
+    const int fd = open(tunable.path, O_WRONLY);
+    printf("probe: tunable %s=%s\n", tunable.path, outcome(fd < 0 ? -1 : 0));
     if (fd >= 0) close(fd);
   }
 }

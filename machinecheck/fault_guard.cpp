@@ -162,7 +162,9 @@ void MemoryFaultGuard::reenter(int signal, const siginfo_t& info,
   // A fault inside the handler. Returning would run into it again, and
   // the default action would end the first process: the program stops.
   if (depth > 1) {
-    // A fault while stopping for one: nothing more is tried.
+    // A fault while stopping for one: nothing more is tried, not even the
+    // seam's waitForPowerOff, which may be what faulted. The one system
+    // call outside the seam, on purpose.
     for (;;) pause();
   }
   depth = 2;
@@ -191,9 +193,7 @@ bool MemoryFaultGuard::survive(const siginfo_t& info) {
   const u64 physical = traps_.lostPhysicalAddress(at);
   const bool replaced = traps_.replaceLostPage(at, bytes, locked_);
   if (replaced) {
-    log_.add(MemoryFault{page, bytes,
-                         physical == 0 ? kUnknownAddress : physical,
-                         info.si_code == BUS_MCEERR_AO});
+    log_.add(MemoryFault{page, bytes, physical, info.si_code == BUS_MCEERR_AO});
   }
   replacing_.clear(std::memory_order_release);
   return replaced;
@@ -210,7 +210,7 @@ void MemoryFaultGuard::stop(int signal, const siginfo_t& info, void* context) {
     line.add("Uncorrected memory error (machine check) at virtual address ");
     line.addHex(address);
     const u64 physical = traps_.lostPhysicalAddress(info.si_addr);
-    if (physical == 0) {
+    if (physical == kUnknownAddress) {
       line.add(", physical address unknown");
     } else {
       line.add(", physical address ");

@@ -18,8 +18,7 @@ class ProcessPhysicalAddresses : public PhysicalAddresses {
   u64 of(const void* address) override {
     u64 lost;
     if (faults_ != nullptr && faults_->standsFor(address, &lost)) return lost;
-    const u64 physical = memory_.physicalAddress(address);
-    return physical == 0 ? kUnknownAddress : physical;
+    return memory_.physicalAddress(address);
   }
 
  private:

@@ -1,41 +1,33 @@
 #include "net/lease_script.h"
 
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "net/lease.h"
 
 namespace {
 
-// Written to a new file, then renamed over the old one: the first process
-// never reads half a lease.
-void keepLease(const std::string& folder, const Lease& lease) {
-  const std::string path = folder + "/" + lease.interface;
-  const std::string fresh = path + ".new";
-  FILE* file = fopen(fresh.c_str(), "w");
-  if (file == nullptr) return;
-  const std::string text = leaseFileText(lease);
-  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (fclose(file) == 0 && written) rename(fresh.c_str(), path.c_str());
+// What udhcpc gives its script: the event as the one argument, the lease
+// folder and the interface in the environment.
+bool looksLikeLeaseEvent(int argc, char** argv,
+                         const std::function<const char*(const char*)>& get) {
+  return argc == 2 && isLeaseEvent(argv[1]) &&
+         get(kLeaseFolderVariable) != nullptr && get("interface") != nullptr;
 }
 
 }  // namespace
 
-bool startedAsLeaseScript(int argc, char** argv) {
-  return startedAsLeaseScript(getpid(), argc, argv, getenv);
+bool startedAsLeaseScript(KernelSystem& system, int argc, char** argv) {
+  return !system.isInit() && looksLikeLeaseEvent(argc, argv, getenv);
 }
 
 bool startedAsLeaseScript(pid_t pid, int argc, char** argv,
                           const std::function<const char*(const char*)>& get) {
-  return pid != 1 && argc == 2 && isLeaseEvent(argv[1]) &&
-         get(kLeaseFolderVariable) != nullptr && get("interface") != nullptr;
+  return pid != 1 && looksLikeLeaseEvent(argc, argv, get);
 }
 
-int runLeaseScript(NetworkInterfaces& network, const char* event) {
+int runLeaseScript(NetworkInterfaces& network, KernelFiles& files,
+                   const char* event) {
   const char* folder = getenv(kLeaseFolderVariable);
   const char* interface = getenv("interface");
   // The lease file is named after the interface: a name that is none the
@@ -44,14 +36,16 @@ int runLeaseScript(NetworkInterfaces& network, const char* event) {
   const std::string name = event;
   if (name == "deconfig") {
     network.clearInterface(interface);
-    remove((std::string(folder) + "/" + interface).c_str());
+    files.removeFile(std::string(folder) + "/" + interface);
   } else if (name == "bound" || name == "renew") {
     Lease lease;
     if (leaseFromEnvironment(getenv, &lease)) {
       network.configureInterface(InterfaceSetup{lease.interface, lease.address,
                                                 lease.netmask, lease.broadcast,
                                                 lease.router});
-      keepLease(folder, lease);
+      // The first process never reads half a lease.
+      files.replaceFile(std::string(folder) + "/" + lease.interface,
+                        leaseFileText(lease));
     }
   }
   return 0;

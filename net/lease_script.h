@@ -9,7 +9,9 @@
 
 #include <functional>
 
+#include "seam/files.h"
 #include "seam/network.h"
+#include "seam/system.h"
 
 // True when this process was started as udhcpc's event script: not the
 // first process, one argument, a lease event, and in the environment the
@@ -20,7 +22,7 @@
 // hands bare words of its command line to init as arguments and NAME=VALUE
 // words as its environment, and the first process that took itself for the
 // script would return, and take the kernel down.
-bool startedAsLeaseScript(int argc, char** argv);
+bool startedAsLeaseScript(KernelSystem& system, int argc, char** argv);
 // The same for process `pid`, its environment read with `get`.
 bool startedAsLeaseScript(pid_t pid, int argc, char** argv,
                           const std::function<const char*(const char*)>& get);
@@ -28,7 +30,9 @@ bool startedAsLeaseScript(pid_t pid, int argc, char** argv,
 // Handles one event and returns the exit status: deconfig brings the
 // interface up without an address and forgets its lease; bound and renew
 // give it the address, netmask, broadcast address and default route of the
-// lease and write the lease file; leasefail and nak change nothing.
-int runLeaseScript(NetworkInterfaces& network, const char* event);
+// lease and write the lease file (in `files`); leasefail and nak change
+// nothing.
+int runLeaseScript(NetworkInterfaces& network, KernelFiles& files,
+                   const char* event);
 
 #endif  // CELLCHECK_NET_LEASE_SCRIPT_H_

@@ -9,18 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 
+#include "platform/linux_calls.h"
 #include "platform/linux_kernel.h"
 
 namespace {
-
-u64 monotonicMilliseconds() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<u64>(now.tv_sec) * 1000 +
-         static_cast<u64>(now.tv_nsec) / 1000000;
-}
 
 // Never blocking: a write the port's buffer cannot take at once waits in
 // poll, for a bounded time.

@@ -1,6 +1,9 @@
 // The kernel seam on Linux: every role of seam/kernel.h as the real program
-// needs it. This is where the program's system calls are; only main (and
-// the benchmarks and the fault lab's stand-ins) make a LinuxKernel.
+// needs it. This is where the program's system calls are, one file per role
+// (linux_files.cpp, linux_processes.cpp, linux_memory.cpp,
+// linux_signals.cpp, linux_processors.cpp, linux_network.cpp,
+// linux_disks.cpp, linux_devices.cpp); only main (and the benchmarks and the
+// fault lab's stand-ins) make a LinuxKernel.
 #ifndef CELLCHECK_PLATFORM_LINUX_KERNEL_H_
 #define CELLCHECK_PLATFORM_LINUX_KERNEL_H_
 
@@ -9,8 +12,8 @@
 
 #include <cstdint>
 
+#include "platform/pagemap.h"
 #include "seam/kernel.h"
-#include "sysmem/pagemap.h"
 
 class LinuxKernel : public Kernel {
  public:
@@ -19,18 +22,21 @@ class LinuxKernel : public Kernel {
   LinuxKernel(const LinuxKernel&) = delete;
   LinuxKernel& operator=(const LinuxKernel&) = delete;
 
-  // Files.
+  // Files (linux_files.cpp).
   void mountProc() override;
   void mountSys() override;
   const char* path(ProcFile file) override;
   std::string file(const char* kernelPath) override;
   std::string kernelLog() override;
+  std::string linkTarget(const std::string& path) override;
   bool isImageInit() override;
   u64 fileBytes(const std::string& path) override;
   u64 removeFiles(const std::string& path) override;
   void makeFolder(const std::string& path) override;
+  void replaceFile(const std::string& path, const std::string& text) override;
+  void removeFile(const std::string& path) override;
 
-  // Process and system.
+  // Process and system (linux_processes.cpp).
   bool isInit() override;
   u64 physPages() override;
   u64 pageSize() override;
@@ -43,9 +49,8 @@ class LinuxKernel : public Kernel {
   void reapChildren() override;
   void sleepMilliseconds(unsigned milliseconds) override;
   int powerOff() override;
-  [[noreturn]] void haltForever() override;
 
-  // The memory measurement.
+  // The memory measurement (linux_memory.cpp).
   u64 freeBytes() override;
   volatile u64* mapSharedWord() override;
   pid_t forkChild() override;
@@ -53,15 +58,16 @@ class LinuxKernel : public Kernel {
   [[noreturn]] void endChild() override;
   char* allocateProbe(u64 bytes) override;
 
-  // The test area. Anonymous memory, advised to be backed by transparent
-  // huge pages where whole 2 MiB pages fit: the random-access tests run far
-  // faster with fewer TLB misses.
+  // The test area (linux_memory.cpp). Anonymous memory, advised to be
+  // backed by transparent huge pages where whole 2 MiB pages fit: the
+  // random-access tests run far faster with fewer TLB misses.
   char* allocateArea(u64 bytes) override;
   bool lockArea(char* area, u64 bytes) override;
   bool stopHugePageCollapse() override;
   u64 physicalAddress(const void* address) override;
 
-  // Memory errors.
+  // Memory errors (linux_signals.cpp): safe in a signal handler, every
+  // one.
   bool trapFaults(FaultHandler handler) override;
   void releaseFaults() override;
   bool trapFaultsOnThisThread() override;
@@ -71,20 +77,21 @@ class LinuxKernel : public Kernel {
   bool replaceLostPage(void* page, u64 bytes, bool locked) override;
   [[noreturn]] void waitForPowerOff() override;
 
-  // Processors.
+  // Processors (linux_processors.cpp).
   std::vector<unsigned> allowedCpus() override;
   int pinThread(unsigned cpu) override;
   int placeOnNode(void* begin, u64 bytes, unsigned node) override;
   int nodeOfPage(const void* address) override;
 
-  // The network.
+  // The network (linux_network.cpp).
   bool configureInterface(const InterfaceSetup& setup) override;
   bool clearInterface(const std::string& interface) override;
   std::unique_ptr<DatagramSink> udpSink(const std::string& address,
                                         uint16_t port) override;
 
-  // The disks: partitions from /sys/class/block, their device files in the
-  // kernel's devtmpfs on /dev (mounted by the devices role).
+  // The disks (linux_disks.cpp): partitions from /sys/class/block, their
+  // device files in the kernel's devtmpfs on /dev (mounted by the devices
+  // role).
   std::vector<DiskPartition> partitions() override;
   int mountFat(const std::string& name, const std::string& at,
                bool writable) override;
@@ -120,7 +127,7 @@ class LinuxKernel : public Kernel {
   stack_t oldStack_ = {};
 };
 
-// UDP to one IPv4 address and port.
+// UDP to one IPv4 address and port (linux_network.cpp).
 class UdpSink : public DatagramSink {
  public:
   UdpSink(const std::string& address, uint16_t port);

@@ -23,11 +23,12 @@ scripts/need-packages.sh g++ libtsan2 cmake make libgtest-dev libgmock-dev libbe
 # Every readable setting of /proc/sys/vm (not the triggers that act when read
 # or written: dropping caches, compacting, refreshing counters), and the other
 # kernel settings the program writes when it boots: the tunables of
-# sysmem/tunables.inc and the console log level.
+# seam/tunables.inc (each entry's "/proc/..." literal) and the console log
+# level.
 host_settings() {
   { grep -r --exclude=drop_caches --exclude=compact_memory --exclude=stat_refresh \
       . /proc/sys/vm /proc/sys/kernel/printk \
-      $(sed -n 's/^"\(.*\)",$/\1/p' sysmem/tunables.inc) 2>/dev/null || true; } | sort -u
+      $(grep -o '"/proc/[^"]*"' seam/tunables.inc | tr -d '"') 2>/dev/null || true; } | sort -u
 }
 before=$(host_settings)
 check_host_settings() {

@@ -4,9 +4,10 @@
 // path at files of their own and note what would be removed.
 //
 // Failure convention: nothing here reports a failure. A kernel file that
-// cannot be read reads as empty (its path leads nowhere), and so does the
-// kernel's log; a mount, a new folder or a removal that fails leaves things
-// as they were, and whoever reads next notices.
+// cannot be read reads as empty (its path leads nowhere), and so do the
+// kernel's log and a link; a mount, a new folder, a file written or a
+// removal that fails leaves things as they were, and whoever reads next
+// notices.
 #ifndef CELLCHECK_SEAM_FILES_H_
 #define CELLCHECK_SEAM_FILES_H_
 
@@ -14,20 +15,15 @@
 
 #include "base/types.h"
 
-// The /proc files that start-up reads and writes. The tunables follow
-// kMeminfo in the order of sysmem/tunables.inc, where their paths are.
+// The /proc files that start-up reads and writes: meminfo (read: the RAM
+// the kernel has mapped), then the tunables it writes, each named, with its
+// path, value and reason, in seam/tunables.inc (read as a table through
+// seam/tunables.h).
 enum class ProcFile {
-  kMeminfo,          // read: the RAM the kernel has mapped
-  kOvercommit,       // written: the commit accounting mode
-  kOvercommitRatio,  // written: the share of RAM that may be committed
-  kMinFree,          // written: the free memory the kernel keeps back
-  // Written to keep the test area where it is in physical memory, so that
-  // the addresses of errors stay true:
-  kCompactUnevictable,  // compaction may move locked pages
-  kNumaBalancing,       // pages move to the node that uses them
-  // Written so that free pages are not held back on other CPUs' lists
-  // while the memory is measured and the area brought in:
-  kPerCpuListFraction,  // how much of a zone each CPU's free list may hold
+  kMeminfo,
+#define TUNABLE(name, path, value) name,
+#include "seam/tunables.inc"
+#undef TUNABLE
 };
 
 class KernelFiles {
@@ -50,6 +46,10 @@ class KernelFiles {
   // "<level>[seconds]" prefix, oldest first. The buffer is a ring: the
   // oldest messages of a long boot may be gone.
   virtual std::string kernelLog() = 0;
+  // Where the symbolic link at `path` (one under a folder file() gave, such
+  // as a device's link in /sys) points, as the kernel wrote it; empty when
+  // there is no link there.
+  virtual std::string linkTarget(const std::string& path) = 0;
 
   // The image's own files, which live in RAM. Whether this binary is the
   // image's /init: only then are the drivers under /lib/modules and the
@@ -65,6 +65,13 @@ class KernelFiles {
   virtual u64 removeFiles(const std::string& path) = 0;
   // Makes the folder `path` unless it is there.
   virtual void makeFolder(const std::string& path) = 0;
+  // Makes `text` the whole of the file at `path`: written to a new file
+  // beside it, then renamed over it, so that a reader finds the old file or
+  // the new one, never half of one.
+  virtual void replaceFile(const std::string& path,
+                           const std::string& text) = 0;
+  // Deletes the one file at `path` (not a folder).
+  virtual void removeFile(const std::string& path) = 0;
 };
 
 #endif  // CELLCHECK_SEAM_FILES_H_

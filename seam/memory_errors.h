@@ -7,13 +7,15 @@
 // Everything but trapFaults and releaseFaults is called from that handler:
 // system calls only, no allocation.
 //
-// Failure convention: false, or 0 for an address not known; never a guess.
+// Failure convention: false, or kUnknownAddress for an address not known;
+// never a guess.
 #ifndef CELLCHECK_SEAM_MEMORY_ERRORS_H_
 #define CELLCHECK_SEAM_MEMORY_ERRORS_H_
 
 #include <signal.h>
 
 #include "base/types.h"
+#include "base/unknown_address.h"
 
 class MemoryErrorTraps {
  public:
@@ -44,14 +46,16 @@ class MemoryErrorTraps {
 
   // The physical address the byte at `address` had on a page the kernel
   // took away: the page map's entry in its place names the frame, and the
-  // frame's poison flag confirms it.
+  // frame's poison flag confirms it. kUnknownAddress when either does not.
   virtual u64 lostPhysicalAddress(const void* address) = 0;
   // Puts a fresh page of zeros at [page, page + bytes) in place of one the
   // kernel took away, locked in RAM when `locked`. It takes no new memory
   // commitment (under strict accounting the kernel might refuse one): the
   // mapping stays, only its lost page is replaced.
   virtual bool replaceLostPage(void* page, u64 bytes, bool locked) = 0;
-  // The first process must not end: it waits for the power switch.
+  // What the first process does when it cannot go on, from the handler or
+  // from main: it waits for the power switch. It must not return from main
+  // or crash, since either makes the kernel panic.
   [[noreturn]] virtual void waitForPowerOff() = 0;
 };
 

@@ -63,12 +63,10 @@ class KernelSystem {
   virtual void reapChildren() = 0;
 
   virtual void sleepMilliseconds(unsigned milliseconds) = 0;
-  // Switches the machine off; returns only when the kernel refused.
+  // Switches the machine off; returns only when the kernel refused. (Where
+  // the first process cannot go on, it waits for the power switch:
+  // MemoryErrorTraps::waitForPowerOff.)
   virtual int powerOff() = 0;
-  // What the first process does when it cannot go on: it waits for ever. It
-  // must not return from main or crash, since either makes the kernel
-  // panic.
-  [[noreturn]] virtual void haltForever() = 0;
 };
 
 #endif  // CELLCHECK_SEAM_SYSTEM_H_

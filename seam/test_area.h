@@ -3,12 +3,13 @@
 // bytes lies.
 //
 // Failure convention: a refusal reads as nothing: null for memory not
-// given, false for a request refused, 0 for an address not known. Never a
-// guess.
+// given, false for a request refused, kUnknownAddress for an address not
+// known. Never a guess.
 #ifndef CELLCHECK_SEAM_TEST_AREA_H_
 #define CELLCHECK_SEAM_TEST_AREA_H_
 
 #include "base/types.h"
+#include "base/unknown_address.h"
 
 class TestAreaMemory {
  public:
@@ -24,7 +25,7 @@ class TestAreaMemory {
   // into huge pages (which moves them); huge pages already there stay.
   virtual bool stopHugePageCollapse() = 0;
   // The physical address of the byte at `address` of this process right
-  // now, from the kernel's page map; not known when the page is not in
+  // now, from the kernel's page map; kUnknownAddress when the page is not in
   // RAM, the page map cannot be read, or the process has no right to frame
   // numbers (the kernel then shows them as 0, as it does inside a user
   // namespace). Asked on the error path: no allocation.

@@ -1,7 +1,5 @@
 #include "sensors/temperature_sensors.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -87,21 +85,17 @@ std::string printable(const std::string& text) {
 
 // The last part of where the folder's `device` link points: the chip's
 // device, "0-0052" (I2C bus 0, address 0x52) for a memory module's sensor.
-std::string deviceName(const std::string& folder) {
-  char target[256];
-  const std::string link = folder + "/device";
-  const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-  if (length <= 0) return "";
-  target[length] = '\0';
-  const char* slash = strrchr(target, '/');
-  return slash == nullptr ? target : slash + 1;
+std::string deviceName(KernelFiles& files, const std::string& folder) {
+  const std::string target = files.linkTarget(folder + "/device");
+  return target.substr(target.rfind('/') + 1);
 }
 
 // How the lines name a memory module without a label of its own: by its
 // position on its bus, which both its sensor (0x18 + position) and its SPD
 // memory (0x50 + position) give away.
-std::string moduleName(const std::string& folder, const std::string& hwmon) {
-  const std::string device = deviceName(folder);
+std::string moduleName(KernelFiles& files, const std::string& folder,
+                       const std::string& hwmon) {
+  const std::string device = deviceName(files, folder);
   int bus = 0;
   unsigned address = 0;
   int used = 0;
@@ -179,7 +173,7 @@ void TemperatureSensors::scan() {
     std::string label = readFileLine(folder + "/label");
     if (label.empty()) label = readFileLine(folder + "/" + channel + "_label");
     const std::string name = label.empty()
-                                 ? moduleName(folder, entry.second)
+                                 ? moduleName(kernel_, folder, entry.second)
                                  : "memory module " + printable(label);
     snprintf(sensor.name, sizeof sensor.name, "%s", name.c_str());
     modules.push_back(sensor);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "base/image_paths.h"
 #include "seam/devices.h"
 #include "seam/disks.h"
 #include "seam/files.h"
@@ -26,14 +27,15 @@ constexpr char kReportLabel[] = "CELLCHECK";
 // The file on the partition that holds the build mark.
 constexpr char kMarkFileName[] = ".cellcheck-build";
 
+// The image's (base/image_paths.h); tests give folders of their own.
 struct StickPaths {
-  std::string moduleRoot = "/lib/modules";
+  std::string moduleRoot = kModuleRoot;
   // The image's own build mark, in its initramfs.
-  std::string buildMark = "/etc/cellcheck-build";
+  std::string buildMark = kBuildMark;
   // Where a partition is mounted read-only to read its mark.
-  std::string probeAt = "/run/cellcheck-probe";
+  std::string probeAt = kProbeMountFolder;
   // Where the report partition stays mounted.
-  std::string mountAt = "/run/cellcheck-reports";
+  std::string mountAt = kReportMountFolder;
 };
 
 class BootStick {

@@ -1,8 +1,9 @@
 """Texts the lab shares with the program, read from the program's sources:
-files of C string literals that the C++ code includes as they are."""
+files that the C++ code includes as they are."""
 
 import ast
 import os
+import re
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -13,8 +14,10 @@ def _literals(relative_path):
 
 
 def tunables():
-    """The kernel tunables the program's start-up writes, in order."""
-    return tuple(ast.literal_eval("[" + _literals("sysmem/tunables.inc") + "]"))
+    """The paths of the kernel tunables the program's start-up writes, in
+    order: in each TUNABLE(...) entry of the table, its "/proc/" literal."""
+    text = re.sub(r"//[^\n]*", "", _literals("seam/tunables.inc"))
+    return tuple(re.findall(r'\bTUNABLE\(\s*\w+\s*,\s*"(/proc/[^"]+)"', text))
 
 
 def full_testing_notice():

@@ -73,7 +73,7 @@ TEST_F(DhcpTest, TheEventScriptSetsTheInterfaceAndKeepsTheLease) {
   setenv("subnet", "255.255.255.0", 1);
   setenv("router", "10.99.0.1", 1);
   setenv("logsrv", "10.99.0.1", 1);
-  EXPECT_EQ(runLeaseScript(kernel, "bound"), 0);
+  EXPECT_EQ(runLeaseScript(kernel, kernel, "bound"), 0);
   ASSERT_EQ(kernel.interfaceSetups.size(), 1u);
   const InterfaceSetup& setup = kernel.interfaceSetups[0];
   EXPECT_EQ(setup.interface, "eth0");
@@ -84,9 +84,9 @@ TEST_F(DhcpTest, TheEventScriptSetsTheInterfaceAndKeepsTheLease) {
   const std::string file = leases.path() + "/eth0";
   EXPECT_EQ(access(file.c_str(), F_OK), 0);
 
-  EXPECT_EQ(runLeaseScript(kernel, "leasefail"), 0);
+  EXPECT_EQ(runLeaseScript(kernel, kernel, "leasefail"), 0);
   EXPECT_EQ(kernel.interfaceSetups.size(), 1u) << "changes nothing";
-  EXPECT_EQ(runLeaseScript(kernel, "deconfig"), 0);
+  EXPECT_EQ(runLeaseScript(kernel, kernel, "deconfig"), 0);
   EXPECT_EQ(kernel.clearedInterfaces, std::vector<std::string>{"eth0"});
   EXPECT_NE(access(file.c_str(), F_OK), 0);
   for (const char* name : {"CELLCHECK_LEASE_FOLDER", "interface", "ip",
@@ -103,7 +103,7 @@ TEST_F(DhcpTest, TheEventScriptTakesNoInterfaceNameThatLeavesItsFolder) {
   const std::string folder = leases.path() + "/folder";
   setenv("CELLCHECK_LEASE_FOLDER", folder.c_str(), 1);
   setenv("interface", "../outside", 1);
-  EXPECT_EQ(runLeaseScript(kernel, "deconfig"), 1);
+  EXPECT_EQ(runLeaseScript(kernel, kernel, "deconfig"), 1);
   EXPECT_EQ(access((leases.path() + "/outside").c_str(), F_OK), 0);
   EXPECT_TRUE(kernel.clearedInterfaces.empty());
   unsetenv("CELLCHECK_LEASE_FOLDER");

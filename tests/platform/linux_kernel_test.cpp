@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "base/small_file.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -134,6 +136,32 @@ TEST(RemoveFilesTest, CountsTheBytesItFreesAndLeavesNothing) {
   EXPECT_EQ(kernel.removeFiles(busybox), 0u) << "gone already";
 }
 
+// The lease script's file: a reader finds a whole old file or a whole new
+// one, and nothing is left beside it. And the links of /sys read exactly as
+// written, with no byte of the buffer behind them.
+TEST(ImageFilesTest, AFileIsReplacedWholeAndALinkReadsAsWritten) {
+  const TempFolder temp("platform-image-files");
+  LinuxKernel kernel;
+  const std::string lease = temp.path() + "/eth0";
+  kernel.replaceFile(lease, "interface=eth0\naddress=10.0.0.2\n");
+  kernel.replaceFile(lease, "interface=eth0\n");
+  EXPECT_EQ(readSmallFile(lease), "interface=eth0\n");
+  EXPECT_EQ(folderEntries(temp.path()), std::vector<std::string>{"eth0"});
+  kernel.replaceFile(temp.path() + "/missing/eth1", "x");
+  EXPECT_EQ(folderEntries(temp.path()), std::vector<std::string>{"eth0"});
+  kernel.removeFile(lease);
+  kernel.removeFile(lease);  // gone already: nothing happens
+  EXPECT_TRUE(folderEntries(temp.path()).empty());
+
+  const std::string target = "../../devices/pci0000:00/i2c-0/0-0052";
+  const std::string link = temp.path() + "/device";
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(temp.write("name", "spd5118\n"));
+  EXPECT_EQ(kernel.linkTarget(link), target);
+  EXPECT_EQ(kernel.linkTarget(temp.path() + "/name"), "") << "not a link";
+  EXPECT_EQ(kernel.linkTarget(temp.path() + "/none"), "") << "nothing there";
+}
+
 // Reading this process's own page map changes nothing in the kernel.
 TEST(PhysicalAddressTest, AddressesOfThisProcessAreConsistent) {
   LinuxKernel kernel;
@@ -146,7 +174,7 @@ TEST(PhysicalAddressTest, AddressesOfThisProcessAreConsistent) {
   block[page] = 1;
   // The third page is never touched: not in RAM, no address.
   const u64 first = kernel.physicalAddress(block);
-  if (first == 0) {
+  if (first == kUnknownAddress) {
     munmap(block, 3 * page);
     GTEST_SKIP() << "the kernel hides frame numbers from this process (no "
                     "CAP_SYS_ADMIN)";
@@ -154,12 +182,13 @@ TEST(PhysicalAddressTest, AddressesOfThisProcessAreConsistent) {
   EXPECT_EQ(first % page, 0u);
   EXPECT_EQ(kernel.physicalAddress(block + page - 1), first + page - 1);
   const u64 second = kernel.physicalAddress(block + page);
-  EXPECT_NE(second, 0u);
+  EXPECT_NE(second, kUnknownAddress);
   EXPECT_NE(second, first);
-  EXPECT_EQ(kernel.physicalAddress(block + 2 * page), 0u);
+  EXPECT_EQ(kernel.physicalAddress(block + 2 * page), kUnknownAddress);
   // No page of it was lost: none is named as such, whatever its state.
   for (u64 k = 0; k < 3; ++k) {
-    EXPECT_EQ(kernel.lostPhysicalAddress(block + k * page), 0u) << k;
+    EXPECT_EQ(kernel.lostPhysicalAddress(block + k * page), kUnknownAddress)
+        << k;
   }
   munmap(block, 3 * page);
 }

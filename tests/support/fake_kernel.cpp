@@ -23,7 +23,7 @@ namespace {
 // part of its path.
 std::string nameOf(int index) {
   if (index == 0) return "meminfo";
-  const std::string path = kTunablePaths[index - 1];
+  const std::string path = tunableOf(static_cast<ProcFile>(index))->path;
   return path.substr(path.rfind('/') + 1);
 }
 
@@ -230,6 +230,22 @@ u64 FakeKernel::fileBytes(const std::string& path) {
   return walkedBytes;
 }
 
+std::string FakeKernel::linkTarget(const std::string& path) {
+  char target[4096];
+  const ssize_t length = readlink(path.c_str(), target, sizeof target);
+  return length > 0 ? std::string(target, static_cast<size_t>(length)) : "";
+}
+
+void FakeKernel::replaceFile(const std::string& path, const std::string& text) {
+  const std::string fresh = path + ".new";
+  FILE* file = fopen(fresh.c_str(), "w");
+  if (file == nullptr) return;
+  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (fclose(file) == 0 && written) rename(fresh.c_str(), path.c_str());
+}
+
+void FakeKernel::removeFile(const std::string& path) { unlink(path.c_str()); }
+
 u64 FakeKernel::removeFiles(const std::string& path) {
   removedFiles.push_back(path);
   return fileBytes(path);
@@ -240,10 +256,6 @@ int FakeKernel::startChild(const ChildProgram& program, pid_t* child) {
   children.push_back(program);
   *child = static_cast<pid_t>(999 + children.size());
   return 0;
-}
-
-void FakeKernel::haltForever() {
-  for (;;) pause();
 }
 
 void FakeKernel::waitForPowerOff() {
@@ -275,7 +287,7 @@ bool FakeKernel::stopHugePageCollapse() {
 u64 FakeKernel::physicalAddress(const void* address) {
   const uintptr_t at = reinterpret_cast<uintptr_t>(address);
   const auto found = frames.find(at & ~(kPageBytes - 1));
-  return found == frames.end() ? 0
+  return found == frames.end() ? kUnknownAddress
                                : found->second * kPageBytes + at % kPageBytes;
 }
 
@@ -366,7 +378,7 @@ u64 FakeKernel::lostPhysicalAddress(const void* address) {
   if (found == poisonedFrames.end()) {
     // As the real page map's read that finds nothing leaves it.
     errno = ENOENT;
-    return 0;
+    return kUnknownAddress;
   }
   return found->second * kPageBytes + at % kPageBytes;
 }

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "seam/kernel.h"
-#include "sysmem/tunables.h"
+#include "seam/tunables.h"
 
 class FakeKernel : public Kernel {
  public:
@@ -170,6 +170,8 @@ class FakeKernel : public Kernel {
   const char* path(ProcFile file) override;
   std::string file(const char* kernelPath) override;
   std::string kernelLog() override { return log; }
+  // The real links there (tests give paths of their own).
+  std::string linkTarget(const std::string& path) override;
   bool isImageInit() override { return imageInit; }
   // The bytes of the real files there (tests give paths of their own).
   u64 fileBytes(const std::string& path) override;
@@ -178,6 +180,9 @@ class FakeKernel : public Kernel {
   void makeFolder(const std::string& path) override {
     madeFolders.push_back(path);
   }
+  // Real files, as the program's (tests give paths of their own).
+  void replaceFile(const std::string& path, const std::string& text) override;
+  void removeFile(const std::string& path) override;
 
   // Process and system.
   bool isInit() override { return init; }
@@ -205,7 +210,6 @@ class FakeKernel : public Kernel {
     ++powerOffs;
     return 0;
   }
-  [[noreturn]] void haltForever() override;
 
   // The memory measurement.
   u64 freeBytes() override { return freePageCount * kPageBytes; }

@@ -1,4 +1,4 @@
-#include "sysmem/pagemap.h"
+#include "platform/pagemap.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>

@@ -2,8 +2,8 @@
 // little-endian 64-bit entry per virtual page of the process, bit 63 set
 // when the page is in RAM, bits 0 to 54 then its frame number, which the
 // kernel shows as 0 to a reader without the right to see it.
-#ifndef CELLCHECK_SYSMEM_PAGEMAP_H_
-#define CELLCHECK_SYSMEM_PAGEMAP_H_
+#ifndef CELLCHECK_PLATFORM_PAGEMAP_H_
+#define CELLCHECK_PLATFORM_PAGEMAP_H_
 
 #include "base/types.h"
 
@@ -40,4 +40,4 @@ class Pagemap {
   int fd_ = -1;
 };
 
-#endif  // CELLCHECK_SYSMEM_PAGEMAP_H_
+#endif  // CELLCHECK_PLATFORM_PAGEMAP_H_
