@@ -92,7 +92,8 @@ class Reasoning {
     }
     c.culprit = culprit(c);
     c.known =
-        !weak && (c.culprit == Culprit::kModule || c.culprit == Culprit::kSlot);
+        !weak && (c.culprit == Culprit::kModule ||
+                  (c.culprit == Culprit::kSlot && !anonymous(c.slots[0])));
     for (const std::string& serial : c.serials) {
       c.lines.push_back(moduleLine(serial));
     }
