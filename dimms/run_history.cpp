@@ -1,10 +1,9 @@
 #include "dimms/run_history.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <set>
 
 #include "base/wording.h"
+#include "dimms/dimm_text.h"
 
 namespace {
 
@@ -46,19 +45,23 @@ int hexDigit(char c) {
   return -1;
 }
 
+// The value of a word. The file is outside input (anyone can edit the
+// stick): what it gives back is printable ASCII, a byte outside it '?',
+// and no longer than kMaxDimmText.
 bool unescaped(const std::string& word, std::string* value) {
   value->clear();
   for (size_t i = 0; i < word.size(); ++i) {
-    if (word[i] != '%') {
-      *value += word[i];
-      continue;
+    char c = word[i];
+    if (c == '%') {
+      if (i + 2 >= word.size()) return false;
+      const int high = hexDigit(word[i + 1]);
+      const int low = hexDigit(word[i + 2]);
+      if (high < 0 || low < 0) return false;
+      c = static_cast<char>(high << 4 | low);
+      i += 2;
     }
-    if (i + 2 >= word.size()) return false;
-    const int high = hexDigit(word[i + 1]);
-    const int low = hexDigit(word[i + 2]);
-    if (high < 0 || low < 0) return false;
-    *value += static_cast<char>(high << 4 | low);
-    i += 2;
+    if (value->size() == kMaxDimmText) return false;
+    *value += c >= ' ' && c <= '~' ? c : '?';
   }
   return true;
 }

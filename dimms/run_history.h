@@ -43,7 +43,8 @@ constexpr size_t kMaxHistoryPages = 64;
 std::string encodeRunRecord(const RunRecord& record);
 
 // Every whole record of `text` (the history file), in file order; lines
-// that are cut, torn, altered or of another format are skipped.
+// that are cut, torn, altered or of another format are skipped. Text
+// fields come back printable, as the inventory gives them.
 std::vector<RunRecord> parseRunHistory(const std::string& text);
 
 // This machine's runs among `all`: those with its serial number; without

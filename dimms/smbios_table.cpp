@@ -94,9 +94,11 @@ void readSize(const Structure& s, MemoryDevice* device) {
     device->sizeBytes = mib * kMiB;
   } else if (value != 0xffff) {
     // Bit 15 set: the rest counts KiB, else MiB.
-    device->size = MemoryDevice::Size::kKnown;
     device->sizeBytes =
         (value & 0x8000) ? u64{value & 0x7fff} << 10 : u64{value} * kMiB;
+    // 0x8000, no KiB, is as empty as 0.
+    device->size = device->sizeBytes ? MemoryDevice::Size::kKnown
+                                     : MemoryDevice::Size::kEmpty;
   }
 }
 

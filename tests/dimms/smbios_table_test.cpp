@@ -61,6 +61,7 @@ TEST(SmbiosTableTest, SizesAndSpeedsInEveryEncoding) {
            Case{"extended", 0x7fff, 65536, 0xffff, 8000, S::kKnown, 64 * kGiB,
                 8000},
            Case{"empty", 0, 0, 0, 0, S::kEmpty, 0, 0},
+           Case{"no KiB", 0x8000, 0, 0, 0, S::kEmpty, 0, 0},
            Case{"unknown", 0xffff, 0, 0, 0, S::kUnknown, 0, 0},
            Case{"extended zero", 0x7fff, 0, 0, 0, S::kUnknown, 0, 0},
        }) {
