@@ -28,9 +28,8 @@ ALLOWED = {
     "options": {"base"},
     "sysmem": {"seam", "base"},
     "identity": {"seam", "base"},
-    # The memory modules by name and the runs' history: pure decoding of
-    # bytes read by others.
-    "dimms": {"base"},
+    # The memory modules by name and the runs' history.
+    "dimms": {"seam", "base"},
     "modules": {"seam", "base"},
     # The boot stick's report partition and the report's files on it.
     "stick": {"modules", "seam", "base"},
