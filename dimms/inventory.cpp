@@ -210,6 +210,14 @@ std::vector<std::string> inventoryLines(const Inventory& inventory) {
   return lines;
 }
 
+std::vector<ModuleInSlot> modulesInSlots(const Inventory& inventory) {
+  std::vector<ModuleInSlot> modules;
+  for (const Module& module : inventory.modules) {
+    modules.push_back(ModuleInSlot{module.slot, module.serial});
+  }
+  return modules;
+}
+
 MissingMemory findMissingMemory(const Inventory& inventory, u64 mappedBytes) {
   MissingMemory result;
   result.mappedBytes = mappedBytes;

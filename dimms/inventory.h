@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/types.h"
+#include "dimms/run_history.h"
 #include "dimms/smbios_table.h"
 #include "dimms/spd.h"
 
@@ -51,6 +52,9 @@ Inventory buildInventory(const SmbiosMemory& table,
 // KF556C40BB-16, serial 1A2B3C4D (SPD)", or the one line "Modules: none
 // named (WHY)".
 std::vector<std::string> inventoryLines(const Inventory& inventory);
+
+// The modules as a run's record keeps them: slot and serial number.
+std::vector<ModuleInSlot> modulesInSlots(const Inventory& inventory);
 
 struct MissingMemory {
   bool missing = false;

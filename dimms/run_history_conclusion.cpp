@@ -66,7 +66,12 @@ class Reasoning {
   Reasoning(const std::vector<RunRecord>& runs,
             const std::vector<ModuleInSlot>& now)
       : runs_(runs), now_(now) {
+    // A run that names no module (the firmware listed none) shows nothing
+    // about modules or slots.
     for (const RunRecord& run : runs_) {
+      errorCount_ += hasErrors(run);
+      passCount_ += passed(run);
+      if (run.modules.empty()) continue;
       if (hasErrors(run)) errorRuns_.push_back(&run);
       if (passed(run)) passRuns_.push_back(&run);
     }
@@ -75,7 +80,13 @@ class Reasoning {
   HistoryConclusion conclude() {
     HistoryConclusion c;
     c.lines.push_back(headline());
-    if (errorRuns_.empty()) return c;
+    if (errorCount_ == 0) return c;
+    if (errorRuns_.empty()) {
+      c.culprit = Culprit::kUnclear;
+      c.lines.push_back(
+          "The runs with errors name no modules: there is nothing to follow");
+      return c;
+    }
     std::vector<Suspect> left;
     bool weak = false;  // something was cleared only by a short pass
     for (const Suspect& s : suspects()) {
@@ -107,10 +118,11 @@ class Reasoning {
     std::string text = "History: " + std::to_string(runs_.size()) + " " +
                        plural(runs_.size(), "run", "runs") +
                        " of this machine on this stick";
-    if (runs_.empty()) return text;
-    if (errorRuns_.empty()) return text + ", none with errors";
-    return text + ", " + std::to_string(errorRuns_.size()) + " with errors, " +
-           std::to_string(passRuns_.size()) + " passed";
+    if (runs_.empty())
+      return "History: no earlier run of this machine on this stick";
+    if (errorCount_ == 0) return text + ", none with errors";
+    return text + ", " + std::to_string(errorCount_) + " with errors, " +
+           std::to_string(passCount_) + " passed";
   }
 
   std::vector<Suspect> suspects() const {
@@ -308,6 +320,8 @@ class Reasoning {
 
   const std::vector<RunRecord>& runs_;
   const std::vector<ModuleInSlot>& now_;
+  size_t errorCount_ = 0;
+  size_t passCount_ = 0;
   std::vector<const RunRecord*> errorRuns_;
   std::vector<const RunRecord*> passRuns_;
 };

@@ -226,6 +226,21 @@ TEST(RunHistoryTest, WhatTheRunsShow) {
                  "the errors come and go",
                  "Next: test each module alone, one run each, for at least "
                  "1.0 hours"}},
+           Case{"no module named in the runs with errors",
+                {fail({}), pass(7200, 200, {})},
+                {},
+                Culprit::kUnclear,
+                false,
+                {"History: 2 runs of this machine on this stick, 1 with "
+                 "errors, 1 passed",
+                 "The runs with errors name no modules: there is nothing to "
+                 "follow"}},
+           Case{"the first run",
+                {},
+                both,
+                Culprit::kNone,
+                false,
+                {"History: no earlier run of this machine on this stick"}},
            Case{"no errors",
                 {pass(7200, 200, both)},
                 both,
