@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "dimms/dimm_text.h"
 #include "dimms/jep106.h"
@@ -104,6 +105,22 @@ void matchSpd(const SmbiosMemory& table, const std::vector<SpdReading>& spd,
   }
 }
 
+// Firmware that writes the maker's JEP106 code as hex text ("80AD000080AD",
+// "CE00"), in either byte order: the maker it names, if one known here.
+std::string makerFromCode(const std::string& text) {
+  if (text.size() < 4 || text.size() > 16 || text.size() % 2 != 0 ||
+      text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+    return text;
+  }
+  const unsigned long first = strtoul(text.substr(0, 2).c_str(), nullptr, 16);
+  const unsigned long second = strtoul(text.substr(2, 2).c_str(), nullptr, 16);
+  for (const std::string& name :
+       {jep106Maker(first, second), jep106Maker(second, first)}) {
+    if (!name.empty() && name.compare(0, 6, "maker ") != 0) return name;
+  }
+  return text;
+}
+
 Module fromTable(const SmbiosMemory& table, const Group& group) {
   const MemoryDevice& first = table.devices[group.devices[0]];
   Module module;
@@ -118,7 +135,7 @@ Module fromTable(const SmbiosMemory& table, const Group& group) {
   }
   module.type = memoryTypeName(first.memoryType);
   module.speedMTs = first.speedMTs ? first.speedMTs : first.configuredSpeedMTs;
-  module.maker = realOrEmpty(first.manufacturer);
+  module.maker = makerFromCode(realOrEmpty(first.manufacturer));
   if (module.maker.empty()) {
     module.maker = jep106Maker(first.makerBank, first.makerCode);
   }

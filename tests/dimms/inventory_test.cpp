@@ -73,6 +73,20 @@ TEST(InventoryTest, TheTableAloneWhereNoEepromIsRead) {
                 "number (firmware table)"}));
 }
 
+TEST(InventoryTest, MakersWrittenAsTheirCodes) {
+  for (const auto& c : std::vector<std::pair<const char*, const char*>>{
+           {"80AD000080AD", "SK hynix"},
+           {"CE00", "Samsung"},
+           {"0198", "Kingston"},
+           {"1234", "1234"},
+           {"ABC", "ABC"},
+       }) {
+    const Inventory inventory = buildInventory(
+        table({Dimm{"DIMM0", "", 4096, 0x1a, 0, c.first, "55AA0001"}}), {});
+    EXPECT_EQ(inventory.modules.at(0).maker, c.second) << c.first;
+  }
+}
+
 // Some firmware lists a DDR5 module once per 32-bit sub-channel; others
 // give every channel's slot the same locator.
 TEST(InventoryTest, DevicesOfOneModuleAndRepeatedLocators) {
