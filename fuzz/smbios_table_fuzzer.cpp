@@ -1,12 +1,15 @@
 // The firmware's SMBIOS table as the memory devices are read from it, and
-// the start-up lines and missing-memory check made of them.
+// the start-up lines and missing-memory check made of them with the
+// modules' SPD images.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dimms/dimm_text.h"
 #include "dimms/inventory.h"
 #include "dimms/smbios_table.h"
+#include "dimms/spd.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {
@@ -37,7 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(cut.devices[i].serial == memory.devices[i].serial);
     }
   }
-  const Inventory inventory = buildInventory(memory, {});
+  // The same bytes, from the middle on, as two modules' SPD images.
+  const size_t half = size / 2;
+  const std::vector<SpdReading> spd = {
+      {0x50, decodeSpd(data + half, size - half)},
+      {0x51, decodeSpd(data + size - size / 4, size / 4)}};
+  const Inventory inventory = buildInventory(memory, spd);
   for (const std::string& line : inventoryLines(inventory)) {
     FUZZ_CHECK(printableAscii(line));
   }
