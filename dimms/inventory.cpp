@@ -70,8 +70,10 @@ std::vector<Group> groups(const SmbiosMemory& table) {
 // Each group's SPD: by serial number; then, for the rest, in order when as
 // many images as groups are left, else by address (the kernel gives slot n
 // of the table address 0x50 + n).
-void matchSpd(const SmbiosMemory& table, const std::vector<SpdReading>& spd,
-              std::vector<Group>* found) {
+// Returns which images found a group.
+std::vector<bool> matchSpd(const SmbiosMemory& table,
+                           const std::vector<SpdReading>& spd,
+                           std::vector<Group>* found) {
   std::vector<bool> used(spd.size());
   for (Group& group : *found) {
     const std::string& serial = table.devices[group.devices[0]].serial;
@@ -95,14 +97,21 @@ void matchSpd(const SmbiosMemory& table, const std::vector<SpdReading>& spd,
     if (group.spd == nullptr) unmatched.push_back(&group);
   }
   if (left.size() == unmatched.size()) {
-    for (size_t i = 0; i < left.size(); ++i) unmatched[i]->spd = &spd[left[i]];
-    return;
+    for (size_t i = 0; i < left.size(); ++i) {
+      unmatched[i]->spd = &spd[left[i]];
+      used[left[i]] = true;
+    }
+    return used;
   }
   for (Group* group : unmatched) {
     for (size_t i : left) {
-      if (spd[i].address == 0x50 + group->devices[0]) group->spd = &spd[i];
+      if (!used[i] && spd[i].address == 0x50 + group->devices[0]) {
+        group->spd = &spd[i];
+        used[i] = true;
+      }
     }
   }
+  return used;
 }
 
 // Firmware that writes the maker's JEP106 code as hex text ("80AD000080AD",
@@ -172,34 +181,40 @@ Inventory buildInventory(const SmbiosMemory& table,
                          const std::vector<SpdReading>& spd) {
   Inventory inventory;
   std::vector<Group> found = groups(table);
-  if (found.empty()) {
-    // Nothing in the table to name the slots by: the EEPROMs alone.
-    for (const SpdReading& reading : spd) {
-      if (reading.module.kind == SpdKind::kUnknown) continue;
-      Module module;
-      char slot[16];
-      snprintf(slot, sizeof slot, "SPD 0x%02x", reading.address & 0xff);
-      module.slot = slot;
-      addSpd(reading.module, &module);
-      inventory.modules.push_back(module);
-    }
-    if (inventory.modules.empty()) {
-      inventory.whyNone = table.devices.empty()
-                              ? "the firmware lists no memory devices"
-                              : "the firmware lists " +
-                                    std::to_string(table.devices.size()) +
-                                    " memory slots, none of them in use";
-      if (!spd.empty()) inventory.whyNone += "; no SPD EEPROM could be decoded";
-    }
-    return inventory;
-  }
-  matchSpd(table, spd, &found);
+  const std::vector<bool> used = matchSpd(table, spd, &found);
   for (const Group& group : found) {
     Module module = fromTable(table, group);
     if (group.spd != nullptr && group.spd->module.kind != SpdKind::kUnknown) {
       addSpd(group.spd->module, &module);
     }
     inventory.modules.push_back(module);
+  }
+  // An EEPROM no populated slot claims: a module the firmware lists as an
+  // empty slot (one that failed its training: its memory is lost), or one
+  // the table does not list at all.
+  for (size_t i = 0; i < spd.size(); ++i) {
+    if (used[i] || spd[i].module.kind == SpdKind::kUnknown) continue;
+    const size_t index = spd[i].address - 0x50;
+    Module module;
+    if (index < table.devices.size()) {
+      if (populated(table.devices[index])) continue;  // another's: unclear
+      module.slot = slotName(table, index);
+      module.firmwareListsEmpty = true;
+    } else {
+      char slot[16];
+      snprintf(slot, sizeof slot, "SPD 0x%02x", spd[i].address & 0xff);
+      module.slot = slot;
+    }
+    addSpd(spd[i].module, &module);
+    inventory.modules.push_back(module);
+  }
+  if (inventory.modules.empty()) {
+    inventory.whyNone = table.devices.empty()
+                            ? "the firmware lists no memory devices"
+                            : "the firmware lists " +
+                                  std::to_string(table.devices.size()) +
+                                  " memory slots, none of them in use";
+    if (!spd.empty()) inventory.whyNone += "; no SPD EEPROM could be decoded";
   }
   return inventory;
 }
@@ -222,7 +237,9 @@ std::vector<std::string> inventoryLines(const Inventory& inventory) {
                " ") +
         ", " + (name.empty() ? "maker and part unknown" : name) + ", " +
         (m.serial.empty() ? "no serial number" : "serial " + m.serial) +
-        (m.fromSpd ? " (SPD)" : " (firmware table)"));
+        (m.firmwareListsEmpty ? " (SPD; the firmware lists the slot empty)"
+         : m.fromSpd          ? " (SPD)"
+                              : " (firmware table)"));
   }
   return lines;
 }
@@ -260,8 +277,15 @@ MissingMemory findMissingMemory(const Inventory& inventory, u64 mappedBytes) {
   const u64 allowance = (u64{1} << 30) + result.modulesBytes / 32;
   if (shortfall <= allowance || shortfall < smallest / 4 * 3) return result;
   result.missing = true;
+  // The modules whose slots the firmware lists empty are the lost ones;
+  // else any module the shortfall could be.
+  bool listedEmpty = false;
   for (const Module& module : inventory.modules) {
-    if (module.sizeBytes <= shortfall + allowance) {
+    listedEmpty |= module.firmwareListsEmpty;
+  }
+  for (const Module& module : inventory.modules) {
+    if (listedEmpty ? module.firmwareListsEmpty
+                    : module.sizeBytes <= shortfall + allowance) {
       result.slots.push_back(module.slot + " (" + sizeText(module.sizeBytes) +
                              ")");
     }

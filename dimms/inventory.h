@@ -30,6 +30,9 @@ struct Module {
   int year = 0;        // of manufacture (SPD only); 0 when unknown
   int week = 0;
   bool fromSpd = false;  // the module's EEPROM matched this slot
+  // The firmware lists the slot empty, yet the module's EEPROM answers:
+  // a module the firmware did not bring up.
+  bool firmwareListsEmpty = false;
 };
 
 struct Inventory {
@@ -41,15 +44,17 @@ struct Inventory {
 
 // The table's populated devices, each merged with its SPD where one
 // matches: by serial number where the table has real ones, else by order
-// when the counts agree. The SPD's fields win where it has them (the
-// table's are often placeholders); devices that share one real serial
-// number (a DDR5 module listed once per sub-channel) are one module. With
-// no usable table, the SPD images alone name the modules.
+// when the counts agree, else by address. The SPD's fields win where it has
+// them (the table's are often placeholders); devices that share one real
+// serial number (a DDR5 module listed once per sub-channel) are one module.
+// An EEPROM left over names a module too: in the slot of its address where
+// the table lists that slot empty, else by its address ("SPD 0x52").
 Inventory buildInventory(const SmbiosMemory& table,
                          const std::vector<SpdReading>& spd);
 
 // One line per module, "Module DIMM_A1: 16 GiB DDR5-5600, Kingston
-// KF556C40BB-16, serial 1A2B3C4D (SPD)", or the one line "Modules: none
+// KF556C40BB-16, serial 1A2B3C4D (SPD)" (or "(firmware table)", or "(SPD;
+// the firmware lists the slot empty)"), or the one line "Modules: none
 // named (WHY)".
 std::vector<std::string> inventoryLines(const Inventory& inventory);
 

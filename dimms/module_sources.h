@@ -19,7 +19,10 @@ struct ModuleSources {
 
 // Reads /sys/firmware/dmi/tables/DMI and each EEPROM of
 // /sys/bus/i2c/devices: a device's "eeprom" file (ee1004, and spd5118's
-// compatible one) or the nvmem device below it. Needs /sys and root.
+// compatible one) or the nvmem device below it. Needs /sys and root. The
+// kernel declares only as many EEPROMs as the table lists modules, from
+// 0x50 up: a module the firmware lists empty is read only where its
+// EEPROM was declared by other means (the bus's new_device file).
 ModuleSources readModuleSources(KernelFiles& kernel);
 
 // The inventory of what was read, saying so when the firmware gave no

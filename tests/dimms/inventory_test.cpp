@@ -57,6 +57,23 @@ TEST(InventoryTest, TheModulesByNameFromTheirSpdAndTheTablesSlots) {
             expected);
 }
 
+// A module that failed its training: the firmware lists its slot empty and
+// maps none of its memory, yet its EEPROM answers.
+TEST(InventoryTest, AModuleTheFirmwareListsEmpty) {
+  const Inventory inventory =
+      buildInventory(table({kPlaceholderTable[0], kPlaceholderTable[1]}),
+                     {spd(0x50, ddr5Image(0x04, 0x20, 0, 357, kKingston)),
+                      spd(0x51, ddr5Image(0x04, 0x20, 0, 357, kKingston2))});
+  EXPECT_EQ(inventoryLines(inventory)[1],
+            "Module DIMM_A2: 16 GiB DDR5-5600, Kingston KF556C40BB-16, serial "
+            "5E6F7A8B (SPD; the firmware lists the slot empty)");
+  EXPECT_EQ(
+      missingMemoryLine(findMissingMemory(inventory, 15 * kGiB + 600 * kMiB)),
+      "Missing memory: the modules hold 32 GiB but the firmware mapped "
+      "15.6 GiB; 16.4 GiB is missing, as much as DIMM_A2 (16 GiB) holds: "
+      "a module not seated, not working or not supported by the board");
+}
+
 TEST(InventoryTest, TheTableAloneWhereNoEepromIsRead) {
   Dimm samsung{"ChannelA-DIMM0", "BANK 0",          8192, 0x1a, 3200, "Samsung",
                "0399A1B2",       "M378A1K43EB2-CWE"};
