@@ -24,6 +24,20 @@ void projectDraws(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kDraws);
 }
 
+// Draws a block at a time, as the random bank test makes them.
+void blockDraws(benchmark::State& state) {
+  seedRandNumber(45435243);
+  static uint32_t block[512];
+  for (auto _ : state) {
+    RandDraws draws;
+    for (int64_t i = 0; i < kDraws; i += 512) {
+      draws.fill(block, 512);
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kDraws);
+}
+
 // The draw with six no-ops added to each: they take issue slots and nothing
 // else. Where the chain's load takes 5 cycles, a core that issues six
 // instructions a cycle has 30 slots per draw; where it takes 4 (AMD's Zen
@@ -84,6 +98,7 @@ void slotChain(benchmark::State& state) {
 }
 
 BENCHMARK(projectDraws)->Name("generator/nextRand");
+BENCHMARK(blockDraws)->Name("generator/fill");
 BENCHMARK(projectDrawsSixNops)->Name("generator/nextRand+6-nops");
 BENCHMARK(literalDraws)->Name("generator/table-resident");
 BENCHMARK(drawChain)->Name("generator/remainder-chain");

@@ -19,6 +19,8 @@ constexpr Ratio kRatios[] = {
     {"generator/nextRand", "generator/slot-chain", 0.9},
     {"generator/nextRand", "generator/remainder-chain", 0.9},
     {"generator/nextRand+6-nops", "generator/slot-chain", 0},
+    // The random bank test's draws: a block at a time.
+    {"generator/fill", "generator/slot-chain", 0.9},
     {"copy/memCopyFast/bank", "copy/memcpy/bank", 1.0},
     {"copy/memCopyFast/bank-4-off", "copy/memcpy/bank-4-off", 1.0},
     {"copy/memCopyFast/256KiB", "copy/memcpy/256KiB", 0},

@@ -38,7 +38,7 @@ void Cellchecker::runTestBanksAllRand() {
       RandDraws draws(generators_.table(worker));
       for (u64 k = slice.begin; k < slice.end; k += kFillBlockWords) {
         const u64 count = std::min<u64>(kFillBlockWords, slice.end - k);
-        for (u64 i = 0; i < count; ++i) block[i] = draws.nextRand();
+        draws.fill(block, count);
         streamBlock(a + k, block, count);
         streamBlock(b + k, block, count);
       }

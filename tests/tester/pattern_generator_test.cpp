@@ -91,6 +91,32 @@ TEST(PatternGeneratorTest, LoopDrawsMatchSingleDrawsAndKeepTheTableCurrent) {
   EXPECT_EQ(std::vector<uint32_t>(randTable, randTable + 101), afterSingle);
 }
 
+// Block fills from every phase of the cursors' turn, of lengths around whole
+// turns, give the single draws' sequence and leave the same table, and the
+// single draws after them go on where they should.
+TEST(PatternGeneratorTest, FilledBlocksAreTheSingleDrawsInOrder) {
+  for (int before : {0, 1, 30, 54, 55, 56}) {
+    for (int count : {0, 1, 54, 55, 56, 110, 111, 512}) {
+      seedRandNumber(7);
+      draws(before);
+      const std::vector<uint32_t> single = draws(count + 3);
+      const std::vector<uint32_t> afterSingle(randTable, randTable + 101);
+
+      seedRandNumber(7);
+      draws(before);
+      std::vector<uint32_t> filled(count + 3);
+      {
+        RandDraws d;
+        d.fill(filled.data(), count);
+        for (int i = 0; i < 3; ++i) filled[count + i] = d.nextRand();
+      }
+      EXPECT_EQ(filled, single) << before << " then " << count;
+      EXPECT_EQ(std::vector<uint32_t>(randTable, randTable + 101), afterSingle)
+          << before << " then " << count;
+    }
+  }
+}
+
 struct DrawRun {
   std::vector<uint32_t> draws;
   std::vector<uint32_t> state;  // entries 0 to 100 afterwards
