@@ -35,27 +35,37 @@ void fillDescending(u32* a, u32* b, u64 n, u32 v0) {
   const uintptr_t offsetB = reinterpret_cast<uintptr_t>(b) & 15;
   u64 k = n;
   if (offsetA == offsetB) {
-    // Alone until the next word down starts a 16-byte unit's end.
-    const u64 misalign = (reinterpret_cast<uintptr_t>(a + n) / 4) & 3;
+    // Alone down to a line boundary of bank A (of bank B too: they lie
+    // alike within 16 bytes, and in the program a whole number of pages
+    // apart).
+    const u64 misalign = (reinterpret_cast<uintptr_t>(a + n) / 4) & 15;
     for (u64 j = 0; j < misalign && k > 0; ++j) pair(--k);
     const __m128i lanes = _mm_setr_epi32(0, static_cast<int>(kIndexStep),
                                          static_cast<int>(2 * kIndexStep),
                                          static_cast<int>(3 * kIndexStep));
     const __m128i ones = _mm_set1_epi32(-1);
-    for (; k >= 8; k -= 8) {
-      const u64 low = k - 8;
-      const __m128i lower = _mm_add_epi32(
+    // A whole line of each bank a step, bank B's first: each write-
+    // combining buffer fills at once and leaves as one line.
+    const __m128i four = _mm_set1_epi32(static_cast<int>(4 * kIndexStep));
+    for (; k >= 16; k -= 16) {
+      const u64 low = k - 16;
+      const __m128i w0 = _mm_add_epi32(
           _mm_set1_epi32(
               static_cast<int>(v0 + static_cast<u32>(low) * kIndexStep)),
           lanes);
-      const __m128i upper = _mm_add_epi32(
-          lower, _mm_set1_epi32(static_cast<int>(4 * kIndexStep)));
+      const __m128i w1 = _mm_add_epi32(w0, four);
+      const __m128i w2 = _mm_add_epi32(w1, four);
+      const __m128i w3 = _mm_add_epi32(w2, four);
       __m128i* const pa = reinterpret_cast<__m128i*>(a + low);
       __m128i* const pb = reinterpret_cast<__m128i*>(b + low);
-      _mm_stream_si128(pb + 1, _mm_xor_si128(upper, ones));
-      _mm_stream_si128(pa + 1, upper);
-      _mm_stream_si128(pb, _mm_xor_si128(lower, ones));
-      _mm_stream_si128(pa, lower);
+      _mm_stream_si128(pb + 3, _mm_xor_si128(w3, ones));
+      _mm_stream_si128(pb + 2, _mm_xor_si128(w2, ones));
+      _mm_stream_si128(pb + 1, _mm_xor_si128(w1, ones));
+      _mm_stream_si128(pb, _mm_xor_si128(w0, ones));
+      _mm_stream_si128(pa + 3, w3);
+      _mm_stream_si128(pa + 2, w2);
+      _mm_stream_si128(pa + 1, w1);
+      _mm_stream_si128(pa, w0);
     }
   }
   while (k > 0) pair(--k);

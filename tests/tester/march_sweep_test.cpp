@@ -36,41 +36,66 @@ bool holdsIndexData(const u32* bank, u64 words) {
   return true;
 }
 
+// Two layouts: BankPair's, where bank B starts a word past bank A's
+// alignment, and banks that lie alike within a line but off its start; so
+// both the words alone and the 16-byte units (and whole lines) are used.
 TEST(ExpectedValueTest, SoundMemoryIsLeftHoldingIndexDataAndNothingIsReported) {
-  // Odd sizes: bank B starts a word past bank A's alignment (BankPair), so
-  // both the words alone and the 16-byte units are used.
+  constexpr u32 kGuard = 0x5EEDu;
   for (const Subject& test : kTests) {
-    for (u64 words : {1, 3, 4, 17, 33, 1000}) {
-      SCOPED_TRACE(test.name);
-      SCOPED_TRACE(words);
-      BankPair banks(words);
-      RecordingTester tester;
-      tester.useBanks(banks.a(), banks.b(), words);
-      tester.seedRand(9);
-      tester.passCount = 4;
-      const std::vector<uint32_t> generator = generatorState();
+    for (bool alike : {false, true}) {
+      for (u64 words : {1, 3, 4, 17, 33, 100, 1000}) {
+        SCOPED_TRACE(test.name);
+        SCOPED_TRACE(alike ? "alike" : "bank pair");
+        SCOPED_TRACE(words);
+        BankPair pair(words);
+        const u64 stride = (words + 15) / 16 * 16 + 16;
+        std::vector<u32> area(2 * stride + 32, kGuard);
+        u32* const a =
+            alike ? area.data() + 16 -
+                        reinterpret_cast<uintptr_t>(area.data()) / 4 % 16 + 3
+                  : pair.a();
+        u32* const b = alike ? a + stride : pair.b();
+        if (alike) {
+          a[words] = kGuard;
+          a[-1] = kGuard;
+          b[-1] = kGuard;
+          b[words] = kGuard;
+        }
+        RecordingTester tester;
+        tester.useBanks(a, b, words);
+        tester.seedRand(9);
+        tester.passCount = 4;
+        const std::vector<uint32_t> generator = generatorState();
 
-      EXPECT_EQ((tester.*test.run)(), 0u);
+        EXPECT_EQ((tester.*test.run)(), 0u);
 
-      EXPECT_TRUE(tester.badWords.empty());
-      EXPECT_TRUE(tester.pairs.empty());
-      EXPECT_EQ(tester.passCount, 4u);
-      EXPECT_EQ(generatorState(), generator);  // no draw taken
-      EXPECT_TRUE(banks.sentinelsIntact());
-      EXPECT_TRUE(holdsIndexData(banks.a(), words));
-      // The sweep gives bank B data of its own; the complement test the
-      // complement of bank A's.
-      const bool complement = test.run == &Cellchecker::runComplementTest;
-      std::vector<u32> b = banks.copyOfB();
-      if (complement) {
-        for (u32& word : b) word = ~word;
-      }
-      EXPECT_TRUE(holdsIndexData(b.data(), words));
-      for (u64 k = 0; k < words; ++k) {
-        if (complement) {
-          ASSERT_EQ(banks.b()[k], ~banks.a()[k]) << k;
+        EXPECT_TRUE(tester.badWords.empty());
+        EXPECT_TRUE(tester.pairs.empty());
+        EXPECT_EQ(tester.passCount, 4u);
+        EXPECT_EQ(generatorState(), generator);  // no draw taken
+        if (alike) {
+          EXPECT_EQ(a[-1], kGuard);
+          EXPECT_EQ(a[words], kGuard);
+          EXPECT_EQ(b[-1], kGuard);
+          EXPECT_EQ(b[words], kGuard);
         } else {
-          ASSERT_NE(banks.b()[k], banks.a()[k]) << k;
+          EXPECT_TRUE(pair.sentinelsIntact());
+        }
+        EXPECT_TRUE(holdsIndexData(a, words));
+        // The sweep gives bank B data of its own; the complement test the
+        // complement of bank A's.
+        const bool complement = test.run == &Cellchecker::runComplementTest;
+        std::vector<u32> inB(b, b + words);
+        if (complement) {
+          for (u32& word : inB) word = ~word;
+        }
+        EXPECT_TRUE(holdsIndexData(inB.data(), words));
+        for (u64 k = 0; k < words; ++k) {
+          if (complement) {
+            ASSERT_EQ(b[k], ~a[k]) << k;
+          } else {
+            ASSERT_NE(b[k], a[k]) << k;
+          }
         }
       }
     }
