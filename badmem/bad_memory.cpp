@@ -24,12 +24,18 @@ void BadMemory::recordPair(const ReportedPair& pair) {
   for (int bit = 0; bit < 32; ++bit) {
     if ((differing >> bit) & 1) ++bitCounts_[bit];
   }
-  if (nameWord(pair.addressA)) grew = true;
-  // A pair within one page (never the case for the two banks, which lie
-  // half the area apart) names that page once.
-  if (pair.addressB == kUnknownAddress || pair.addressA == kUnknownAddress ||
-      pageOf(pair.addressB) != pageOf(pair.addressA)) {
+  if (pair.suspect == ReportedPair::Suspect::kWordA) {
+    if (nameWord(pair.addressA)) grew = true;
+  } else if (pair.suspect == ReportedPair::Suspect::kWordB) {
     if (nameWord(pair.addressB)) grew = true;
+  } else {
+    if (nameWord(pair.addressA)) grew = true;
+    // A pair within one page (never the case for the two banks, which lie
+    // half the area apart) names that page once.
+    if (pair.addressB == kUnknownAddress || pair.addressA == kUnknownAddress ||
+        pageOf(pair.addressB) != pageOf(pair.addressA)) {
+      if (nameWord(pair.addressB)) grew = true;
+    }
   }
   if (grew) ++growth_;
 }

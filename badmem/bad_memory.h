@@ -29,12 +29,19 @@ struct PhysicalRange {
 // are (kUnknownAddress when that could not be learnt). Either may be the bad
 // one.
 struct ReportedPair {
+  // Which word is suspect: either, or only one, when a test knew what the
+  // word should hold. Then that bank's fields hold its index, the value it
+  // read and its address; the other bank's value is the value expected, its
+  // index the same index and its address kUnknownAddress.
+  enum class Suspect : unsigned char { kEither, kWordA, kWordB };
+
   u64 indexA;
   u64 indexB;
   u32 valueA;
   u32 valueB;
   u64 addressA;
   u64 addressB;
+  Suspect suspect = Suspect::kEither;
 };
 
 // A page some error named, by its physical address.
@@ -90,7 +97,8 @@ class BadMemory {
   BadMemory& operator=(const BadMemory&) = delete;
 
   // Both words' pages become suspects (named once more each), their
-  // differing bits are counted, and their pages join the ranges.
+  // differing bits are counted, and their pages join the ranges; only the
+  // suspect word's page when the pair names one.
   void recordPair(const ReportedPair& pair);
   // Bad memory found outside the tests (the kernel's early check): joins the
   // ranges, widened to whole pages.

@@ -62,6 +62,11 @@ constexpr Ratio kRatios[] = {
     {"workers/random-bank/all", "workers/random-bank/one", 0},
     {"workers/batch/all", "workers/batch/one", 0},
     {"workers/copy-pair/all", "workers/memcpy+reduction/all-cpus", 0.9},
+    // The tests against expected values, per 16 bytes moved likewise.
+    {"workers/complement/all", "workers/memcpy+reduction/all-cpus", 0.9},
+    {"workers/march-sweep/all", "workers/memcpy+reduction/all-cpus", 0.9},
+    {"workers/complement/one", "workers/memcpy+reduction/one-cpu", 0},
+    {"workers/march-sweep/one", "workers/memcpy+reduction/one-cpu", 0},
     // The random bank test is bound by its draws on one CPU: all of them
     // can at best multiply that rate, or reach what the memory moves.
     {"workers/random-bank/all", "workers/random-bank/bound", 0.9},

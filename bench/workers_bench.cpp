@@ -76,6 +76,22 @@ void randomBank(benchmark::State& state, bool all) {
   state.SetItemsProcessed(state.iterations() * tester.wordsPerBank);
 }
 
+// The tests that compare memory with what it should hold, per 16 bytes
+// moved, as the reference counts its items: the complement test writes a
+// word pair and reads it back (16 bytes a pair); the march sweep makes ten
+// accesses of each word of both banks (80 bytes a pair, five items).
+void complement(benchmark::State& state, bool all) {
+  SilentTester& tester = testerWith(all);
+  for (auto _ : state) tester.runComplementTest();
+  state.SetItemsProcessed(state.iterations() * tester.wordsPerBank);
+}
+
+void marchSweep(benchmark::State& state, bool all) {
+  SilentTester& tester = testerWith(all);
+  for (auto _ : state) tester.runMarchSweep();
+  state.SetItemsProcessed(state.iterations() * 5 * tester.wordsPerBank);
+}
+
 // The first batch of the endless schedule (size 10: ten decay tests, twenty
 // copy tests, two random bank tests, with their progress lines).
 void batch(benchmark::State& state, bool all) {
@@ -129,6 +145,10 @@ const bool kRegistered = [] {
   add("workers/copy-pair/all", copyPair, true);
   add("workers/random-bank/one", randomBank, false);
   add("workers/random-bank/all", randomBank, true);
+  add("workers/complement/one", complement, false);
+  add("workers/complement/all", complement, true);
+  add("workers/march-sweep/one", marchSweep, false);
+  add("workers/march-sweep/all", marchSweep, true);
   add("workers/memcpy+reduction/one-cpu", memcpyThenReduction, false);
   add("workers/memcpy+reduction/all-cpus", memcpyThenReduction, true);
   benchmark::RegisterBenchmark("workers/batch/one",

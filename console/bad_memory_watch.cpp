@@ -38,6 +38,22 @@ void formatErrorDetails(char* out, size_t size, u64 addressA, u64 addressB,
   }
 }
 
+void formatWordDetails(char* out, size_t size, bool inBankB, u64 address,
+                       u32 differing) {
+  const char bank = inBankB ? 'B' : 'A';
+  if (address == kUnknownAddress) {
+    snprintf(out, size, "Bank %c: physical address unknown; bits 0x%08x differ",
+             bank, differing);
+    return;
+  }
+  char part[32];
+  formatHex(address, part);
+  snprintf(out, size,
+           "Physical address: bank %c %s (this word is bad); bits 0x%08x "
+           "differ",
+           bank, part, differing);
+}
+
 BadMemoryWatch::BadMemoryWatch(BadMemory& record, PhysicalAddresses& addresses,
                                Clock now)
     : record_(record), addresses_(addresses), now_(std::move(now)) {}
@@ -54,6 +70,29 @@ void BadMemoryWatch::wordPair(u64 indexA, const u32* wordA, u64 indexB,
   char line[160];
   formatErrorDetails(line, sizeof line, pair.addressA, pair.addressB,
                      pair.valueA ^ pair.valueB);
+  cprintf("%s\n\r", line);
+  record_.recordPair(pair);
+  poll();
+}
+
+void BadMemoryWatch::word(u64 index, bool inBankB, const u32* word, u32 read,
+                          u32 expected) {
+  // The value the test read, not the word's value now: the word may have
+  // been written again since.
+  const u64 address = addresses_.of(word);
+  ReportedPair pair{index,    index,           expected,
+                    expected, kUnknownAddress, kUnknownAddress};
+  if (inBankB) {
+    pair.valueB = read;
+    pair.addressB = address;
+    pair.suspect = ReportedPair::Suspect::kWordB;
+  } else {
+    pair.valueA = read;
+    pair.addressA = address;
+    pair.suspect = ReportedPair::Suspect::kWordA;
+  }
+  char line[160];
+  formatWordDetails(line, sizeof line, inBankB, address, read ^ expected);
   cprintf("%s\n\r", line);
   record_.recordPair(pair);
   poll();

@@ -21,6 +21,11 @@
 void formatErrorDetails(char* out, size_t size, u64 addressA, u64 addressB,
                         u32 differing);
 
+// The line after a one-word error's two lines: the word's physical address
+// (kUnknownAddress when not known) and the bits that differ. No line break.
+void formatWordDetails(char* out, size_t size, bool inBankB, u64 address,
+                       u32 differing);
+
 class BadMemoryWatch : public BetweenTestsWork {
  public:
   // The summary is shown again for a change no sooner than this after the
@@ -33,6 +38,11 @@ class BadMemoryWatch : public BetweenTestsWork {
   // B (at wordB): prints the details line, records the pair, and shows the
   // summary when it is due.
   void wordPair(u64 indexA, const u32* wordA, u64 indexB, const u32* wordB);
+  // An error named word `index` of bank A (of bank B when inBankB), at
+  // `word`, which read `read` where `expected` was written: prints the
+  // details line, records that word alone, and shows the summary when it is
+  // due.
+  void word(u64 index, bool inBankB, const u32* word, u32 read, u32 expected);
   // A pre-test mismatch: counted, not shown.
   void pretestMismatch() { record_.countPretestMismatch(); }
   // Shows the summary if the suspect memory grew since it was last shown

@@ -30,6 +30,26 @@ void CellcheckerDos::report(u64 indexA, u64 indexB) {
   printDetails(indexA, indexB);
 }
 
+void CellcheckerDos::reportWord(u64 index, bool inBankB, u32 read,
+                                u32 expected) {
+  if (pending_) pending_();
+  const char bank = inBankB ? 'B' : 'A';
+  cprintf(
+      "\n\rError found with word# %llu of bank %c, value %u read where %u "
+      "was written\n\r",
+      static_cast<unsigned long long>(index), bank, read, expected);
+  notifyError();
+  const u32* word = inBankB ? &bankB[index] : &bankA[index];
+  if (watch_ != nullptr) {
+    watch_->word(index, inBankB, word, read, expected);
+    return;
+  }
+  char line[160];
+  formatWordDetails(line, sizeof line, inBankB, kUnknownAddress,
+                    read ^ expected);
+  cprintf("%s\n\r", line);
+}
+
 void CellcheckerDos::report(u32*, u32*) {
   if (watch_ != nullptr) watch_->pretestMismatch();
 }

@@ -1,9 +1,10 @@
 // The console front-end of the tester: prints the errors reported by word
 // index, counts them, and shows status lines. After an error's two lines a
 // third gives the words' physical addresses and the bits that differ (see
-// BadMemoryWatch). Mismatches reported by address (the repeating-pattern
-// test, the pre-test included) are neither printed nor counted as errors;
-// the bad-memory record counts them.
+// BadMemoryWatch). A word that read back other than what was written to it
+// is named alone, with both values. Mismatches reported by address (the
+// repeating-pattern test, the pre-test included) are neither printed nor
+// counted as errors; the bad-memory record counts them.
 #ifndef CELLCHECK_CONSOLE_CELLCHECKER_DOS_H_
 #define CELLCHECK_CONSOLE_CELLCHECKER_DOS_H_
 
@@ -20,6 +21,7 @@ class CellcheckerDos : public Cellchecker {
   void report(u64 index) override;
   void report(u64 indexA, u64 indexB) override;
   void report(u32* a, u32* b) override;
+  void reportWord(u64 index, bool inBankB, u32 read, u32 expected) override;
   ~CellcheckerDos() override;
   void statusMessage(const char* text) override;
   // Counts one error and prints its number with the coverage so far.

@@ -158,6 +158,12 @@ SyslogEvent errorEvent(const FoundError& error) {
                   {"addressA", address(pair.addressA)},
                   {"addressB", address(pair.addressB)},
                   {"bits", hex(pair.valueA ^ pair.valueB)}};
+  // A word that read back other than what was written: the other bank's
+  // value is the one expected, and only this word is suspect.
+  if (pair.suspect != ReportedPair::Suspect::kEither) {
+    event.params.emplace_back(
+        "suspect", pair.suspect == ReportedPair::Suspect::kWordA ? "A" : "B");
+  }
   event.text = "Memory error " + std::to_string(error.number);
   return event;
 }

@@ -116,3 +116,26 @@ int memCmpFast(const uint32_t* a, const uint32_t* b, uint64_t count) {
   }
   return acc != 0;
 }
+
+int memCmpComplementFast(const uint32_t* a, const uint32_t* b, uint64_t count) {
+  // a ^ b is all ones where the pair holds a word and its complement: the
+  // accumulator gathers the bits where it is not.
+  const __m128i ones = _mm_set1_epi32(-1);
+  __m128i wide0 = _mm_setzero_si128();
+  __m128i wide1 = wide0;
+  uint64_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m128i d0 = _mm_xor_si128(load128(a + i), load128(b + i));
+    const __m128i d1 = _mm_xor_si128(load128(a + i + 4), load128(b + i + 4));
+    const __m128i d2 = _mm_xor_si128(load128(a + i + 8), load128(b + i + 8));
+    const __m128i d3 = _mm_xor_si128(load128(a + i + 12), load128(b + i + 12));
+    wide0 = _mm_or_si128(wide0, _mm_xor_si128(_mm_and_si128(d0, d1), ones));
+    wide1 = _mm_or_si128(wide1, _mm_xor_si128(_mm_and_si128(d2, d3), ones));
+  }
+  uint32_t lanes[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes),
+                   _mm_or_si128(wide0, wide1));
+  uint32_t acc = lanes[0] | lanes[1] | lanes[2] | lanes[3];
+  for (; i < count; ++i) acc |= ~(a[i] ^ b[i]);
+  return acc != 0;
+}

@@ -37,4 +37,9 @@ constexpr uint64_t kFillBlockWords = 512;  // 2 KiB
 // and no branch per word.
 int memCmpFast(const uint32_t* a, const uint32_t* b, uint64_t count);
 
+// 1 if any pair a[i], b[i] of the `count` pairs is not a word and its
+// complement (a[i] != ~b[i]), else 0. Reads as memCmpFast does, 16-byte
+// units where it can, with no early exit and no branch per word.
+int memCmpComplementFast(const uint32_t* a, const uint32_t* b, uint64_t count);
+
 #endif  // CELLCHECK_TESTER_BLOCK_KERNELS_H_

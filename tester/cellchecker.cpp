@@ -27,6 +27,7 @@ void Cellchecker::releaseMemory(u32* p) { free(p); }
 void Cellchecker::report(u64) {}
 void Cellchecker::report(u64, u64) {}
 void Cellchecker::report(u32*, u32*) {}
+void Cellchecker::reportWord(u64, bool, u32, u32) {}
 void Cellchecker::logOut(const char*) {}
 
 int Cellchecker::initNoAlloc(u64 sizeBytes, char* area) {
@@ -90,7 +91,11 @@ void Cellchecker::findAndReportErrors(u64 startA, u64 startB, u64 count) {
   }
 }
 
-void Cellchecker::seedRand(unsigned seed) { generators_.seed(seed); }
+void Cellchecker::seedRand(unsigned seed) {
+  generators_.seed(seed);
+  dataSeed_ = seed;
+  dataRuns_ = 0;
+}
 
 void Cellchecker::useWorkers(WorkerPool* pool) {
   pool_ = pool;

@@ -41,6 +41,10 @@ class Cellchecker {
   virtual void report(u64 indexA, u64 indexB);
   // The words at a and b should hold the same value but do not.
   virtual void report(u32* a, u32* b);
+  // Word `index` of bank A (of bank B when inBankB) read `read` where it
+  // should hold `expected`, which the test can recompute: this word alone is
+  // suspect.
+  virtual void reportWord(u64 index, bool inBankB, u32 read, u32 expected);
   virtual void logOut(const char* text);
   // Does not release the banks.
   virtual ~Cellchecker();
@@ -96,6 +100,21 @@ class Cellchecker {
   // Writes 1024 random pairs and compares each `lag` writes later; a lag
   // above 1024 acts as 1024.
   void testWriteSpeed(u64 lag);
+  // The tests that compare memory with what it should hold. Their data
+  // comes from each word's index and a seed made from the last seedRand
+  // seed and the number of such runs since: they take no draw of any
+  // generator and count no pass. Both report each wrong word through
+  // reportWord and return how many they reported.
+  // A march over both banks as one address space (bank A below bank B):
+  // up: write d; up: read d, write ~d; up: read ~d, write d; down: read d,
+  // write ~d; down: read ~d, write d; down: read d. Ten accesses of each
+  // word. Leaves the banks unequal.
+  u64 runMarchSweep();
+  // Fills bank B with the complement of bank A from the top down, each pair
+  // bank B first, then checks every pair as A == ~B (memory with memory),
+  // and only after a difference names the wrong words. Leaves the banks
+  // unequal.
+  u64 runComplementTest();
   // Runs the next test of a fixed 41-call rotation.
   void multiTestDispatch();
 
@@ -113,9 +132,19 @@ class Cellchecker {
     u64 sweeps;       // the decay test's sweeps it makes
     bool differs;     // its fast check found a difference
     bool differsB;    // the same, for bank B of the repeating-pattern test
+    u64 found;        // words the march sweep reported
   };
 
   void preTest();
+  // reportWord from inside a test's job, on any worker: one at a time.
+  void reportWordAnyWorker(u64 index, bool inBankB, u32 read, u32 expected) {
+    if (workers() == 1) {
+      reportWord(index, inBankB, read, expected);
+      return;
+    }
+    std::lock_guard<std::mutex> lock(errorPath_);
+    reportWord(index, inBankB, read, expected);
+  }
   int copyTest(bool intoBankA);
   bool repeatedBlockDiffers(u32* table, u64 blockWords, u64 words, u32* bank);
   void reportRepeatMismatches(u64 blockWords, u64 words, u32* bank);
@@ -144,6 +173,10 @@ class Cellchecker {
   // on the error path): one error's lines at a time, numbered in the order
   // they are printed.
   std::mutex errorPath_;
+  // The seed of the tests that recompute their data, and their runs since
+  // it was given.
+  unsigned dataSeed_ = 0;
+  u64 dataRuns_ = 0;
 };
 
 // Coverage in percent: 2000 passes are 100 %. Computed in double, narrowed to

@@ -110,6 +110,42 @@ TEST_F(WatchTest, BothReportShapesGetTheirThirdLine) {
   EXPECT_EQ(record.page(1).timesNamed, 2u);
 }
 
+// A word that read back other than what was written to it is the one
+// suspect: its page alone is named, and the record keeps which word it was.
+TEST_F(WatchTest, AOneWordErrorNamesThatWordsPageAlone) {
+  tester.passCount = 40;
+  // (The summary follows, as after any first error.)
+  const std::string first =
+      "\n\rError found with word# 1000 of bank A, value 1025 read where 1 "
+      "was written\n\rError 1, after  2 % coverage\n\r"
+      "Physical address: bank A 0x7654fa0 (this word is bad); bits "
+      "0x00000400 differ\n\r";
+  tester.reportWord(1000, false, 0x401, 0x1);
+  EXPECT_EQ(console.take().substr(0, first.size()), first);
+  const std::string second =
+      "\n\rError found with word# 17 of bank B, value 0 read where "
+      "2147483648 was written\n\rError 2, after  2 % coverage\n\r"
+      "Physical address: bank B 0x1230044 (this word is bad); bits "
+      "0x80000000 differ\n\r";
+  tester.reportWord(17, true, 0, 0x80000000);
+  EXPECT_EQ(console.take().substr(0, second.size()), second);
+  EXPECT_EQ(tester.errorCount, 2u);
+  EXPECT_EQ(record.totals().errors, 2u);
+  EXPECT_EQ(record.totals().unknownAddresses, 0u);
+  ASSERT_EQ(record.pageCount(), 2);
+  EXPECT_EQ(record.page(0).address, 0x1230000u);
+  EXPECT_EQ(record.page(0).timesNamed, 1u);
+  EXPECT_EQ(record.page(1).address, 0x7654000u);
+  EXPECT_EQ(record.page(1).timesNamed, 1u);
+  const ReportedPair* kept = record.pairNumber(1);
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->suspect, ReportedPair::Suspect::kWordB);
+  EXPECT_EQ(kept->valueB, 0u);
+  EXPECT_EQ(kept->valueA, 0x80000000u);
+  EXPECT_EQ(kept->addressB, 0x1230044u);
+  EXPECT_EQ(kept->addressA, kUnknownAddress);
+}
+
 TEST_F(WatchTest, TheSummaryComesAtOnceThenAtMostOnceAMinute) {
   a[0] = 1;
   tester.report(u64{0});  // t = 1000: the first news, shown at once

@@ -61,6 +61,17 @@ TEST_F(ConsoleReporterTest, WordPairErrorShowsTheWordsAsTheyAreNow) {
             "differ\n\r");
 }
 
+TEST_F(ConsoleReporterTest, OneWordErrorShowsWhatWasReadAndWhatWasWritten) {
+  tester.passCount = 40;
+  a[3] = 99;  // not read again: the word may have been rewritten since
+  tester.reportWord(3, true, 6, 4);
+  EXPECT_EQ(console.take(),
+            "\n\rError found with word# 3 of bank B, value 6 read where 4 "
+            "was written\n\rError 1, after  2 % coverage\n\r"
+            "Bank B: physical address unknown; bits 0x00000002 differ\n\r");
+  EXPECT_EQ(tester.errorCount, 1u);
+}
+
 TEST_F(ConsoleReporterTest, CrossPairErrorNamesBothIndices) {
   tester.passCount = 2001;
   tester.errorCount = 41;

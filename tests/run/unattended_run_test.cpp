@@ -253,6 +253,24 @@ TEST_F(UnattendedRunTest, ACoverageLimitEndsTheRunThere) {
   EXPECT_EQ(tester.passCount, 100u);
 }
 
+TEST_F(UnattendedRunTest, AOneWordErrorSaysWhichWordIsSuspect) {
+  auto run = makeRun();
+  RunStep step(*run);
+  run->postStart(figures);
+  step.fullTestingBegins();
+  EXPECT_TRUE(step.betweenTests());
+  // Word 5 of bank B read 0x0f where 0x0e was written.
+  ReportedPair word{5, 5, 0x0e, 0x0f, kUnknownAddress, 0x12345014};
+  word.suspect = ReportedPair::Suspect::kWordB;
+  record.recordPair(word);
+  EXPECT_TRUE(step.betweenTests());
+  const std::vector<std::string> errors = withMsgid("error");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("bits=\"0x1\" suspect=\"B\"] Memory error 1"),
+            std::string::npos)
+      << errors[0];
+}
+
 TEST_F(UnattendedRunTest, ErrorsGoOutBetweenTestsAndFailTheRunWithTheSummary) {
   auto run = makeRun();
   RunStep step(*run);

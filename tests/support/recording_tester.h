@@ -18,6 +18,9 @@ class RecordingTester : public Cellchecker {
     crossPairs.emplace_back(indexA, indexB);
   }
   void report(u32* a, u32* b) override { addresses.emplace_back(a, b); }
+  void reportWord(u64 index, bool inBankB, u32 read, u32 expected) override {
+    badWords.push_back({index, inBankB, read, expected});
+  }
   void statusMessage(const char* text) override { status.push_back(text); }
 
   // Points the tester at banks the test owns, without the pre-test.
@@ -30,6 +33,15 @@ class RecordingTester : public Cellchecker {
   std::vector<u64> pairs;
   std::vector<std::pair<u64, u64>> crossPairs;
   std::vector<std::pair<u32*, u32*>> addresses;
+  // One word that read back other than what it should hold.
+  struct WordReport {
+    u64 index;
+    bool inBankB;
+    u32 read;
+    u32 expected;
+    u32 bits() const { return read ^ expected; }
+  };
+  std::vector<WordReport> badWords;
   std::vector<std::string> status;
 };
 

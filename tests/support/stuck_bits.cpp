@@ -14,6 +14,15 @@ struct HeldBit {
   volatile uint32_t* word;
   uint32_t setMask;
   uint32_t keepMask;
+  // Bridged lines: the two bits from bridgeLow up both take their AND (-1:
+  // none).
+  int bridgeLow = -1;
+  // Coupling: a store that raises the word's bits in raiseMask from 0 to 1
+  // sets the victim's victimMask bits to victimValue (null: none).
+  volatile uint32_t* victim = nullptr;
+  uint32_t raiseMask = 0;
+  uint32_t victimMask = 0;
+  bool victimValue = false;
   volatile int stores;
   volatile int forced;
   // While a store to the word's page is stepped: whether it wrote the word
@@ -65,7 +74,24 @@ bool openForStep(uintptr_t page) {
 }
 
 uint32_t forcedValue(const HeldBit& f, uint32_t value) {
-  return (value | f.setMask) & f.keepMask;
+  value = (value | f.setMask) & f.keepMask;
+  if (f.bridgeLow >= 0) {
+    const uint32_t both = 3u << f.bridgeLow;
+    if ((value & both) != both) value &= ~both;
+  }
+  return value;
+}
+
+// The coupling's effect of a store that changed the word from `before` to
+// `value`: true when it changed the victim.
+bool coupleVictim(const HeldBit& f, uint32_t before, uint32_t value) {
+  if (f.victim == nullptr) return false;
+  if ((before & f.raiseMask) != 0 || (value & f.raiseMask) == 0) return false;
+  const uint32_t old = *f.victim;
+  const uint32_t coupled =
+      f.victimValue ? old | f.victimMask : old & ~f.victimMask;
+  *f.victim = coupled;
+  return coupled != old;
 }
 
 // Canaries tell whether a store that began just below a word reached it:
@@ -157,10 +183,12 @@ void onTrap(int sig, siginfo_t* info, void* context) {
     if (!wrote) continue;
     f->stores = f->stores + 1;
     const uint32_t value = *f->word;
+    bool changed = coupleVictim(*f, f->before, value);
     if (forcedValue(*f, value) != value) {
       *f->word = forcedValue(*f, value);
-      f->forced = f->forced + 1;
+      changed = true;
     }
+    if (changed) f->forced = f->forced + 1;
   }
   for (int i = 0; i < step.count; ++i) {
     mprotect(reinterpret_cast<void*>(step.pages[i]), kPageBytes, PROT_READ);
@@ -192,44 +220,112 @@ void uninstall() {
   abort();
 }
 
-}  // namespace
-
-StuckBit::StuckBit(uint32_t* word, int bit, bool stuckAt) : held_(new HeldBit) {
+// Holds the word's page from now on (the fault is made; not yet probed).
+HeldBit* arm(HeldBit* f) {
   if (faults.empty()) install();
-  HeldBit& f = *held_;
-  f.word = word;
-  f.setMask = stuckAt ? 1u << bit : 0;
-  f.keepMask = stuckAt ? ~0u : ~(1u << bit);
-  f.stores = 0;
-  f.forced = 0;
-  const bool pageHeld = held(pageOf(word));
-  faults.push_back(held_);
-  if (!pageHeld && mprotect(reinterpret_cast<void*>(pageOf(word)), kPageBytes,
-                            PROT_READ) != 0) {
-    notArmed(f, "its page cannot be made read-only");
+  f->stores = 0;
+  f->forced = 0;
+  const bool pageHeld = held(pageOf(f->word));
+  faults.push_back(f);
+  if (!pageHeld && mprotect(reinterpret_cast<void*>(pageOf(f->word)),
+                            kPageBytes, PROT_READ) != 0) {
+    notArmed(*f, "its page cannot be made read-only");
   }
-  // The probe stores the word's value with the bit at the other level; the
-  // trap must count it and force the bit back.
-  const uint32_t mask = 1u << bit;
-  const uint32_t probe = stuckAt ? *word & ~mask : *word | mask;
-  *f.word = probe;
-  if (f.stores != 1 || f.forced != 1 || *f.word != (probe ^ mask)) {
+  return f;
+}
+
+void disarm(HeldBit* f) {
+  faults.erase(std::find(faults.begin(), faults.end(), f));
+  const uintptr_t page = pageOf(f->word);
+  if (!held(page)) {
+    mprotect(reinterpret_cast<void*>(page), kPageBytes, PROT_READ | PROT_WRITE);
+  }
+  if (faults.empty()) uninstall();
+  delete f;
+}
+
+void probed(HeldBit& f, int stores, bool done) {
+  if (f.stores != stores || f.forced != 1 || !done) {
     notArmed(f, "the probe store was not forced");
   }
   f.stores = 0;
   f.forced = 0;
 }
 
-StuckBit::~StuckBit() {
-  faults.erase(std::find(faults.begin(), faults.end(), held_));
-  const uintptr_t page = pageOf(held_->word);
-  if (!held(page)) {
-    mprotect(reinterpret_cast<void*>(page), kPageBytes, PROT_READ | PROT_WRITE);
-  }
-  if (faults.empty()) uninstall();
-  delete held_;
+HeldBit* stuckAt(uint32_t* word, int bit, bool level) {
+  HeldBit* f = new HeldBit;
+  f->word = word;
+  f->setMask = level ? 1u << bit : 0;
+  f->keepMask = level ? ~0u : ~(1u << bit);
+  arm(f);
+  // The probe stores the word's value with the bit at the other level; the
+  // trap must count it and force the bit back.
+  const uint32_t mask = 1u << bit;
+  const uint32_t probe = level ? *word & ~mask : *word | mask;
+  f->word[0] = probe;
+  probed(*f, 1, f->word[0] == (probe ^ mask));
+  return f;
 }
 
-int StuckBit::stores() const { return held_->stores; }
+HeldBit* bridged(uint32_t* word, int low) {
+  HeldBit* f = new HeldBit;
+  f->word = word;
+  f->setMask = 0;
+  f->keepMask = ~0u;
+  f->bridgeLow = low;
+  arm(f);
+  // The probe drives the two lines apart; both must read 0.
+  const uint32_t both = 3u << low;
+  const uint32_t probe = (*word & ~both) | 1u << low;
+  f->word[0] = probe;
+  probed(*f, 1, f->word[0] == (probe & ~both));
+  return f;
+}
 
+HeldBit* coupled(uint32_t* aggressor, uint32_t* victim, int bit,
+                 bool victimValue) {
+  HeldBit* f = new HeldBit;
+  f->word = aggressor;
+  f->setMask = 0;
+  f->keepMask = ~0u;
+  f->victim = victim;
+  f->raiseMask = 1u << bit;
+  f->victimMask = 1u << bit;
+  f->victimValue = victimValue;
+  // The probe: the aggressor's bit low (no rise), the victim's bit at the
+  // other level, then the rise, which must set it.
+  const uint32_t mask = 1u << bit;
+  const uint32_t victimBefore = *victim;
+  const uint32_t aggressorBefore = *aggressor;
+  *aggressor &= ~mask;
+  *victim = victimValue ? victimBefore & ~mask : victimBefore | mask;
+  arm(f);
+  f->word[0] = aggressorBefore | mask;
+  const bool set = ((*victim & mask) != 0) == victimValue;
+  probed(*f, 1, set);
+  // Both words as they were (a fall: the victim is left alone).
+  f->word[0] = aggressorBefore;
+  *victim = victimBefore;
+  f->stores = 0;
+  f->forced = 0;
+  return f;
+}
+
+}  // namespace
+
+StuckBit::StuckBit(uint32_t* word, int bit, bool level)
+    : held_(stuckAt(word, bit, level)) {}
+StuckBit::~StuckBit() { disarm(held_); }
+int StuckBit::stores() const { return held_->stores; }
 int StuckBit::forced() const { return held_->forced; }
+
+BridgedBits::BridgedBits(uint32_t* word, int low) : held_(bridged(word, low)) {}
+BridgedBits::~BridgedBits() { disarm(held_); }
+int BridgedBits::stores() const { return held_->stores; }
+
+CoupledBit::CoupledBit(uint32_t* aggressor, uint32_t* victim, int bit,
+                       bool victimValue)
+    : held_(coupled(aggressor, victim, bit, victimValue)) {}
+CoupledBit::~CoupledBit() { disarm(held_); }
+int CoupledBit::stores() const { return held_->stores; }
+int CoupledBit::forced() const { return held_->forced; }

@@ -44,4 +44,39 @@ class StuckBit {
   struct HeldBit* held_;
 };
 
+// Two neighbouring data lines of a word bridged: every store leaves bits
+// `low` and `low` + 1 both at the AND of what was stored to them (a short
+// that pulls the high line down). Made, probed and stepped as a stuck bit.
+class BridgedBits {
+ public:
+  BridgedBits(uint32_t* word, int low);
+  ~BridgedBits();
+  BridgedBits(const BridgedBits&) = delete;
+  BridgedBits& operator=(const BridgedBits&) = delete;
+
+  int stores() const;
+
+ private:
+  struct HeldBit* held_;
+};
+
+// A coupling between two words: a store that raises bit `bit` of the
+// aggressor from 0 to 1 sets the same bit of the victim to `victimValue`
+// (an idempotent coupling fault). Stores to the aggressor's page are stepped
+// as a stuck bit's; the victim must lie on a page that no fault holds.
+class CoupledBit {
+ public:
+  CoupledBit(uint32_t* aggressor, uint32_t* victim, int bit, bool victimValue);
+  ~CoupledBit();
+  CoupledBit(const CoupledBit&) = delete;
+  CoupledBit& operator=(const CoupledBit&) = delete;
+
+  int stores() const;
+  // Of those, the stores that changed the victim.
+  int forced() const;
+
+ private:
+  struct HeldBit* held_;
+};
+
 #endif  // CELLCHECK_TESTS_SUPPORT_STUCK_BITS_H_

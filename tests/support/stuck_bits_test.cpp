@@ -266,4 +266,38 @@ TEST(StuckBitTest, AvxStoresAreCaught) {
   EXPECT_EQ(stuck.stores(), 1);
 }
 
+// The two fault models built on the same stepping: a bridge between two
+// lines and a coupling from one word to another.
+TEST(StuckBitTest, BridgedLinesReadTheirAndAndACouplingFollowsARise) {
+  BankPair banks(4 * kPageWords);
+  u32* word = &banks.a()[kWord];
+  {
+    BridgedBits bridge(word, 6);
+    struct Case {
+      u32 stored;
+      u32 read;
+    };
+    const Case cases[] = {{0x40, 0}, {0x80, 0}, {0xC0, 0xC0}, {0x13F, 0x13F}};
+    for (const Case& c : cases) {
+      *reinterpret_cast<volatile u32*>(word) = c.stored;
+      EXPECT_EQ(*word, c.read) << std::hex << c.stored;
+    }
+    EXPECT_EQ(bridge.stores(), 4);
+  }
+  u32* victim = &banks.b()[kWord];
+  *victim = 0;
+  *word = 0;
+  CoupledBit coupling(word, victim, 4, true);
+  volatile u32* aggressor = word;
+  *aggressor = 0x00;
+  *aggressor = 0x10;  // a rise: the victim's bit goes to 1
+  EXPECT_EQ(*victim, 0x10u);
+  *victim = 0;
+  *aggressor = 0x30;  // no rise of bit 4: the victim is left alone
+  *aggressor = 0x00;
+  EXPECT_EQ(*victim, 0u);
+  EXPECT_EQ(coupling.stores(), 4);
+  EXPECT_EQ(coupling.forced(), 1);
+}
+
 }  // namespace

@@ -310,6 +310,63 @@ TEST_P(SplitTest, TheSameSeedGivesTheSameBanks) {
   EXPECT_TRUE(runs[0] == runs[1]);
 }
 
+// The tests that recompute their data write what one worker writes, and
+// name the bad words of any worker's slice by their own bank and index.
+// (Stuck bits are for one thread: the fault here is an address fault, bank
+// B's last page being bank A's first, so that the first worker and the
+// last one write one page.)
+TEST_P(SplitTest, ExpectedValueTestsWriteWhatOneWorkerWritesAndNameBadWords) {
+  using TestRun = u64 (Cellchecker::*)();
+  for (TestRun run :
+       {&Cellchecker::runMarchSweep, &Cellchecker::runComplementTest}) {
+    BankPair one(kWords);
+    BankPair split(kWords);
+    RecordingTester alone;
+    alone.useBanks(one.a(), one.b(), kWords);
+    alone.seedRand(6);
+    (alone.*run)();
+    RecordingTester tester;
+    tester.useWorkers(&pool);
+    tester.useBanks(split.a(), split.b(), kWords);
+    tester.seedRand(6);
+    EXPECT_EQ((tester.*run)(), 0u);
+    EXPECT_EQ(split.copyOfA(), one.copyOfA());
+    EXPECT_EQ(split.copyOfB(), one.copyOfB());
+    EXPECT_TRUE(split.sentinelsIntact());
+
+    const unsigned workers = GetParam();
+    const u64 words = workers * kPageWords;
+    const u64 lastPage = words - kPageWords;
+    AliasedArea area(2 * workers);
+    area.alias(2 * workers - 1, 0);
+    RecordingTester faulty;
+    faulty.useWorkers(&pool);
+    faulty.useBanks(area.words(), area.words() + words, words);
+    faulty.seedRand(6);
+    const u64 found = (faulty.*run)();
+
+    EXPECT_EQ(found, faulty.badWords.size());
+    ASSERT_FALSE(faulty.badWords.empty());
+    for (const RecordingTester::WordReport& r : faulty.badWords) {
+      // Bank A's first page or bank B's last one.
+      if (r.inBankB) {
+        EXPECT_GE(r.index, lastPage);
+      } else {
+        EXPECT_LT(r.index, kPageWords);
+      }
+    }
+    if (run == &Cellchecker::runComplementTest) {
+      // Whichever store came last, one word of the two in each cell.
+      EXPECT_EQ(found, kPageWords);
+      EXPECT_TRUE(std::is_sorted(faulty.badWords.begin(), faulty.badWords.end(),
+                                 [](const RecordingTester::WordReport& x,
+                                    const RecordingTester::WordReport& y) {
+                                   return x.index < y.index;
+                                 }));
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Workers, SplitTest, ::testing::Values(2u, 3u, 4u));
 
 }  // namespace
