@@ -152,7 +152,7 @@ def faults_run(build, subject, memory_bytes, faults, seconds, logs=None,
                 for bank in "AB"}
             actions = sorted(
                 (at, command) for fault in faults
-                for at, command in fault.actions(first_page_word[fault.bank]))
+                for at, command in fault.actions(first_page_word[fault.bank[0]]))
             try:
                 for at, command in actions:
                     _sleep_until(started + int(at * 1e9))
