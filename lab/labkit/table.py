@@ -11,7 +11,7 @@ MODEL_NAMES = [
     ("stuck", "Stuck-at bit (held after every store)"),
     ("weak", "Weak cell (flips a few times a minute)"),
     ("burst", "Burst (many words of one 4 KiB page)"),
-    ("line", "Stuck data line (one bit of every word of a page, both banks alike)"),
+    ("line", "Stuck data line (one bit of every word of its pages, both banks alike)"),
 ]
 
 # The page that holds the table, from the source root.
