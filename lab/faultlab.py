@@ -5,7 +5,7 @@ injects memory faults while they test, and measures what they report.
   lab/faultlab.py probe    the sandbox is safe (a harmless probe as PID 1)
   lab/faultlab.py ci       the short lab: a clean run, then one flip and one
                            stuck bit in each bank, reported exactly
-  lab/faultlab.py compare  the full comparison with memtester (about 25
+  lab/faultlab.py compare  the full comparison with memtester (about 27
                            minutes); writes the table into docs/testing.md
   lab/faultlab.py coverage time from the notice that full testing begins to
                            100 % coverage, with 1 CPU and with all (--memory,
@@ -27,7 +27,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from labkit import ci, runs, subjects, table  # noqa: E402
-from labkit.faults import PlanShape, plan  # noqa: E402
+from labkit.faults import PlanShape, plan, startup_line  # noqa: E402
 from labkit.host import HostChanged, HostGuard  # noqa: E402
 from labkit.sandbox import (CANNOT_SANDBOX, SandboxError, SandboxRun,  # noqa: E402
                             unavailable)
@@ -76,6 +76,21 @@ def compare(args):
     for result in results:
         say("%s: %d reports, %d false alarms" % (
             result.subject, len(result.reports), len(result.false_alarms)))
+    # A line there before the first test: a run of its own for each, both
+    # at once again; its outcome joins the table.
+    first = startup_line(args.seed, subjects.MEMTESTER_HALF // 4, shape)
+    say("Cellcheck and memtester, each with a stuck line made before its "
+        "first test")
+    with concurrent.futures.ThreadPoolExecutor() as pool:
+        running = [pool.submit(runs.startup_run, args.build, subject, memory,
+                               first, args.logs)
+                   for subject in (cellcheck, peer)]
+        for result, future in zip(results, running):
+            startup = future.result()
+            say("%s: %d reports, %d false alarms" % (
+                startup.subject, len(startup.reports), len(startup.false_alarms)))
+            result.outcomes.extend(startup.outcomes)
+            result.false_alarms.extend(startup.false_alarms)
     section = report_section(args, shape, faults, clean, results)
     print(section)
     page = table.write_into_page(ROOT, section)
@@ -136,14 +151,17 @@ def report_section(args, shape, faults, clean, results):
         "%.0f s (about %.0f flips a minute), %d bursts of %d words; banks "
         "alternate. Then, once the first %.0f min are over, %d stuck data "
         "lines one after another, each one bit of every word of %d page%s "
-        "and of the same words of the other bank, held %.0f s. A clean "
-        "Cellcheck run of %.0f min (%d MiB cgroup) reported %d errors; %s." % (
+        "and of the same words of the other bank, held %.0f s. In a run of "
+        "its own, one more such line made as each tester prepared its memory, "
+        "before its first test, held until %.0f s after it began testing. A "
+        "clean Cellcheck run of %.0f min (%d MiB cgroup) reported %d errors; "
+        "%s." % (
             counts.get("flip", 0), counts.get("stuck", 0), shape.stuck_hold,
             counts.get("weak", 0), shape.weak_active, shape.weak_per_minute,
             counts.get("burst", 0), shape.burst_words, args.minutes,
             counts.get("line", 0), shape.line_pages,
             "" if shape.line_pages == 1 else "s", shape.line_hold,
-            args.clean_minutes, args.clean_memory, len(clean.reports),
+            shape.startup_hold, args.clean_minutes, args.clean_memory, len(clean.reports),
             ci.speed_score(clean.output)),
     ])
 

@@ -48,7 +48,7 @@ class Fault:
         if self.model == "weak":
             return [(self.at + offset, "flip %s %s %d %d" % (
                 self.id, self.bank, self.word, self.bit)) for offset in self.flips]
-        if self.model == "line":
+        if self.model in ("line", "startline"):
             return [(self.at, "line %s %d %d %d %d" % (
                 self.id, first_page_word + self.word * PAGE_WORDS,
                 self.pages * PAGE_WORDS, self.bit, self.level)),
@@ -75,6 +75,7 @@ class PlanShape:
     line_pages: int = 1        # each held stops the tester at every store
     line_hold: float = 45.0
     line_gap: float = 15.0     # quiet seconds before each line and at the end
+    startup_hold: float = 30.0  # the start-up line: seconds into testing
 
     @property
     def run_seconds(self):
@@ -132,6 +133,17 @@ def plan(seed, bank_words, shape=PlanShape()):
         faults.append(Fault("b%d" % i, "burst", "AB"[i % 2], at, fresh_page(),
                             burst=tuple((w, rng.randrange(32)) for w in sorted(offsets))))
     return faults + lines(seed, pages, used_pages, shape)
+
+
+def startup_line(seed, bank_words, shape=PlanShape()):
+    """A stuck data line for a run of its own: made as the tester prepares its
+    memory, before its first test, and held until `hold` seconds after it
+    began testing. `at` is 0: the moment it is made."""
+    rng = random.Random("start-up line %d" % seed)
+    page = rng.randrange(bank_words // PAGE_WORDS - 2 - shape.line_pages)
+    return Fault("u0", "startline", "AB", 0.0, page, rng.randrange(32),
+                 level=rng.randrange(2), hold=shape.startup_hold,
+                 pages=shape.line_pages)
 
 
 def lines(seed, pages, used_pages, shape):

@@ -3,7 +3,7 @@
 import dataclasses
 import unittest
 
-from labkit.faults import PAGE_WORDS, PlanShape, plan
+from labkit.faults import PAGE_WORDS, PlanShape, plan, startup_line
 
 BANK_WORDS = 50_000_000
 
@@ -49,6 +49,18 @@ class PlanTest(unittest.TestCase):
             self.assertEqual(free, "unstick " + line.id)
         self.assertLess(ends[-1], shape.run_seconds)
         self.assertEqual({f.level for f in lines}, {0, 1})
+
+    def test_the_start_up_line_is_drawn_apart_from_the_plan(self):
+        shape = PlanShape(line_pages=2, startup_hold=12)
+        line = startup_line(7, BANK_WORDS, shape)
+        self.assertEqual(line, startup_line(7, BANK_WORDS, shape))
+        self.assertNotEqual(line, startup_line(8, BANK_WORDS, shape))
+        self.assertEqual((line.model, line.at, line.hold, line.pages),
+                         ("startline", 0.0, 12, 2))
+        (_, make), (_, free) = line.actions(first_page_word=0)
+        first, count = int(make.split()[2]), int(make.split()[3])
+        self.assertLessEqual(first + count, BANK_WORDS)
+        self.assertEqual(free, "unstick u0")
 
     def test_faults_stay_apart_and_within_the_injectors_means(self):
         shape = PlanShape(minutes=6, stuck=20, stuck_hold=30, line_pages=3)
