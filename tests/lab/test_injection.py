@@ -268,7 +268,6 @@ class StuckLineTest(StandInTest):
             first = (-int(self.injector.area["bankA"], 16)) % 4096 // 4 + 3 * 1024
             line = range(first, first + 2 * 1024)
             self.command("line L %d %d 16 1" % (first, len(line)))
-            made = [e for e in self.injector.events if e["event"] == "line"]
             # A word of the line, flipped in another bit: the flip shows, the
             # held bit stays held.
             self.fill(run, 1)
@@ -283,6 +282,7 @@ class StuckLineTest(StandInTest):
             self.assertTrue(run.running(), "the stand-in died")
         events = self.injector.events
         self.assertEqual(self.injector.errors(), [])
+        made = [e for e in events if e["event"] == "line"]
         self.assertEqual([(e["bank"], e["word"], e["words"], e["bit"], e["level"])
                           for e in made],
                          [(bank, str(first), str(len(line)), "16", "1") for bank in "AB"])
