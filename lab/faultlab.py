@@ -5,8 +5,8 @@ injects memory faults while they test, and measures what they report.
   lab/faultlab.py probe    the sandbox is safe (a harmless probe as PID 1)
   lab/faultlab.py ci       the short lab: a clean run, then one flip and one
                            stuck bit in each bank, reported exactly
-  lab/faultlab.py compare  the full comparison with memtester; writes the
-                           table into docs/testing.md
+  lab/faultlab.py compare  the full comparison with memtester (about 27
+                           minutes); writes the table into docs/testing.md
   lab/faultlab.py coverage time from the notice that full testing begins to
                            100 % coverage, with 1 CPU and with all (--memory,
                            default here 2048 MiB); no faults
@@ -27,7 +27,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from labkit import ci, runs, subjects, table  # noqa: E402
-from labkit.faults import PlanShape, plan  # noqa: E402
+from labkit.faults import PlanShape, plan, startup_line  # noqa: E402
 from labkit.host import HostChanged, HostGuard  # noqa: E402
 from labkit.sandbox import (CANNOT_SANDBOX, SandboxError, SandboxRun,  # noqa: E402
                             unavailable)
@@ -67,15 +67,30 @@ def compare(args):
     say("clean run: %d errors, %s" % (len(clean.reports), ci.speed_score(clean.output)))
     # Both at once: on a shared machine they then meet the same load.
     say("Cellcheck and memtester with the same %d faults, %.0f min each" % (
-        len(faults), args.minutes))
+        len(faults), shape.run_seconds / 60))
     with concurrent.futures.ThreadPoolExecutor() as pool:
         running = [pool.submit(runs.faults_run, args.build, subject, memory,
-                               faults, args.minutes * 60, args.logs)
+                               faults, shape.run_seconds, args.logs)
                    for subject in (cellcheck, peer)]
         results = [future.result() for future in running]
     for result in results:
         say("%s: %d reports, %d false alarms" % (
             result.subject, len(result.reports), len(result.false_alarms)))
+    # A line there before the first test: a run of its own for each, both
+    # at once again; its outcome joins the table.
+    first = startup_line(args.seed, subjects.MEMTESTER_HALF // 4, shape)
+    say("Cellcheck and memtester, each with a stuck line made before its "
+        "first test")
+    with concurrent.futures.ThreadPoolExecutor() as pool:
+        running = [pool.submit(runs.startup_run, args.build, subject, memory,
+                               first, args.logs)
+                   for subject in (cellcheck, peer)]
+        for result, future in zip(results, running):
+            startup = future.result()
+            say("%s: %d reports, %d false alarms" % (
+                startup.subject, len(startup.reports), len(startup.false_alarms)))
+            result.outcomes.extend(startup.outcomes)
+            result.false_alarms.extend(startup.false_alarms)
     section = report_section(args, shape, faults, clean, results)
     print(section)
     page = table.write_into_page(ROOT, section)
@@ -128,18 +143,26 @@ def report_section(args, shape, faults, clean, results):
         "testers at once for %.0f min from when each began testing, the same "
         "faults at the same times after that; `memtester %s`:" % (
             datetime.date.today().isoformat(), load_average(), args.seed,
-            args.memory, args.minutes, subjects.MEMTESTER_SIZE),
+            args.memory, shape.run_seconds / 60, subjects.MEMTESTER_SIZE),
         "",
         table.comparison_table(results),
         "",
         "Faults: %d flips, %d stuck bits held %.0f s, %d weak cells active "
         "%.0f s (about %.0f flips a minute), %d bursts of %d words; banks "
-        "alternate. A clean Cellcheck run of %.0f min (%d MiB cgroup) reported "
-        "%d errors; %s." % (
+        "alternate. Then, once the first %.0f min are over, %d stuck data "
+        "lines one after another, each one bit of every word of %d page%s "
+        "and of the same words of the other bank, held %.0f s. In a run of "
+        "its own, one more such line made as each tester prepared its memory, "
+        "before its first test, held until %.0f s after it began testing. A "
+        "clean Cellcheck run of %.0f min (%d MiB cgroup) reported %d errors; "
+        "%s." % (
             counts.get("flip", 0), counts.get("stuck", 0), shape.stuck_hold,
             counts.get("weak", 0), shape.weak_active, shape.weak_per_minute,
-            counts.get("burst", 0), shape.burst_words, args.clean_minutes,
-            args.clean_memory, len(clean.reports), ci.speed_score(clean.output)),
+            counts.get("burst", 0), shape.burst_words, args.minutes,
+            counts.get("line", 0), shape.line_pages,
+            "" if shape.line_pages == 1 else "s", shape.line_hold,
+            shape.startup_hold, args.clean_minutes, args.clean_memory, len(clean.reports),
+            ci.speed_score(clean.output)),
     ])
 
 
@@ -167,7 +190,8 @@ def main():
                              "larger area times the speed score over more "
                              "whole seconds (default 2048)")
     parser.add_argument("--minutes", type=float, default=12,
-                        help="compare: minutes of testing per tester")
+                        help="compare: minutes of testing per tester before "
+                             "the stuck data lines, which take 4 more")
     parser.add_argument("--logs", default=None,
                         help="where to keep each run's output and injections")
     args = parser.parse_args()

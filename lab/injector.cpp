@@ -15,13 +15,17 @@
 //   flip ID BANK WORD BIT          one bit of one word inverted, once
 //   burst ID BANK WORD:BIT...      several words inverted in one write
 //   stick ID BANK WORD BIT LEVEL   the bit held at LEVEL after every store
-//   unstick ID                     the bit free again
+//   line ID WORD COUNT BIT LEVEL   a stuck data line: the bit held at LEVEL
+//                                  in COUNT words from WORD, in both banks
+//   unstick ID                     the bit (or line) free again
 //   quit
 // Log lines: "NANOSECONDS EVENT key=value...", CLOCK_MONOTONIC. A stuck bit
 // logs "stick" once a probe store has proven it held, "force" for each store
 // whose bit it changed, and "unstick ... stores=N forced=M threads=T" when
 // freed (or when the injector ends): N stores wrote its word while it was
-// held, made by T of the tester's threads.
+// held, made by T of the tester's threads. A line logs "line" per bank once
+// made (changed=K: words whose bit making it changed) and "unstick" per bank
+// with bank=; its stores are counted, not logged one by one.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -99,6 +103,7 @@ class Injector {
   bool address(const std::string& bank, uint64_t word, uint64_t* out) const;
   void flip(std::istringstream& args, bool burst);
   void stick(std::istringstream& args);
+  void stickLine(std::istringstream& args);
   void unstick(const std::string& id);
 
   RemoteMemory memory_;
@@ -106,8 +111,21 @@ class Injector {
   RemoteStuckBits stuck_;
 };
 
+// A line holds one stretch per bank, each named by the line's id and its
+// bank.
+std::string stretchId(const std::string& id, char bank) {
+  return id + "/" + bank;
+}
+
 Injector::~Injector() {
-  for (const std::string& id : stuck_.ids()) unstick(id);
+  std::vector<std::string> ids;
+  for (const std::string& id : stuck_.ids()) {
+    const std::string fault = id.substr(0, id.find('/'));
+    if (std::find(ids.begin(), ids.end(), fault) == ids.end()) {
+      ids.push_back(fault);
+    }
+  }
+  for (const std::string& id : ids) unstick(id);
 }
 
 bool Injector::address(const std::string& bank, uint64_t word,
@@ -188,15 +206,56 @@ void Injector::stick(std::istringstream& args) {
           " new=" + hex(after.at(0)) + " probe=forced");
 }
 
-void Injector::unstick(const std::string& id) {
-  RemoteStuckBits::Counts counts;
-  if (!stuck_.remove(id, &counts)) {
-    logLine("error id=" + id + " not stuck");
+void Injector::stickLine(std::istringstream& args) {
+  std::string id;
+  uint64_t word = 0, count = 0;
+  int bit = -1, level = -1;
+  args >> id >> word >> count >> bit >> level;
+  uint64_t first = 0, last = 0;
+  const std::vector<std::string> held = stuck_.ids();
+  if (bit < 0 || bit > 31 || (level != 0 && level != 1) || count == 0 ||
+      id.find('/') != std::string::npos || !address("A", word, &first) ||
+      !address("A", word + count - 1, &last) ||
+      std::find(held.begin(), held.end(), stretchId(id, 'A')) != held.end()) {
+    logLine("error id=" + id + " bad stuck line");
     return;
   }
-  logLine("unstick id=" + id + " stores=" + std::to_string(counts.stores) +
-          " forced=" + std::to_string(counts.forced) +
-          " threads=" + std::to_string(counts.threads));
+  std::vector<RemoteStuckBits::Stretch> stretches;
+  for (char bank : {'A', 'B'}) {
+    address(std::string(1, bank), word, &first);
+    stretches.push_back({stretchId(id, bank), first, count});
+  }
+  std::vector<uint64_t> changed;
+  std::string why;
+  if (!stuck_.addStretches(stretches, bit, level, &changed, &why)) {
+    logLine("error id=" + id + " cannot hold the line: " + why);
+    return;
+  }
+  for (size_t i = 0; i < stretches.size(); ++i) {
+    logLine("line id=" + id + " bank=" + std::string(1, "AB"[i]) + " word=" +
+            std::to_string(word) + " words=" + std::to_string(count) +
+            " bit=" + std::to_string(bit) + " level=" + std::to_string(level) +
+            " addr=" + hex(stretches[i].address) +
+            " changed=" + std::to_string(changed[i]) + " probe=forced");
+  }
+}
+
+void Injector::unstick(const std::string& id) {
+  const std::vector<std::string> held = stuck_.ids();
+  const bool isLine =
+      std::find(held.begin(), held.end(), stretchId(id, 'A')) != held.end();
+  for (const char bank : std::string(isLine ? "AB" : "-")) {
+    RemoteStuckBits::Counts counts;
+    if (!stuck_.remove(isLine ? stretchId(id, bank) : id, &counts)) {
+      logLine("error id=" + id + " not stuck");
+      return;
+    }
+    logLine("unstick id=" + id +
+            (isLine ? std::string(" bank=") + bank : std::string()) +
+            " stores=" + std::to_string(counts.stores) +
+            " forced=" + std::to_string(counts.forced) +
+            " threads=" + std::to_string(counts.threads));
+  }
 }
 
 bool Injector::execute(const std::string& line) {
@@ -209,6 +268,8 @@ bool Injector::execute(const std::string& line) {
     flip(args, true);
   } else if (command == "stick") {
     stick(args);
+  } else if (command == "line") {
+    stickLine(args);
   } else if (command == "unstick") {
     std::string id;
     args >> id;

@@ -91,3 +91,21 @@ bool RemoteMemory::writeWords(const std::vector<uint64_t>& addresses,
       process_vm_writev(pid_, &local, 1, remote.data(), remote.size(), 0);
   return done == static_cast<ssize_t>(local.iov_len);
 }
+
+bool RemoteMemory::readSpan(uint64_t address, size_t count,
+                            std::vector<uint32_t>* values) const {
+  values->assign(count, 0);
+  iovec local = {values->data(), count * sizeof(uint32_t)};
+  iovec remote = {reinterpret_cast<void*>(address), local.iov_len};
+  return process_vm_readv(pid_, &local, 1, &remote, 1, 0) ==
+         static_cast<ssize_t>(local.iov_len);
+}
+
+bool RemoteMemory::writeSpan(uint64_t address,
+                             const std::vector<uint32_t>& values) const {
+  iovec local = {const_cast<uint32_t*>(values.data()),
+                 values.size() * sizeof(uint32_t)};
+  iovec remote = {reinterpret_cast<void*>(address), local.iov_len};
+  return process_vm_writev(pid_, &local, 1, &remote, 1, 0) ==
+         static_cast<ssize_t>(local.iov_len);
+}

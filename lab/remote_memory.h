@@ -29,6 +29,10 @@ class RemoteMemory {
                  std::vector<uint32_t>* values) const;
   bool writeWords(const std::vector<uint64_t>& addresses,
                   const std::vector<uint32_t>& values) const;
+  // `count` consecutive words from `address`, in one call.
+  bool readSpan(uint64_t address, size_t count,
+                std::vector<uint32_t>* values) const;
+  bool writeSpan(uint64_t address, const std::vector<uint32_t>& values) const;
 
  private:
   pid_t pid_;

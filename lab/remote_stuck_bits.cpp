@@ -19,6 +19,14 @@ constexpr uint64_t kWidestStore = 64;
 
 uint64_t pageOf(uint64_t address) { return address & ~(kPageBytes - 1); }
 
+uint64_t pageAfter(uint64_t end) { return pageOf(end + kPageBytes - 1); }
+
+// Whether the bit's word, or any word of its stretch, lies on the page.
+template <typename HeldBit>
+bool onPage(const HeldBit& bit, uint64_t page) {
+  return bit.address < page + kPageBytes && bit.end() > page;
+}
+
 std::string hex(uint64_t value) {
   char text[24];
   snprintf(text, sizeof text, "0x%" PRIx64, value);
@@ -29,17 +37,22 @@ std::string hex(uint64_t value) {
 
 RemoteStuckBits::~RemoteStuckBits() {
   if (!tracee_.attached() || tracee_.gone() || !stopAll()) return;
-  std::string why;
-  for (const Bit& bit : bits_) {
-    if (held(pageOf(bit.address))) protect(pageOf(bit.address), true, &why);
-  }
+  for (const Bit& bit : bits_) openPagesOf(bit);
   bits_.clear();
   tracee_.detach();
 }
 
+void RemoteStuckBits::openPagesOf(const Bit& bit) {
+  std::string why;
+  for (uint64_t page = pageOf(bit.address); page < pageAfter(bit.end());
+       page += kPageBytes) {
+    protect(page, true, &why);
+  }
+}
+
 bool RemoteStuckBits::held(uint64_t page) const {
   for (const Bit& bit : bits_) {
-    if (pageOf(bit.address) == page) return true;
+    if (onPage(bit, page)) return true;
   }
   return false;
 }
@@ -186,13 +199,15 @@ RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(pid_t tid,
   std::vector<uint64_t> open;
   std::string why;
   bool ran = false;
+  const uint64_t storeAt = reinterpret_cast<uint64_t>(fault.si_addr);
   while (!ran) {
     const uint64_t address = reinterpret_cast<uint64_t>(fault.si_addr);
     const uint64_t page =
         fault.si_code == SEGV_ACCERR ? heldPageFor(address, open) : 0;
     if (page == 0) break;  // not ours; the pages opened so far are closed
     for (Bit& bit : bits_) {
-      if (pageOf(bit.address) != page) continue;
+      // A stretch is settled whole once the store has run.
+      if (bit.words != 1 || pageOf(bit.address) != page) continue;
       if (!readWord(bit.address, &bit.before)) bit.before = 0;
       if (address >= bit.address && address < bit.address + 4) {
         bit.hit = Bit::Hit::kYes;
@@ -215,7 +230,8 @@ RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(pid_t tid,
     }
     open.push_back(page);
     for (Bit& bit : bits_) {
-      if (pageOf(bit.address) == page && bit.hit == Bit::Hit::kMaybe) {
+      if (bit.words == 1 && pageOf(bit.address) == page &&
+          bit.hit == Bit::Hit::kMaybe) {
         writeWord(bit.address, bit.canary);
       }
     }
@@ -225,6 +241,10 @@ RemoteStuckBits::StepEnd RemoteStuckBits::stepStore(pid_t tid,
     fault = stop.info;  // a fault on a further page, when it did not run
   }
   for (Bit& bit : bits_) {
+    if (bit.words != 1) {
+      if (ran) settleStretch(bit, tid, storeAt, open);
+      continue;
+    }
     if (std::find(open.begin(), open.end(), pageOf(bit.address)) ==
         open.end()) {
       continue;
@@ -278,31 +298,56 @@ void RemoteStuckBits::settle(Bit& bit, pid_t tid) {
   }
 }
 
-bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
-                          int level, std::string* why) {
-  if (!tracee_.attach(why)) return false;
-  if (!stopAll()) {
-    *why = "the process is gone";
-    return false;
+// Forces the bit in the stretch's words on an open page: how many words it
+// changed, -1 if they could not be read or written.
+int64_t RemoteStuckBits::forceOnPage(const Bit& bit, uint64_t page) {
+  const uint64_t from = std::max(page, bit.address);
+  const uint64_t to = std::min(page + kPageBytes, bit.end());
+  std::vector<uint32_t> words;
+  if (!memory_.readSpan(from, (to - from) / 4, &words)) return -1;
+  int64_t changed = 0;
+  for (uint32_t& word : words) {
+    const uint32_t forced = (word | bit.setMask) & bit.keepMask;
+    changed += forced != word;
+    word = forced;
   }
-  const uint32_t mask = 1u << bit;
-  const uint64_t page = pageOf(address);
-  const bool pageHeld = held(page);
-  uint32_t value = 0;
-  if (!readWord(address, &value)) {
-    *why = std::string("cannot read the word: ") + strerror(errno);
-    tracee_.resumeAll();
-    return false;
+  if (changed > 0 && !memory_.writeSpan(from, words)) return -1;
+  return changed;
+}
+
+// After a store that began at `storeAt` ran with the pages `open`: every word
+// of the stretch there had its bit forced before, so forcing them all again
+// undoes exactly what the store did, however wide it was. The store counts if
+// it reached the stretch.
+void RemoteStuckBits::settleStretch(Bit& bit, pid_t tid, uint64_t storeAt,
+                                    const std::vector<uint64_t>& open) {
+  bool forced = false;
+  bool reached = storeAt < bit.end() && storeAt + kWidestStore > bit.address;
+  for (uint64_t page : open) {
+    if (!onPage(bit, page)) continue;
+    const int64_t changed = forceOnPage(bit, page);
+    if (changed < 0) {
+      log_("error id=" + bit.id +
+           " cannot force the stretch: " + strerror(errno));
+    }
+    forced = forced || changed > 0;
   }
-  if (!pageHeld && !protect(page, false, why)) {
-    tracee_.resumeAll();
-    return false;
+  if (!reached && !forced) return;
+  ++bit.counts.stores;
+  bit.counts.forced += forced;
+  if (std::find(bit.storers.begin(), bit.storers.end(), tid) ==
+      bit.storers.end()) {
+    bit.storers.push_back(tid);
   }
-  bits_.push_back(Bit{id, address, level == 1 ? mask : 0,
-                      level == 1 ? ~0u : ~mask, Counts(), Bit::Hit::kNo, 0, 0});
-  // The probe: one thread of the process (any: all are stopped) stores the
-  // word with the bit at the other level, through the same path as any store
-  // of its own.
+}
+
+// The probe of a bit just added: one thread of the process (any: all are
+// stopped) stores the word at `address` (now `value`) with the bit at the
+// other level, through the same path as any store of its own. It must be
+// caught and forced; the counts then start from nothing.
+bool RemoteStuckBits::prove(const std::string& id, uint64_t address,
+                            uint32_t value, uint32_t mask, int level,
+                            std::string* why) {
   const pid_t prober = tracee_.threads().front();
   user_regs_struct saved;
   const uint32_t probe = level == 1 ? value & ~mask : value | mask;
@@ -325,16 +370,106 @@ bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
     *why = "the probe store was not caught and forced (stores " +
            std::to_string(made.counts.stores) + ", forced " +
            std::to_string(made.counts.forced) + ")";
-    bits_.erase(bits_.begin() + (&made - bits_.data()));
+    return false;
+  }
+  made.counts = Counts();
+  made.storers.clear();
+  return true;
+}
+
+bool RemoteStuckBits::add(const std::string& id, uint64_t address, int bit,
+                          int level, std::string* why) {
+  if (!tracee_.attach(why)) return false;
+  if (!stopAll()) {
+    *why = "the process is gone";
+    return false;
+  }
+  const uint32_t mask = 1u << bit;
+  const uint64_t page = pageOf(address);
+  const bool pageHeld = held(page);
+  uint32_t value = 0;
+  if (!readWord(address, &value)) {
+    *why = std::string("cannot read the word: ") + strerror(errno);
+    tracee_.resumeAll();
+    return false;
+  }
+  if (!pageHeld && !protect(page, false, why)) {
+    tracee_.resumeAll();
+    return false;
+  }
+  bits_.push_back(Bit{id, address, level == 1 ? mask : 0,
+                      level == 1 ? ~0u : ~mask, Counts(), Bit::Hit::kNo, 0, 0});
+  if (!prove(id, address, value, mask, level, why)) {
+    bits_.erase(bits_.begin() + (find(id) - bits_.data()));
     std::string ignored;
     if (!pageHeld && !tracee_.gone()) protect(page, true, &ignored);
     if (!tracee_.gone()) tracee_.resumeAll();
     return false;
   }
-  made.counts = Counts();
-  made.storers.clear();
   tracee_.resumeAll();
   return true;
+}
+
+bool RemoteStuckBits::addStretches(const std::vector<Stretch>& stretches,
+                                   int bit, int level,
+                                   std::vector<uint64_t>* changed,
+                                   std::string* why) {
+  if (!tracee_.attach(why)) return false;
+  if (!stopAll()) {
+    *why = "the process is gone";
+    return false;
+  }
+  const uint32_t mask = 1u << bit;
+  changed->clear();
+  size_t made = 0;
+  bool ok = true;
+  for (const Stretch& stretch : stretches) {
+    Bit line{stretch.id,
+             stretch.address,
+             level == 1 ? mask : 0,
+             level == 1 ? ~0u : ~mask,
+             Counts(),
+             Bit::Hit::kNo,
+             0,
+             0};
+    line.words = stretch.words;
+    // Every word is forced while its page is still open to the lab; only
+    // then does the page close.
+    uint64_t count = 0;
+    for (uint64_t page = pageOf(line.address); page < pageAfter(line.end());
+         page += kPageBytes) {
+      // A page another bit holds already is read-only: opened for the moment.
+      const bool shared = held(page);
+      int64_t forced = -1;
+      if (!shared || protect(page, true, why)) {
+        forced = forceOnPage(line, page);
+        if (forced < 0) *why = std::string("cannot force: ") + strerror(errno);
+      }
+      ok = forced >= 0 && protect(page, false, why);
+      if (!ok) break;
+      count += static_cast<uint64_t>(forced);
+    }
+    bits_.push_back(line);
+    ++made;
+    uint32_t value = 0;
+    ok = ok && readWord(line.address, &value) &&
+         prove(line.id, line.address, value, mask, level, why);
+    if (!ok) break;
+    changed->push_back(count);
+  }
+  if (!ok) {
+    for (; made > 0; --made) {
+      const Bit line = bits_.back();
+      bits_.pop_back();
+      for (uint64_t page = pageOf(line.address); page < pageAfter(line.end());
+           page += kPageBytes) {
+        std::string ignored;
+        if (!held(page) && !tracee_.gone()) protect(page, true, &ignored);
+      }
+    }
+  }
+  if (!tracee_.gone()) tracee_.resumeAll();
+  return ok;
 }
 
 bool RemoteStuckBits::remove(const std::string& id, Counts* counts) {
@@ -346,17 +481,19 @@ bool RemoteStuckBits::remove(const std::string& id, Counts* counts) {
   Bit* bit = find(id);
   if (bit == nullptr) return false;
   *counts = countsOf(*bit);
-  const uint64_t page = pageOf(bit->address);
   if (tracee_.gone() || !stopAll()) {
     bits_.erase(bits_.begin() + (bit - bits_.data()));
     return true;
   }
   bit = find(id);  // stores met on the way may have been counted
   *counts = countsOf(*bit);
+  const uint64_t first = pageOf(bit->address), after = pageAfter(bit->end());
   bits_.erase(bits_.begin() + (bit - bits_.data()));
   std::string why;
-  if (!held(page) && !protect(page, true, &why)) {
-    log_("error id=" + id + " cannot free its page: " + why);
+  for (uint64_t page = first; page < after; page += kPageBytes) {
+    if (!held(page) && !protect(page, true, &why)) {
+      log_("error id=" + id + " cannot free its page: " + why);
+    }
   }
   tracee_.resumeAll();
   return true;
@@ -391,6 +528,12 @@ bool RemoteStuckBits::write(const std::vector<uint64_t>& addresses,
   if (ok && !memory_.writeWords(addresses, values)) {
     *why = strerror(errno);
     ok = false;
+  }
+  // A stuck line holds its bit against the lab's own writes too.
+  for (const Bit& bit : bits_) {
+    for (uint64_t page : pages) {
+      if (ok && bit.words != 1 && onPage(bit, page)) forceOnPage(bit, page);
+    }
   }
   std::string closing;
   for (size_t i = 0; i < opened; ++i) {

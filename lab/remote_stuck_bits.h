@@ -50,7 +50,22 @@ class RemoteStuckBits {
   // reason when it cannot be made or proven.
   bool add(const std::string& id, uint64_t address, int bit, int level,
            std::string* why);
-  // Frees the bit; false for an unknown id.
+  // A data line stuck over stretches of memory: `bit` of every one of
+  // `words` consecutive words from `address` held at `level`, in each
+  // stretch. All are made with the process stopped throughout (a line in two
+  // banks is never half made): each word's bit is forced first (`changed`
+  // gets how many words that changed, per stretch), then a probe store to
+  // each stretch's first word must be caught and forced, as for one bit. A
+  // store to a stretch counts once however many of its words it wrote, and
+  // is not logged by itself. False with the reason; none is then held.
+  struct Stretch {
+    std::string id;
+    uint64_t address;
+    uint64_t words;
+  };
+  bool addStretches(const std::vector<Stretch>& stretches, int bit, int level,
+                    std::vector<uint64_t>* changed, std::string* why);
+  // Frees the bit (or stretch); false for an unknown id.
   bool remove(const std::string& id, Counts* counts);
   std::vector<std::string> ids() const;
 
@@ -77,6 +92,8 @@ class RemoteStuckBits {
     uint32_t before = 0;
     uint32_t canary = 0;
     std::vector<pid_t> storers = {};  // the threads that stored to the word
+    uint64_t words = 1;               // more than one: a stretch
+    uint64_t end() const { return address + 4 * words; }
   };
   enum class StepEnd { kDone, kNotOurs, kGone };
 
@@ -88,6 +105,12 @@ class RemoteStuckBits {
   bool dispatch(const Tracee::Stop& stop);
   StepEnd stepStore(pid_t tid, siginfo_t fault);
   void settle(Bit& bit, pid_t tid);
+  void settleStretch(Bit& bit, pid_t tid, uint64_t storeAt,
+                     const std::vector<uint64_t>& open);
+  int64_t forceOnPage(const Bit& bit, uint64_t page);
+  bool prove(const std::string& id, uint64_t address, uint32_t value,
+             uint32_t mask, int level, std::string* why);
+  void openPagesOf(const Bit& bit);
   uint64_t heldPageFor(uint64_t address,
                        const std::vector<uint64_t>& open) const;
   bool held(uint64_t page) const;

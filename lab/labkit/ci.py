@@ -8,29 +8,25 @@ import time
 from labkit import sources
 from labkit.host import HostGuard
 from labkit.injector import Injector
-from labkit.reports import cellcheck_error_numbers
+from labkit.reports import ADDRESS_NAMED, ADDRESS_UNKNOWN, cellcheck_error_numbers
 from labkit.runs import (LabFailure, clean_run, finish, held_text,
                          wait_until_testing)
 from labkit.sandbox import SandboxRun
 
 TUNABLES = sources.tunables()
 
-# After each error's two lines, where the words are. Inside the sandbox's user
-# namespace the kernel shows every frame number as 0, so the program cannot
-# know a physical address and must say so.
-_ADDRESS_UNKNOWN = "Bank A and bank B: physical address unknown; bits 0x"
-_ADDRESS_NAMED = re.compile(r"Physical addresses: bank [AB] 0x")
-
-
 def address_problems(text, reports):
     """What is wrong with the error lines' physical addresses: one "unknown"
-    line per report, and never an address."""
+    line per report, and never an address. (After each error's two lines
+    comes where the words are. Inside the sandbox's user namespace the kernel
+    shows every frame number as 0, so the program cannot know a physical
+    address and must say so.)"""
     problems = []
-    unknown = text.count(_ADDRESS_UNKNOWN)
+    unknown = len(ADDRESS_UNKNOWN.findall(text))
     if unknown != len(reports):
         problems.append("%d lines say the physical address is unknown for %d "
                         "reports" % (unknown, len(reports)))
-    named = _ADDRESS_NAMED.findall(text)
+    named = ADDRESS_NAMED.findall(text)
     if named:
         problems.append("%d physical addresses named where none can be known" %
                         len(named))

@@ -3,7 +3,7 @@
 import dataclasses
 import statistics
 
-INJECTIONS = ("flip", "burst", "stick")
+INJECTIONS = ("flip", "burst", "stick", "line")
 
 
 @dataclasses.dataclass
@@ -14,9 +14,11 @@ class Outcome:
     touched: frozenset      # (bank, word) pairs the fault changed
     injections: list        # the injector's log lines for it
     reports: list
-    stores: int = None      # a stuck bit: stores to its word while held
-    forced: int = None      # of those, the ones whose bit it changed
-    threads: int = None     # how many of the tester's threads made them
+    stores: int = None      # a stuck bit: stores to its word while held (a
+    forced: int = None      # line: to its words, in both banks); of those,
+    threads: int = None     # the ones whose bit it changed; how many of the
+    #                         tester's threads made them (a line: per bank,
+    #                         the most)
 
     @property
     def exercised(self):
@@ -28,8 +30,10 @@ class Outcome:
         exercised, so that a miss is never hidden.)"""
         if self.stores is None:
             return True
-        changed_when_made = any(e["event"] == "stick" and e["old"] != e["new"]
-                                for e in self.injections)
+        changed_when_made = any(
+            e["event"] == "stick" and e["old"] != e["new"] or
+            e["event"] == "line" and int(e["changed"]) > 0
+            for e in self.injections)
         return self.forced > 0 or changed_when_made
 
     @property
@@ -54,9 +58,12 @@ def match(models, events, reports):
     outcomes = {}
     for event in events:
         if event["event"] == "unstick" and event["id"] in outcomes:
+            # A line is freed bank by bank: its counts add up.
             outcome = outcomes[event["id"]]
-            outcome.stores, outcome.forced = int(event["stores"]), int(event["forced"])
-            outcome.threads = int(event.get("threads", 0))
+            outcome.stores = (outcome.stores or 0) + int(event["stores"])
+            outcome.forced = (outcome.forced or 0) + int(event["forced"])
+            outcome.threads = max(outcome.threads or 0,
+                                  int(event.get("threads", 0)))
         if event["event"] not in INJECTIONS:
             continue
         outcome = outcomes.get(event["id"])
@@ -64,7 +71,9 @@ def match(models, events, reports):
             outcome = outcomes[event["id"]] = Outcome(
                 event["id"], models.get(event["id"], "?"), event["t"],
                 frozenset(), [], [])
-        outcome.touched |= {(event["bank"], int(event["word"]))}
+        first = int(event["word"])
+        outcome.touched |= {(event["bank"], word) for word in
+                            range(first, first + int(event.get("words", 1)))}
         outcome.injections.append(event)
         outcome.injected_ns = min(outcome.injected_ns, event["t"])
     false_alarms = []

@@ -21,6 +21,17 @@ _EITHER = re.compile(
     r"Error found with word pair# (\d+) or (\d+) \(either could be the source\)")
 _COUNT = re.compile(r"Error (\d+), after +(\d+) % coverage")
 
+# Cellcheck's checks against the value a word should hold (the start-up
+# sweep, the complement test) name one word of one bank.
+WORD_ERROR = re.compile(
+    r"Error found with word# (\d+) of bank ([AB]), value (\d+) read where "
+    r"(\d+) was written")
+# The line after every error's two lines, where the physical address is not
+# known (a pair's, a word's), and the start of one that names an address.
+ADDRESS_UNKNOWN = re.compile(
+    r"Bank (?:A and bank B|[AB]): physical address unknown; bits 0x")
+ADDRESS_NAMED = re.compile(r"Physical address(?:es)?: bank [AB] 0x")
+
 
 def cellcheck_reports(output):
     found = []
@@ -36,6 +47,11 @@ def cellcheck_reports(output):
         found.append((match, Report(output.time_at(match.end()), "either",
                                     frozenset({("A", a), ("B", b)}),
                                     None, match.group(0))))
+    for match in WORD_ERROR.finditer(text):
+        found.append((match, Report(
+            output.time_at(match.end()), "word",
+            frozenset({(match.group(2), int(match.group(1)))}), None,
+            match.group(0))))
     return [report for _, report in sorted(found, key=lambda f: f[0].start())]
 
 

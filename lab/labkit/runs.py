@@ -138,6 +138,36 @@ def clean_run(build, subject, memory_bytes, seconds, logs=None, start_timeout=60
     return result
 
 
+def startup_run(build, subject, memory_bytes, fault, logs=None,
+                start_timeout=600):
+    """The tester, on all CPUs, with one stuck line made as it prepares its
+    memory (before its first test) and held until `fault.hold` seconds after
+    it began testing; the run ends some seconds after the line is freed. Its
+    logs are named "SUBJECT-startup"."""
+    subject = dataclasses.replace(subject, name=subject.name + "-startup")
+    with HostGuard():
+        with SandboxRun(build, subject.argv, memory_bytes) as run:
+            if run.output.wait_for(subject.preparing, timeout=start_timeout) is None:
+                raise LabFailure("%s never began to prepare its memory:\n%s" % (
+                    subject.name, run.output.text()[-2000:]))
+            injector = Injector(build, run.pid, subject.layout(run.output))
+            first_page_word = (-int(injector.area["bankA"], 16)) % 4096 // 4
+            (_, make), (_, free) = fault.actions(first_page_word)
+            made = injector.command(make, timeout=60)
+            if made is None or made["event"] == "error":
+                raise LabFailure("could not make the start-up line: %s (%s)" % (
+                    made, injector.state()))
+            started = wait_until_testing(run, subject, start_timeout)
+            _sleep_until(started + int(fault.hold * 1e9))
+            injector.send(free)
+            _sleep_until(started + int((fault.hold + 5) * 1e9))
+            if injector.errors():
+                raise LabFailure("the injector failed: %s" % injector.errors())
+            result = finish(run, subject, injector, {fault.id: fault.model},
+                            started, logs)
+    return result
+
+
 def faults_run(build, subject, memory_bytes, faults, seconds, logs=None,
                start_timeout=600):
     """The tester, on all CPUs, with the planned faults injected at their
@@ -152,7 +182,7 @@ def faults_run(build, subject, memory_bytes, faults, seconds, logs=None,
                 for bank in "AB"}
             actions = sorted(
                 (at, command) for fault in faults
-                for at, command in fault.actions(first_page_word[fault.bank]))
+                for at, command in fault.actions(first_page_word[fault.bank[0]]))
             try:
                 for at, command in actions:
                     _sleep_until(started + int(at * 1e9))

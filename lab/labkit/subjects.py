@@ -25,6 +25,8 @@ class Subject:
     layout: object  # Output -> lab_injector's layout arguments
     parse: object  # Output -> [Report]
     check_start: object = None  # Output -> error text or None
+    # A regex: the test area exists and no test has begun yet.
+    preparing: str = None
 
 
 def _cellcheck_layout(output):
@@ -38,7 +40,8 @@ def cellcheck(build):
         "Cellcheck", [os.path.join(build, "app", "cellcheck")],
         re.escape(sources.full_testing_notice().strip().splitlines()[0]),
         _cellcheck_layout,
-        reports.cellcheck_reports)
+        reports.cellcheck_reports,
+        preparing=r"Preparing and pre-testing memory")
 
 
 def _memtester_size(output):
@@ -54,4 +57,4 @@ def memtester():
         "memtester", ["/usr/sbin/memtester", MEMTESTER_SIZE], r"Loop 1:",
         lambda output: ["split", "4096", str(MEMTESTER_HALF)],
         lambda output: reports.memtester_reports(output, MEMTESTER_HALF),
-        _memtester_size)
+        _memtester_size, preparing=r"Loop 1:")

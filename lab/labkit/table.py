@@ -11,6 +11,8 @@ MODEL_NAMES = [
     ("stuck", "Stuck-at bit (held after every store)"),
     ("weak", "Weak cell (flips a few times a minute)"),
     ("burst", "Burst (many words of one 4 KiB page)"),
+    ("line", "Stuck data line (one bit of every word of its pages, both banks alike)"),
+    ("startline", "The same, made before the first test (a run of its own)"),
 ]
 
 # The page that holds the table, from the source root.

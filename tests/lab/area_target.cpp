@@ -12,6 +12,9 @@
 //   fill         both banks filled alike ("filled ROUND")
 //   check        every word pair that differs reported through the console
 //                tester's messages ("checked ROUND"); the next round begins
+//   expect       every word of either bank that holds other than the round's
+//                fill wrote, "word K bank X value V expected E" (a fault alike
+//                in both banks passes "check"); then "expected ROUND"
 //   hammer WORD  each thread stores to its own word of bank A (thread i:
 //                WORD + i) without a pause ("hammering"); then "join" starts
 //                one more thread that does the same with the next word
@@ -28,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -98,16 +102,32 @@ int storingThreads() { return workers == nullptr ? 1 : workers->count(); }
 
 // Word k of round r: bit 16 is the round's lowest bit, so it alternates from
 // round to round.
+u32 valueOf(u64 k, u32 round) {
+  return static_cast<u32>((k + 1) * 2654435761u) ^ (round << 16);
+}
+
 void fill(u32 round) {
   onEveryThread([round](int i) {
     const u64 n = static_cast<u64>(storingThreads());
     for (u64 k = tester.wordsPerBank * i / n;
          k < tester.wordsPerBank * (i + 1) / n; ++k) {
-      const u32 value = static_cast<u32>((k + 1) * 2654435761u) ^ (round << 16);
+      const u32 value = valueOf(k, round);
       tester.bankA[k] = value;
       tester.bankB[k] = value;
     }
   });
+}
+
+void expect(u32 round) {
+  for (u64 k = 0; k < tester.wordsPerBank; ++k) {
+    const u32 expected = valueOf(k, round);
+    for (const u32* bank : {tester.bankA, tester.bankB}) {
+      if (bank[k] == expected) continue;
+      cprintf("\n\rword %llu bank %c value %u expected %u\n\r",
+              static_cast<unsigned long long>(k),
+              bank == tester.bankA ? 'A' : 'B', bank[k], expected);
+    }
+  }
 }
 
 void check() {
@@ -194,6 +214,9 @@ int main(int argc, char** argv) {
     if (strncmp(line, "fill", 4) == 0) {
       fill(round);
       cprintf("\n\rfilled %u\n\r", round);
+    } else if (strncmp(line, "expect", 6) == 0) {
+      expect(round);
+      cprintf("\n\rexpected %u\n\r", round);
     } else if (strncmp(line, "check", 5) == 0) {
       check();
       cprintf("\n\rchecked %u\n\r", round++);

@@ -35,7 +35,9 @@ def value(word, round_):
     return ((word + 1) * 2654435761 & 0xFFFFFFFF) ^ (round_ << 16)
 
 
-class InjectionTest(unittest.TestCase):
+class StandInTest(unittest.TestCase):
+    """Drives the stand-in and the injector, round by round."""
+
     def setUp(self):
         self.injector = None
 
@@ -67,6 +69,8 @@ class InjectionTest(unittest.TestCase):
         self.assertNotEqual(event["event"], "error", event)
         return event
 
+
+class InjectionTest(StandInTest):
     def test_fault_models_on_a_stand_in_tester(self):
         # With two threads each fills its half of both banks: s1 lies in the
         # first's share, s0 in the second's.
@@ -224,6 +228,80 @@ class InjectionTest(unittest.TestCase):
             self.assertEqual((counts["stores"], counts["forced"], counts["threads"]),
                              (str(stores), str(stores), "1"), counts["id"])
             self.assertEqual(last, (stores << 8 | 1 << 5) & 0xFFFFFFFF, counts["id"])
+
+
+class StuckLineTest(StandInTest):
+    """A stuck data line holds one bit in every word of a stretch of bank A
+    and of the same words of bank B: the pairs stay equal, so a check of one
+    bank against the other sees nothing, while every word whose fill had the
+    bit at the other level holds the wrong value, in both banks alike."""
+
+    EXPECT = re.compile(r"word (\d+) bank ([AB]) value (\d+) expected (\d+)")
+
+    def expect(self, run, n):
+        """The words of either bank that do not hold round n's fill, as
+        (word, bank, value, expected)."""
+        start = len(run.output.text())
+        run.send("expect")
+        done = run.output.wait_for(r"expected %d\n" % n, start=start, timeout=120)
+        self.assertIsNotNone(done, "round %d was never expected" % n)
+        return sorted((int(w), b, int(v), int(e)) for w, b, v, e in
+                      self.EXPECT.findall(run.output.text()[start:done.start()]))
+
+    def test_a_stuck_line_acts_alike_on_both_banks(self):
+        try:
+            self.check_stuck_line()
+        except AssertionError:
+            if self.injector:
+                print("injector:", self.injector.state(), file=sys.stderr)
+            raise
+        finally:
+            self.close_injector()
+
+    def check_stuck_line(self):
+        with HostGuard(), SandboxRun(BUILD, [TARGET, str(AREA_MIB), "2"],
+                                     128 << 20, stdin=True) as run:
+            self.assertTrue(run.output.wait_for(r"ready\n", timeout=60))
+            self.fill(run, 0)
+            self.assertEqual(self.check(run, 0), [])
+            self.injector = Injector(BUILD, run.pid, ["cellcheck", str(AREA_MIB)])
+            first = (-int(self.injector.area["bankA"], 16)) % 4096 // 4 + 3 * 1024
+            line = range(first, first + 2 * 1024)
+            self.command("line L %d %d 16 1" % (first, len(line)))
+            # A word of the line, flipped in another bit: the flip shows, the
+            # held bit stays held.
+            self.fill(run, 1)
+            flip = self.command("flip fa A %d 0" % (first + 5))
+            checked = self.check(run, 1)
+            self.fill(run, 2)
+            wrong = self.expect(run, 2)
+            self.assertEqual(self.check(run, 2), [], "a line alike in both banks")
+            freed = self.command("unstick L")
+            self.fill(run, 3)
+            after = self.expect(run, 3)
+            self.assertTrue(run.running(), "the stand-in died")
+        events = self.injector.events
+        self.assertEqual(self.injector.errors(), [])
+        made = [e for e in events if e["event"] == "line"]
+        self.assertEqual([(e["bank"], e["word"], e["words"], e["bit"], e["level"])
+                          for e in made],
+                         [(bank, str(first), str(len(line)), "16", "1") for bank in "AB"])
+        # Making it forced the bit in round 0's words that lacked it.
+        lacking = [k for k in line if not value(k, 0) >> 16 & 1]
+        self.assertEqual([e["changed"] for e in made], [str(len(lacking))] * 2)
+        self.assertEqual(checked, [(first + 5, int(flip["new"], 16), int(flip["old"], 16))])
+        self.assertEqual(int(flip["old"], 16) >> 16 & 1, 1)
+        self.assertEqual(wrong, sorted(
+            (k, bank, value(k, 2) | 1 << 16, value(k, 2))
+            for k in line if not value(k, 2) >> 16 & 1 for bank in "AB"))
+        self.assertEqual(after, [], "the line was not freed in both banks")
+        closing = [e for e in events if e["event"] == "unstick"]
+        self.assertEqual([e["bank"] for e in closing], ["A", "B"])
+        self.assertEqual(freed, closing[0])
+        for event in closing:
+            # Rounds 1 and 2 stored to every word of it.
+            self.assertGreater(int(event["forced"]), 0, event)
+            self.assertGreaterEqual(int(event["stores"]), int(event["forced"]), event)
 
 
 def burst_events(events, first):

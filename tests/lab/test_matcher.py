@@ -96,6 +96,47 @@ class MatcherTest(unittest.TestCase):
         stuck = summarize(outcomes)["stuck"]
         self.assertEqual((stuck.injected, stuck.detected, stuck.not_exercised),
                          (4, 1, 2))
+    def test_a_stuck_line_is_named_by_any_of_its_words_in_either_bank(self):
+        def made(bank, changed):
+            return {"t": 1_000, "event": "line", "id": "l", "bank": bank,
+                    "word": "2048", "words": "1024", "bit": "5", "level": "1",
+                    "changed": str(changed)}
+
+        def freed(bank, stores, forced, threads):
+            return {"t": 9_000, "event": "unstick", "id": "l", "bank": bank,
+                    "stores": str(stores), "forced": str(forced),
+                    "threads": str(threads)}
+        word_b = Report(3_000, "word", frozenset({("B", 3071)}))
+        # A copy test names a word beside the line in bank A and one in it in
+        # bank B.
+        either = report(4_000, ("A", 3072), ("B", 2900))
+        word_a = Report(5_000, "word", frozenset({("A", 2048)}))
+        beside = Report(6_000, "word", frozenset({("A", 3072)}))
+        outcomes, false_alarms = match(
+            {"l": "line"},
+            [made("A", 0), made("B", 3), freed("A", 40, 7, 1), freed("B", 50, 0, 2)],
+            [word_b, either, word_a, beside])
+        (line,) = outcomes
+        self.assertEqual(line.reports, [word_b, either, word_a])
+        self.assertEqual(false_alarms, [beside])
+        self.assertEqual(len(line.touched), 2048)
+        self.assertEqual((line.stores, line.forced, line.threads), (90, 7, 2))
+        self.assertAlmostEqual(line.latency, 2e-6)
+
+    def test_a_stuck_line_with_nothing_to_show(self):
+        # (words its making changed per bank, forced per bank) -> exercised
+        cases = [(((0, 0), (0, 0)), False), (((0, 1), (0, 0)), True),
+                 (((0, 0), (0, 4)), True)]
+        for (changed, forced), exercised in cases:
+            events = []
+            for bank, c, f in zip("AB", changed, forced):
+                events.append({"t": 0, "event": "line", "id": "l", "bank": bank,
+                               "word": "0", "words": "1024", "changed": str(c)})
+                events.append({"t": 1, "event": "unstick", "id": "l",
+                               "bank": bank, "stores": "9", "forced": str(f)})
+            (line,), _ = match({"l": "line"}, events, [])
+            self.assertEqual(line.exercised, exercised, (changed, forced))
+
 
 if __name__ == "__main__":
     unittest.main()

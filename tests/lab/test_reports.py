@@ -33,6 +33,18 @@ class CellcheckReportsTest(unittest.TestCase):
         self.assertIsNone(either.values)
         self.assertEqual(either.t, 3000)
 
+    def test_a_check_against_the_written_value_names_one_word_of_one_bank(self):
+        output = output_of(
+            b"\r    9% coverage,  0 errors [##----]/\n\rError found with word# 4096 "
+            b"of bank B, value 4294967295 read where 2147483647 was written\n\r",
+            b"Error 1, after  9 % coverage\n\rBank B: physical address unknown; "
+            b"bits 0x80000000 differ\n\rError found with word pair# 4096, values "
+            b"1, 3 do not match\n\r")
+        word, pair = cellcheck_reports(output)
+        self.assertEqual((word.kind, word.named, word.t), ("word", {("B", 4096)}, 0))
+        self.assertIsNone(word.values)
+        self.assertEqual(pair.named, {("A", 4096), ("B", 4096)})
+
     def test_full_32_bit_values(self):
         output = output_of(b"\n\rError found with word pair# 0, values 4294967295, "
                            b"2147483647 do not match\n\r")
