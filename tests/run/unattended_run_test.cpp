@@ -256,7 +256,7 @@ TEST_F(UnattendedRunTest, ACoverageLimitEndsTheRunThere) {
 TEST_F(UnattendedRunTest, AOneWordErrorSaysWhichWordIsSuspect) {
   auto run = makeRun();
   RunStep step(*run);
-  run->postStart(figures);
+  run->postStart();
   step.fullTestingBegins();
   EXPECT_TRUE(step.betweenTests());
   // Word 5 of bank B read 0x0f where 0x0e was written.
