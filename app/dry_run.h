@@ -14,8 +14,8 @@
 // schedule's order names, each counting what that test counts.
 struct DryRunTester {
   uint64_t passCount = 0;
-  // The copy and random bank tests: each a pass over the whole test area,
-  // the work the speed score's timed stretch measures.
+  // The copy, random bank and complement tests: each a pass over the
+  // whole test area, the work the speed score's timed stretch measures.
   uint64_t blockTests = 0;
   // A fixed number of probes whatever the area, and no pass.
   uint64_t decayTests = 0;
@@ -24,6 +24,10 @@ struct DryRunTester {
   void runCopyTest() { countBlockTest(); }
   void runCopyTestB() { countBlockTest(); }
   void runDecayTest() { ++decayTests; }
+  // The area written once and read once, like a random bank test without
+  // its draws: a block test's time, and no pass (coverage counts the
+  // passes of the bank-against-bank tests).
+  void runComplementTest() { ++blockTests; }
 
  private:
   void countBlockTest() {

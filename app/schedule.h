@@ -91,6 +91,20 @@ class Schedule : public ScheduleFigures {
     progress_.printStats(tester_.percentCoverage(),
                          static_cast<int>(tester_.errorCount), '#');
   }
+  // The march over both banks against the values each word should hold,
+  // which the bank-against-bank tests never check, and its line.
+  void runExpectedValueSweep() {
+    const time_t began = now_();
+    const u64 wrong = tester_.runMarchSweep();
+    const long long seconds = static_cast<long long>(now_() - began);
+    if (wrong == 0) {
+      cprintf("\n\r Sweep against expected values: no errors in %lld s.",
+              seconds);
+    } else {
+      cprintf("\n\r Sweep against expected values: %llu wrong words in %lld s.",
+              static_cast<unsigned long long>(wrong), seconds);
+    }
+  }
   // The timed stretch's lines.
   static void say(const char* text) { cprintf("%s", text); }
   static void say(const char* format, int number) { cprintf(format, number); }
@@ -106,6 +120,8 @@ class Schedule : public ScheduleFigures {
 template <class Tester, class Batch>
 void Schedule<Tester, Batch>::runOpening() {
   // What start-up found (the early check, the pre-test) is shown at once.
+  betweenOpeningTests();
+  runExpectedValueSweep();
   betweenOpeningTests();
   tester_.runTestBanksAllRand();
   tester_.seedRand(kWriteSpeedSeed);

@@ -72,6 +72,12 @@ struct FullTestingBatch {
       // One more random bank test after the pairs of r = 4, 12, 20, ...
       if (r % 8 == 4 && !test(&Tester::runTestBanksAllRand)) return false;
     }
+    // Every test above compares memory with memory: a fault that changes
+    // both words of a pair alike (a data line stuck in every word) passes
+    // them all. This one checks the pairs against their complements, from
+    // the top down, bank B first; it counts no pass and leaves the banks
+    // unequal.
+    if (!test(&Tester::runComplementTest)) return false;
     // The next batch's decay tests need bank B equal to bank A again.
     return test(&Tester::runTestBanksAllRand);
   }
