@@ -3,15 +3,18 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 
 #include "base/stop_message.h"
 #include "tests/support/blocked_console.h"
@@ -175,6 +178,64 @@ TEST(MemoryFaultLogTest, KeepsTheLastFaultsAndCountsThemAll) {
   ASSERT_TRUE(
       faults.standsFor(reinterpret_cast<const void*>(0x10004), &physical));
   EXPECT_EQ(physical, 0x777004u);
+}
+
+// A reader on another thread may come in at any point of a write: here it
+// interrupts the writer (a signal), which freezes the writer mid-write
+// wherever it lands. Every copy the log hands out must be one fault, whole.
+// (worker_tests has the two threads at once, for ThreadSanitizer.)
+struct InterruptedWrite {
+  static MemoryFault faultNumber(u64 n) {
+    return MemoryFault{0x7f0000000000 + n * kPage, kPage << (n % 3),
+                       0x100000000 + n * 2 * kPage, n % 2 == 1};
+  }
+  static bool whole(u64 n, const MemoryFault& fault) {
+    const MemoryFault want = faultNumber(n);
+    return fault.page == want.page && fault.bytes == want.bytes &&
+           fault.physical == want.physical &&
+           fault.foundEarly == want.foundEarly;
+  }
+  // The reader, in the handler: the oldest fault kept is the one whose slot
+  // the writer fills next.
+  static void look(int) {
+    const u64 count = log->count();
+    const u64 n =
+        count > MemoryFaultLog::kKept ? count - MemoryFaultLog::kKept : 0;
+    MemoryFault fault;
+    if (log->copy(n, &fault) && !whole(n, fault)) wrong.fetch_add(1);
+    looks.fetch_add(1);
+  }
+  static MemoryFaultLog* log;
+  static std::atomic<u64> looks;
+  static std::atomic<u64> wrong;
+};
+MemoryFaultLog* InterruptedWrite::log = nullptr;
+std::atomic<u64> InterruptedWrite::looks{0};
+std::atomic<u64> InterruptedWrite::wrong{0};
+
+TEST(MemoryFaultLogTest, AReaderThatComesInMidWriteGetsWholeFaultsOnly) {
+  constexpr u64 kLooks = 20000;
+  MemoryFaultLog faults;
+  InterruptedWrite::log = &faults;
+  struct sigaction action = {};
+  struct sigaction before = {};
+  action.sa_handler = InterruptedWrite::look;
+  ASSERT_EQ(sigaction(SIGUSR2, &action, &before), 0);
+  const pthread_t writer = pthread_self();
+  std::atomic<bool> done{false};
+  std::thread interrupter([&] {
+    while (!done.load()) {
+      pthread_kill(writer, SIGUSR2);
+      std::this_thread::yield();
+    }
+  });
+  for (u64 n = 0; InterruptedWrite::looks.load() < kLooks; ++n) {
+    faults.add(InterruptedWrite::faultNumber(n));
+  }
+  done.store(true);
+  interrupter.join();
+  sigaction(SIGUSR2, &before, nullptr);
+  EXPECT_EQ(InterruptedWrite::wrong.load(), 0u);
 }
 
 TEST_F(FaultGuardTest, StopsWithTheAddressWhereItCannotGoOn) {
