@@ -56,7 +56,8 @@ class FakeKernel : public Kernel {
   // The fake page map: the frame of each page (by the page's address) that
   // has one; every other page's frame is unknown.
   std::map<u64, u64> frames;
-  // Pages (by address) the kernel took away, with the frame each had.
+  // Pages (by address) the kernel took away, with the frame each had; 0
+  // once replaceLostPage put a fresh page in (the marker is gone).
   std::map<u64, u64> poisonedFrames;
   // replaceLostPage refuses.
   bool replaceRefused = false;
