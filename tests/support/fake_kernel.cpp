@@ -426,6 +426,7 @@ int FakeKernel::mountFat(const std::string& name, const std::string& at,
                          bool writable) {
   for (const FakePartition& disk : disks) {
     if (disk.partition.name != name) continue;
+    if (partitionListings < disk.deviceAtCall) return ENOENT;
     if (disk.folder.empty()) return EINVAL;  // what vfat says to other data
     if (mounted_.count(at) != 0) return EBUSY;
     fatMounts.push_back(FatMount{name, at, writable});

@@ -268,6 +268,10 @@ class FakeKernel : public Kernel {
     // Seen by partitions() only from its call number this (from 1) on: a
     // disk found by its driver a little later.
     int appearsAtCall = 1;
+    // Its device file is there (mounts find it) only from partitions()'
+    // call number this on (0: from the start); before that a mount fails
+    // with ENOENT.
+    int deviceAtCall = 0;
   };
   std::vector<FakePartition> disks;
   // Writes fail with `writeError` once this many more bytes have been
