@@ -30,6 +30,19 @@ thread_local volatile sig_atomic_t depth = 0;
 thread_local siginfo_t deferred;
 thread_local volatile sig_atomic_t deferredHeld = 0;
 
+// The page this thread's handler last left alone as replaced already: the
+// guard (by its install number), the page and the faults logged then. Met
+// again on this thread with nothing logged since, it is lost still (its
+// marker was there but could not be read), and is replaced: leaving it
+// alone again would bring the same signal back for ever.
+thread_local u64 leftAloneBy = 0;
+thread_local uintptr_t leftAlonePage = 0;
+thread_local u64 leftAloneAt = 0;
+
+// Numbers each install(), so that what one guard left alone means nothing
+// to the next (tests make one guard after another).
+std::atomic<u64> installs{0};
+
 // x86-64's smallest page: what a lost page is at least.
 constexpr u64 kSmallestPageBytes = 4096;
 
@@ -103,6 +116,7 @@ MemoryFaultGuard::~MemoryFaultGuard() {
 }
 
 bool MemoryFaultGuard::install() {
+  install_ = installs.fetch_add(1) + 1;
   active.store(this);
   installed_ = traps_.trapFaults(onSignal);
   return installed_;
@@ -191,12 +205,32 @@ bool MemoryFaultGuard::survive(const siginfo_t& info) {
   // Only now: the replacement drops the kernel's marker, which names the
   // frame.
   const u64 physical = traps_.lostPhysicalAddress(at);
+  if (physical == kUnknownAddress && replacedAlready(page)) {
+    replacing_.clear(std::memory_order_release);
+    return true;
+  }
   const bool replaced = traps_.replaceLostPage(at, bytes, locked_);
   if (replaced) {
     log_.add(MemoryFault{page, bytes, physical, info.si_code == BUS_MCEERR_AO});
   }
   replacing_.clear(std::memory_order_release);
   return replaced;
+}
+
+bool MemoryFaultGuard::replacedAlready(uintptr_t page) {
+  u64 before = 0;
+  if (!log_.standsFor(reinterpret_cast<const void*>(page), &before)) {
+    return false;
+  }
+  const u64 logged = log_.count();
+  if (leftAloneBy == install_ && leftAlonePage == page &&
+      leftAloneAt == logged) {
+    return false;
+  }
+  leftAloneBy = install_;
+  leftAlonePage = page;
+  leftAloneAt = logged;
+  return true;
 }
 
 void MemoryFaultGuard::stop(int signal, const siginfo_t& info, void* context) {

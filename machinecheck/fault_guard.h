@@ -7,7 +7,9 @@
 // the handler notes the page's physical address while the kernel's marker
 // still names it, puts a fresh page in its place and logs the fault; the
 // program reports it between tests, and the test that was running goes on
-// (a read that met the error is repeated, on the fresh page). Anything else
+// (a read that met the error is repeated, on the fresh page). A lost page
+// that several threads met (each that touches it before it is replaced
+// gets a signal) is replaced and logged once. Anything else
 // (a program fault, or an uncorrected error in the program's own memory,
 // which it cannot do without) is printed with its address, followed by the
 // stop message, and the process waits for the machine to be switched off.
@@ -63,6 +65,14 @@ class MemoryFaultGuard {
   // True when the fault was an uncorrected error in the area whose page
   // was replaced: the program may go on.
   bool survive(const siginfo_t& info);
+  // Under the lock, for a page whose marker is gone: true when another
+  // entry of the handler replaced it already. Linux sends SIGBUS to every
+  // thread that touches a lost page before it is dropped (and the
+  // scrubber's report may come on one thread while another reads the
+  // page): the fault was logged once, and the fresh page now holds what
+  // the tests wrote since. Replacing it again would wipe that and log a
+  // second fault with no address.
+  bool replacedAlready(uintptr_t page);
   [[noreturn]] void stop(int signal, const siginfo_t& info, void* context);
   // An entry while the handler runs: a scrubber's report is kept for later
   // and returns; a fault inside the handler stops the program.
@@ -74,6 +84,7 @@ class MemoryFaultGuard {
   uintptr_t areaEnd_ = 0;
   bool locked_ = false;
   bool installed_ = false;
+  u64 install_ = 0;  // which install() this is, from 1
   // Held while a handler replaces a page and logs it: workers may meet
   // errors at once, and the log has one writer at a time. A spin lock, as
   // the only lock a handler may take; the handler blocks both signals, so

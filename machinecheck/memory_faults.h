@@ -1,8 +1,9 @@
 // The log of uncorrected memory errors in the test area: the signal handler
 // writes it (MemoryFaultGuard), the program reads it between tests to report
 // each one. Fixed tables and lock-free counters: a handler may not allocate
-// or take a lock, and it may interrupt the reader at any point (it runs on
-// the same thread).
+// or take a lock, and it may interrupt the reader at any point, on the
+// reader's own thread or on another (a worker reads the log on its error
+// path while other workers' handlers log faults).
 #ifndef CELLCHECK_MACHINECHECK_MEMORY_FAULTS_H_
 #define CELLCHECK_MACHINECHECK_MEMORY_FAULTS_H_
 
@@ -43,7 +44,7 @@ class MemoryFaultLog {
   // Faults so far.
   u64 count() const { return count_.load(std::memory_order_acquire); }
   // Copies fault `n` (0 for the first) to `out`; false when it is no longer
-  // kept (or not yet logged).
+  // kept (or not yet logged, or being overwritten by a later one).
   bool copy(u64 n, MemoryFault* out) const;
   // What a replaced page stands for. True when `address` is on a replaced
   // page; `physical` is then the address it had before its page was taken
@@ -53,7 +54,24 @@ class MemoryFaultLog {
   bool standsFor(const void* address, u64* physical) const;
 
  private:
-  MemoryFault kept_[kKept] = {};
+  // One kept fault, with a count of its write steps: odd while a write is
+  // under way, even once it is done. A reader takes the fields only when
+  // the count is fault n's, the same before and after it read them. Each field
+  // is an atomic of its own so that a read that overlaps a write is no data
+  // race (only a stale copy, which the count turns away). Lock-free: the
+  // handler writes it.
+  struct Slot {
+    std::atomic<u64> writes{0};
+    std::atomic<u64> page{0};
+    std::atomic<u64> bytes{0};
+    std::atomic<u64> physical{0};
+    std::atomic<bool> foundEarly{false};
+  };
+  static_assert(std::atomic<u64>::is_always_lock_free &&
+                    std::atomic<bool>::is_always_lock_free,
+                "a signal handler writes the slots");
+
+  Slot kept_[kKept];
   std::atomic<u64> count_{0};
   // Replaced pages, each written before the table counts it.
   FixedTable<MemoryFault, kMaxReplaced> replaced_;

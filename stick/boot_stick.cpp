@@ -79,13 +79,33 @@ std::string BootStick::findAndMount() {
     }
   }
   // USB sticks show up one step at a time after their drivers load: the
-  // controller, then the stick on it, then its disk and partitions.
+  // controller, then the stick on it, then its disk and partitions. USB
+  // storage waits about a second before it scans each new disk, so a second
+  // stick of this image is often found a few polls after the first: once
+  // one is found, the search goes on until no partition has come for
+  // kSettleMilliseconds, and the check for two sticks sees all it found.
   std::vector<DiskPartition> found;
-  const int ticks = waitSeconds * 1000 / static_cast<int>(kPauseMilliseconds);
-  for (int tick = 0; found.empty(); ++tick) {
+  const int pause = static_cast<int>(kPauseMilliseconds);
+  const int ticks = waitSeconds * 1000 / pause;
+  const int settleTicks = static_cast<int>(kSettleMilliseconds) / pause;
+  int quietTicks = 0;
+  for (int tick = 0;; ++tick) {
     loader.loadForDevices(isStickModule);
-    found = marked(disks_.partitions(), mark);
-    if (!found.empty() || tick >= ticks) break;
+    const size_t lookedBefore = looked_.size();
+    bool waiting = false;
+    for (const DiskPartition& partition :
+         marked(disks_.partitions(), mark, &waiting)) {
+      found.push_back(partition);
+    }
+    if (found.empty()) {
+      if (tick >= ticks) break;
+    } else {
+      const bool news = looked_.size() != lookedBefore || waiting;
+      quietTicks = news ? 0 : quietTicks + 1;
+      // Partitions that keep coming (or a device file that never does)
+      // hold start-up no longer than the settling time past the wait.
+      if (quietTicks >= settleTicks || tick >= ticks + settleTicks) break;
+    }
     system_.sleepMilliseconds(kPauseMilliseconds);
   }
   // Every stick made from this image has the partition: a removable medium
@@ -114,7 +134,8 @@ std::string BootStick::findAndMount() {
 }
 
 std::vector<DiskPartition> BootStick::marked(
-    const std::vector<DiskPartition>& candidates, const std::string& mark) {
+    const std::vector<DiskPartition>& candidates, const std::string& mark,
+    bool* waiting) {
   std::vector<DiskPartition> found;
   for (const DiskPartition& candidate : candidates) {
     if (std::find(looked_.begin(), looked_.end(), candidate.name) !=
@@ -125,7 +146,10 @@ std::vector<DiskPartition> BootStick::marked(
     // even by mounting it.
     const int mounted = disks_.mountFat(candidate.name, paths_.probeAt, false);
     // A device file not there yet is looked at again next time.
-    if (mounted == ENOENT || mounted == ENXIO) continue;
+    if (mounted == ENOENT || mounted == ENXIO) {
+      *waiting = true;
+      continue;
+    }
     looked_.push_back(candidate.name);
     if (mounted != 0) continue;
     std::string text;

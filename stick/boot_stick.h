@@ -8,8 +8,9 @@
 // At start-up, before the memory is measured (the drivers and the mount
 // take memory), and only when the image's boot menu started the kernel
 // from a disk: the USB drivers of the image load, the stick's disk appears
-// a few seconds later, its partition is found and mounted writable. One
-// line says where reports go or why there are none.
+// a few seconds later, its partition is found and, once no other disk has
+// come for a moment, mounted writable. One line says where reports go or
+// why there are none.
 #ifndef CELLCHECK_STICK_BOOT_STICK_H_
 #define CELLCHECK_STICK_BOOT_STICK_H_
 
@@ -55,14 +56,21 @@ class BootStick {
   // How long start-up waits for the stick's partition to appear.
   int waitSeconds = 20;
   static constexpr unsigned kPauseMilliseconds = 250;
+  // Once a partition of this image is found, how long the search goes on
+  // with no new partition coming, for a second stick of the same image
+  // (reports go to neither then).
+  static constexpr unsigned kSettleMilliseconds = 2000;
 
  private:
   // The reason there are no reports, or empty when the partition is
   // mounted.
   std::string findAndMount();
   // The partitions among `candidates` not yet looked at that carry `mark`.
+  // `waiting` is set when one could not be looked at yet (its device file
+  // is not there).
   std::vector<DiskPartition> marked(
-      const std::vector<DiskPartition>& candidates, const std::string& mark);
+      const std::vector<DiskPartition>& candidates, const std::string& mark,
+      bool* waiting);
 
   KernelFiles& files_;
   KernelSystem& system_;

@@ -38,7 +38,8 @@ void Transcript::feed(const char* text, size_t length) {
         if (column_ > lineLength_) lineLength_ = column_;
         break;
       default:
-        if (static_cast<unsigned char>(c) < ' ') break;  // no text
+        // Control bytes are no text; a terminal ignores DEL too.
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7f') break;
         if (column_ < kMaxLineBytes) {
           line_[column_++] = c;
           if (column_ > lineLength_) lineLength_ = column_;

@@ -5,13 +5,16 @@
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 
 #include "base/stop_message.h"
 #include "tests/support/blocked_console.h"
@@ -110,6 +113,85 @@ TEST_F(FaultGuardTest, ReplacesThePageOfAnUncorrectedErrorAndLogsIt) {
   }
 }
 
+// Linux signals every thread that touches a lost page before it is
+// replaced, and the scrubber's report of it may come after the read's: the
+// first entry replaces the page (the kernel drops its marker with it), the
+// others find it replaced and leave it, and what the test wrote there.
+TEST_F(FaultGuardTest, ALostPageMetTwiceIsReplacedAndLoggedOnce) {
+  static char* lost;
+  struct Case {
+    const char* what;
+    // The second entry, after the first and after the test wrote to the
+    // fresh page; none: the scrubber's report comes during the first.
+    void (*second)();
+  };
+  for (const Case& c : {
+           Case{"a worker read it too",
+                [] {
+                  std::thread([] {
+                    sendToSelf(SIGBUS, BUS_MCEERR_AR, lost + 0x80, 12);
+                  }).join();
+                }},
+           Case{"the scrubber's report came after the read's",
+                [] { sendToSelf(SIGBUS, BUS_MCEERR_AO, lost, 12); }},
+           Case{"the scrubber's report came while the handler ran", nullptr},
+       }) {
+    SCOPED_TRACE(c.what);
+    memset(area, 0x5a, kAreaPages * kPage);
+    lost = area + 2 * kPage;
+    FakeKernel k;
+    MemoryFaultLog faults;
+    k.poisonedFrames[reinterpret_cast<uintptr_t>(lost)] = 0x6019;
+    if (c.second == nullptr) {
+      k.inFrameLookup = [] {
+        static bool sent;
+        sent = !sent;
+        if (sent) sendToSelf(SIGBUS, BUS_MCEERR_AO, lost + 0x10, 12);
+      };
+    }
+    {
+      MemoryFaultGuard guard(k, faults);
+      ASSERT_TRUE(guard.install());
+      guard.guardArea(area, kAreaPages * kPage, true);
+      sendToSelf(SIGBUS, BUS_MCEERR_AR, lost + 0x40, 12);
+      if (c.second != nullptr) {
+        memset(lost, 0x33, kPage);
+        c.second();
+      }
+    }
+    EXPECT_EQ(k.replacementCount, 1);
+    ASSERT_EQ(faults.count(), 1u);
+    MemoryFault fault;
+    ASSERT_TRUE(faults.copy(0, &fault));
+    EXPECT_EQ(fault.physical, 0x6019 * kPage);
+    u64 physical = 0;
+    ASSERT_TRUE(faults.standsFor(lost + 8, &physical));
+    EXPECT_EQ(physical, 0x6019 * kPage + 8);
+    if (c.second != nullptr) {
+      for (u64 i = 0; i < kPage; ++i) ASSERT_EQ(lost[i], 0x33) << "byte " << i;
+    }
+  }
+}
+
+// A page left alone as replaced already that brings its thread back at
+// once, with nothing logged since, was lost still (its marker there but
+// not readable): it is replaced, rather than met for ever.
+TEST_F(FaultGuardTest, APageLeftAloneThatFaultsAgainIsReplaced) {
+  MemoryFaultGuard guard(kernel, log);
+  ASSERT_TRUE(guard.install());
+  guard.guardArea(area, kAreaPages * kPage, true);
+  char* const lost = area + kPage;
+  kernel.poisonedFrames[reinterpret_cast<uintptr_t>(lost)] = 0x6019;
+  for (int entry = 0; entry < 3; ++entry) {
+    sendToSelf(SIGBUS, BUS_MCEERR_AR, lost + 0x40, 12);
+  }
+  EXPECT_EQ(kernel.replacementCount, 2);
+  ASSERT_EQ(log.count(), 2u);
+  MemoryFault fault;
+  ASSERT_TRUE(log.copy(1, &fault));
+  EXPECT_EQ(fault.physical, kUnknownAddress);
+}
+
 // The handler interrupts code that may be about to read errno; what the
 // handler's own calls leave there must not reach it.
 TEST_F(FaultGuardTest, TheInterruptedCodeFindsErrnoAsItLeftIt) {
@@ -175,6 +257,61 @@ TEST(MemoryFaultLogTest, KeepsTheLastFaultsAndCountsThemAll) {
   ASSERT_TRUE(
       faults.standsFor(reinterpret_cast<const void*>(0x10004), &physical));
   EXPECT_EQ(physical, 0x777004u);
+}
+
+// A reader on another thread may come in at any point of a write: here it
+// interrupts the writer (a timer's signal), which freezes the writer
+// mid-write wherever it lands. Every copy the log hands out must be one
+// fault, whole. (worker_tests has the two threads at once, for
+// ThreadSanitizer.)
+struct InterruptedWrite {
+  static MemoryFault faultNumber(u64 n) {
+    return MemoryFault{0x7f0000000000 + n * kPage, kPage << (n % 3),
+                       0x100000000 + n * 2 * kPage, n % 2 == 1};
+  }
+  static bool whole(u64 n, const MemoryFault& fault) {
+    const MemoryFault want = faultNumber(n);
+    return fault.page == want.page && fault.bytes == want.bytes &&
+           fault.physical == want.physical &&
+           fault.foundEarly == want.foundEarly;
+  }
+  // The reader, in the handler: the oldest fault kept is the one whose slot
+  // the writer fills next.
+  static void look(int) {
+    const u64 count = log->count();
+    const u64 n =
+        count > MemoryFaultLog::kKept ? count - MemoryFaultLog::kKept : 0;
+    MemoryFault fault;
+    if (log->copy(n, &fault) && !whole(n, fault)) wrong.fetch_add(1);
+    looks.fetch_add(1);
+  }
+  static MemoryFaultLog* log;
+  static std::atomic<u64> looks;
+  static std::atomic<u64> wrong;
+};
+MemoryFaultLog* InterruptedWrite::log = nullptr;
+std::atomic<u64> InterruptedWrite::looks{0};
+std::atomic<u64> InterruptedWrite::wrong{0};
+
+TEST(MemoryFaultLogTest, AReaderThatComesInMidWriteGetsWholeFaultsOnly) {
+  constexpr u64 kLooks = 2000;
+  MemoryFaultLog faults;
+  InterruptedWrite::log = &faults;
+  struct sigaction action = {};
+  struct sigaction before = {};
+  action.sa_handler = InterruptedWrite::look;
+  ASSERT_EQ(sigaction(SIGALRM, &action, &before), 0);
+  itimerval every = {};
+  every.it_interval.tv_usec = 20;
+  every.it_value.tv_usec = 20;
+  ASSERT_EQ(setitimer(ITIMER_REAL, &every, nullptr), 0);
+  for (u64 n = 0; InterruptedWrite::looks.load() < kLooks; ++n) {
+    faults.add(InterruptedWrite::faultNumber(n));
+  }
+  const itimerval off = {};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  sigaction(SIGALRM, &before, nullptr);
+  EXPECT_EQ(InterruptedWrite::wrong.load(), 0u);
 }
 
 TEST_F(FaultGuardTest, StopsWithTheAddressWhereItCannotGoOn) {

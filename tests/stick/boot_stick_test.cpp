@@ -34,15 +34,15 @@ class BootStickTest : public testing::Test {
 
   // A FAT partition whose folder holds `mark` (none: no mark file).
   void addFat(const char* name, const char* disk, int number, const char* mark,
-              int appearsAtCall = 1) {
+              int appearsAtCall = 1, int deviceAtCall = 0) {
     const std::string fs = std::string("disks/") + name;
     folder.write(fs + "/README.TXT", "someone's files\n");
     if (mark != nullptr) {
       folder.write(fs + "/" + kMarkFileName, std::string(mark) + "\n");
     }
-    kernel.disks.push_back(
-        FakeKernel::FakePartition{DiskPartition{name, disk, number},
-                                  folder.path() + "/" + fs, appearsAtCall});
+    kernel.disks.push_back(FakeKernel::FakePartition{
+        DiskPartition{name, disk, number}, folder.path() + "/" + fs,
+        appearsAtCall, deviceAtCall});
   }
 
   std::string prepare() {
@@ -86,11 +86,53 @@ TEST_F(BootStickTest, WritesOnlyToThePartitionWithThisImagesMark) {
   EXPECT_EQ(static_cast<int>(kernel.unmounts.size()), probes);
 }
 
+// Polls after the one that found the stick, with no other disk coming,
+// before it is taken.
+constexpr int kSettlePolls =
+    BootStick::kSettleMilliseconds / BootStick::kPauseMilliseconds;
+
 TEST_F(BootStickTest, WaitsForTheStickToAppear) {
   addFat("sdb3", "sdb", 3, kMark, 4);
   EXPECT_EQ(prepare(), "Reports: on the boot stick, partition 3 (CELLCHECK)\n");
-  EXPECT_EQ(kernel.partitionListings, 4);
-  EXPECT_EQ(kernel.sleeps.size(), 3u);
+  // Found at the fourth look, then taken once no other disk came for the
+  // settling time: no longer.
+  EXPECT_EQ(kernel.partitionListings, 4 + kSettlePolls);
+  EXPECT_EQ(kernel.sleeps.size(), 3u + kSettlePolls);
+  EXPECT_EQ(kernel.millisecondClock,
+            3 * BootStick::kPauseMilliseconds + BootStick::kSettleMilliseconds);
+}
+
+// USB storage scans each new disk about a second after it shows up, so
+// two sticks are usually found in different polls: the second is seen
+// when it comes within the settling time after the first.
+class SecondStickTest : public BootStickTest,
+                        public testing::WithParamInterface<int> {};
+
+TEST_P(SecondStickTest, ASecondStickFoundPollsAfterTheFirstIsSeen) {
+  const int later = GetParam();
+  addFat("sdb3", "sdb", 3, kMark, 2);
+  addFat("sdc1", "sdc", 1, nullptr, 2 + later);
+  addFat("sdc3", "sdc", 3, kMark, 2 + later);
+  EXPECT_EQ(prepare(),
+            "Reports: none (partitions sdb3 and sdc3 both carry this image's "
+            "mark; leave only the boot stick in)\n");
+  EXPECT_FALSE(ready);
+  EXPECT_TRUE(writableMounts().empty());
+  // The settling time counts from the last disk that came.
+  EXPECT_EQ(kernel.partitionListings, 2 + later + kSettlePolls);
+}
+
+INSTANTIATE_TEST_SUITE_P(PollsLater, SecondStickTest, testing::Values(1, 2, 4));
+
+// A partition listed before its device file is there is looked at once it
+// is: the settling time waits for it.
+TEST_F(BootStickTest, ASecondStickWhoseDeviceComesLateIsSeen) {
+  addFat("sdb3", "sdb", 3, kMark);
+  addFat("sdc3", "sdc", 3, kMark, 2, 3 + kSettlePolls);
+  EXPECT_EQ(prepare(),
+            "Reports: none (partitions sdb3 and sdc3 both carry this image's "
+            "mark; leave only the boot stick in)\n");
+  EXPECT_TRUE(writableMounts().empty());
 }
 
 TEST_F(BootStickTest, SaysWhyThereAreNoReports) {

@@ -37,6 +37,15 @@ TEST(TranscriptTest, KeepsTheLinesAsTheScreenShowedThem) {
                 "   99% coverage,  1 errors [####]", "  100% cov"}));
 }
 
+// Control bytes are no text on a terminal, DEL among them: none reaches
+// the report's text file.
+TEST(TranscriptTest, KeepsNoControlBytes) {
+  Transcript transcript(4096, 4096);
+  const char bytes[] = {'a', 7, 'b', 0x7f, 'c', 0, 'd', 0x0e, 0x1f, 'e', '\n'};
+  transcript.feed(bytes, sizeof bytes);
+  EXPECT_EQ(linesOf(transcript), std::vector<std::string>{"abcde"});
+}
+
 TEST(TranscriptTest, PastItsRoomKeepsTheHeadAndTheLastLines) {
   // Each line takes 9 bytes with its line feed: 3 fit the head, 5 the tail.
   Transcript transcript(30, 45);

@@ -375,7 +375,7 @@ u64 FakeKernel::lostPhysicalAddress(const void* address) {
   if (inFrameLookup != nullptr) inFrameLookup();
   const uintptr_t at = reinterpret_cast<uintptr_t>(address);
   const auto found = poisonedFrames.find(at & ~(kPageBytes - 1));
-  if (found == poisonedFrames.end()) {
+  if (found == poisonedFrames.end() || found->second == 0) {
     // As the real page map's read that finds nothing leaves it.
     errno = ENOENT;
     return kUnknownAddress;
@@ -396,6 +396,13 @@ bool FakeKernel::replaceLostPage(void* page, u64 bytes, bool locked) {
     replacementCount = replacementCount + 1;
   }
   memset(page, 0, bytes);
+  // Linux drops the marker with the page. Cleared in place: the handler
+  // may not free.
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(page);
+  for (auto it = poisonedFrames.lower_bound(begin);
+       it != poisonedFrames.end() && it->first < begin + bytes; ++it) {
+    it->second = 0;
+  }
   return true;
 }
 
@@ -419,6 +426,7 @@ int FakeKernel::mountFat(const std::string& name, const std::string& at,
                          bool writable) {
   for (const FakePartition& disk : disks) {
     if (disk.partition.name != name) continue;
+    if (partitionListings < disk.deviceAtCall) return ENOENT;
     if (disk.folder.empty()) return EINVAL;  // what vfat says to other data
     if (mounted_.count(at) != 0) return EBUSY;
     fatMounts.push_back(FatMount{name, at, writable});

@@ -56,7 +56,8 @@ class FakeKernel : public Kernel {
   // The fake page map: the frame of each page (by the page's address) that
   // has one; every other page's frame is unknown.
   std::map<u64, u64> frames;
-  // Pages (by address) the kernel took away, with the frame each had.
+  // Pages (by address) the kernel took away, with the frame each had; 0
+  // once replaceLostPage put a fresh page in (the marker is gone).
   std::map<u64, u64> poisonedFrames;
   // replaceLostPage refuses.
   bool replaceRefused = false;
@@ -267,6 +268,10 @@ class FakeKernel : public Kernel {
     // Seen by partitions() only from its call number this (from 1) on: a
     // disk found by its driver a little later.
     int appearsAtCall = 1;
+    // Its device file is there (mounts find it) only from partitions()'
+    // call number this on (0: from the start); before that a mount fails
+    // with ENOENT.
+    int deviceAtCall = 0;
   };
   std::vector<FakePartition> disks;
   // Writes fail with `writeError` once this many more bytes have been
