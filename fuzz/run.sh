@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the fuzzing harnesses (CMake preset fuzz: clang, libFuzzer, ASan and
-# UBSan) and runs each over its seeds for SECONDS (default 5): a crash, a
-# sanitizer report or a failed property fails the run, and the input that
-# did it is left in build-fuzz/findings/. The committed seeds are only read:
-# what a run finds new goes to a corpus folder of its own in build-fuzz/.
+# UBSan) and runs each over its seeds for SECONDS (default 5), as many at
+# once as there are CPUs: a crash, a sanitizer report or a failed property
+# fails the run, and the input that did it is left in build-fuzz/findings/.
+# The committed seeds are only read: what a run finds new goes to a corpus
+# folder of its own in build-fuzz/.
 # Usage: fuzz/run.sh [SECONDS] [HARNESS...]   (harnesses: fuzz/*_fuzzer.cpp)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,15 +25,26 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" >/dev/null
 
 mkdir -p build-fuzz/findings
+# One harness is one process on one CPU: as many run at once as there are
+# CPUs, each for its full SECONDS; their lines follow in the harnesses' order.
+fuzz_one() {
+  local name=$1 corpus=build-fuzz/corpus/$1
+  mkdir -p "$corpus"
+  build-fuzz/fuzz/"${name}"_fuzzer "$corpus" "fuzz/seeds/$name" \
+    -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+    -artifact_prefix="build-fuzz/findings/${name}-" -print_final_stats=1 \
+    >"build-fuzz/findings/$name.log" 2>&1
+}
+declare -A pid_of
+for name in "${harnesses[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
+  fuzz_one "$name" &
+  pid_of[$name]=$!
+done
 status=0
 for name in "${harnesses[@]}"; do
-  corpus=build-fuzz/corpus/$name
-  mkdir -p "$corpus"
   log=build-fuzz/findings/$name.log
-  if build-fuzz/fuzz/"${name}"_fuzzer "$corpus" "fuzz/seeds/$name" \
-      -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-      -artifact_prefix="build-fuzz/findings/${name}-" -print_final_stats=1 \
-      >"$log" 2>&1; then
+  if wait "${pid_of[$name]}"; then
     echo "fuzz $name: $(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" |
       grep -o '[0-9]*$') inputs in $seconds s, nothing found"
   else
