@@ -16,8 +16,9 @@
 #include "stickreport/report_files.h"
 #include "stickreport/transcript.h"
 
-// One row of the page's table of errors: the errors that named the same two
-// words' places with the same bits.
+// One row of the page's tables of errors: the errors that named the same two
+// words' places with the same bits, or, for a one-word error (a test that
+// knew what the word should hold), the same word with the same bits.
 struct ErrorRow {
   u64 addressA;  // kUnknownAddress when not known
   u64 addressB;
@@ -25,6 +26,12 @@ struct ErrorRow {
   u64 times;
   u64 first;  // the first and last error numbers, from 1
   u64 last;
+  // A one-word error's row: the word (kWordA: its address is addressA;
+  // kWordB: addressB), and what the row's first error read and expected.
+  ReportedPair::Suspect suspect = ReportedPair::Suspect::kEither;
+  u64 index = 0;
+  u32 read = 0;
+  u32 expected = 0;
 };
 
 // The machine's physical memory as the page draws it: the RAM, the test

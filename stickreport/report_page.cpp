@@ -175,31 +175,76 @@ void writePicture(Page& page, const ReportModel& model) {
           "<span style=\"background:#ddd\"></span>no RAM</p>\n";
 }
 
+std::string hex32(u32 value) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+std::string errorNumbers(const ErrorRow& error) {
+  return error.first == error.last ? "#" + std::to_string(error.first)
+                                   : "#" + std::to_string(error.first) +
+                                         " to #" + std::to_string(error.last);
+}
+
+void writePairTable(Page& page, const std::vector<const ErrorRow*>& rows) {
+  page << "<table>\n<tr><th>Bank A physical address</th>"
+          "<th>Bank B physical address</th><th>Bits that differed</th>"
+          "<th>How often</th><th>Errors</th></tr>\n";
+  for (const ErrorRow* error : rows) {
+    page << row({hexText(error->addressA), hexText(error->addressB),
+                 hex32(error->bits), std::to_string(error->times),
+                 errorNumbers(*error)});
+  }
+  page << "</table>\n";
+}
+
+// Errors of tests that knew what a word should hold: the word itself is bad.
+void writeWordTable(Page& page, const std::vector<const ErrorRow*>& rows) {
+  page << "<table>\n<tr><th>Word</th><th>Value read</th>"
+          "<th>Value expected</th><th>Physical address</th>"
+          "<th>Bits that differed</th><th>How often</th><th>Errors</th>"
+          "</tr>\n";
+  for (const ErrorRow* error : rows) {
+    const bool inBankB = error->suspect == ReportedPair::Suspect::kWordB;
+    page << row({std::string("bank ") + (inBankB ? "B" : "A") + " word " +
+                     std::to_string(error->index),
+                 hex32(error->read), hex32(error->expected),
+                 hexText(inBankB ? error->addressB : error->addressA),
+                 hex32(error->bits), std::to_string(error->times),
+                 errorNumbers(*error)});
+  }
+  page << "</table>\n";
+}
+
 void writeErrors(Page& page, const ReportModel& model) {
   page << "<h2>Errors</h2>\n";
   if (model.errorRows.empty() && model.totals.errors == 0) {
     page << "<p>No errors found by the tests.</p>\n";
   } else {
-    page << "<table>\n<tr><th>Bank A physical address</th>"
-            "<th>Bank B physical address</th><th>Bits that differed</th>"
-            "<th>How often</th><th>Errors</th></tr>\n";
+    std::vector<const ErrorRow*> pairs;
+    std::vector<const ErrorRow*> words;
     for (const ErrorRow& error : model.errorRows) {
-      char bits[16];
-      snprintf(bits, sizeof bits, "0x%08x", error.bits);
-      page << row({hexText(error.addressA), hexText(error.addressB), bits,
-                   std::to_string(error.times),
-                   error.first == error.last
-                       ? "#" + std::to_string(error.first)
-                       : "#" + std::to_string(error.first) + " to #" +
-                             std::to_string(error.last)});
+      (error.suspect == ReportedPair::Suspect::kEither ? pairs : words)
+          .push_back(&error);
     }
-    page << "</table>\n";
+    // The pairs' table also stands for errors counted but not listed.
+    const bool pairTable = !pairs.empty() || words.empty();
+    if (pairTable) writePairTable(page, pairs);
+    if (!words.empty()) writeWordTable(page, words);
     if (model.errorsNotInTable != 0) {
       page << "<p>" << std::to_string(model.errorsNotInTable)
            << " more errors are counted but not listed one by one.</p>\n";
     }
-    page << "<p>Each error names two words, one in each bank, that should "
-            "have held the same value: either could be the bad one.</p>\n";
+    if (pairTable) {
+      page << "<p>Each error names two words, one in each bank, that should "
+              "have held the same value: either could be the bad one.</p>\n";
+    }
+    if (!words.empty()) {
+      page << "<p>Each error in the table by word names one word that read "
+              "back other than the value written to it, by a test that knows "
+              "what every word should hold: that word is the bad one.</p>\n";
+    }
   }
   page << "<h2>Summary</h2>\n<pre>";
   for (const std::string& text : model.summary) page << escaped(text) << "\n";

@@ -28,6 +28,23 @@ std::vector<PhysicalRange> merged(std::vector<PhysicalRange> ranges) {
   return out;
 }
 
+ErrorRow rowOf(const FoundError& error) {
+  const ReportedPair& pair = error.pair;
+  ErrorRow row{pair.addressA, pair.addressB, pair.valueA ^ pair.valueB, 1,
+               error.number,  error.number};
+  row.suspect = pair.suspect;
+  if (pair.suspect == ReportedPair::Suspect::kWordA) {
+    row.index = pair.indexA;
+    row.read = pair.valueA;
+    row.expected = pair.valueB;
+  } else if (pair.suspect == ReportedPair::Suspect::kWordB) {
+    row.index = pair.indexB;
+    row.read = pair.valueB;
+    row.expected = pair.valueA;
+  }
+  return row;
+}
+
 }  // namespace
 
 StickReport::StickReport(BootStick& stick, KernelDisks& disks,
@@ -113,16 +130,18 @@ void StickReport::takeNewErrors() {
   errorsNotInTable_ += kept - errorsTaken_;
   for (const FoundError& error : errors) {
     const ReportedPair& pair = error.pair;
-    const auto key = std::make_tuple(pair.addressA, pair.addressB,
-                                     pair.valueA ^ pair.valueB);
+    const bool oneWord = pair.suspect != ReportedPair::Suspect::kEither;
+    // A pair's row stands for its two places; a word's for that word, whose
+    // place may be unknown.
+    const auto key = std::make_tuple(
+        static_cast<int>(pair.suspect), pair.addressA, pair.addressB,
+        pair.valueA ^ pair.valueB, oneWord ? pair.indexA : 0);
     auto row = rows_.find(key);
     if (row != rows_.end()) {
       ++row->second.times;
       row->second.last = error.number;
     } else if (rows_.size() < kMaxErrorRows) {
-      rows_[key] =
-          ErrorRow{pair.addressA, pair.addressB, pair.valueA ^ pair.valueB, 1,
-                   error.number,  error.number};
+      rows_[key] = rowOf(error);
     } else {
       ++errorsNotInTable_;
     }

@@ -102,8 +102,9 @@ class StickReport : public BetweenTestsWork {
   u64 findingsWritten_ = 0;
   int summariesWritten_ = 0;
 
-  // The table of errors, by the two places and the bits.
-  std::map<std::tuple<u64, u64, u32>, ErrorRow> rows_;
+  // The tables of errors: by the kind of error (a pair, or one word of
+  // bank A or B), the two places, the bits and a one-word error's index.
+  std::map<std::tuple<int, u64, u64, u32, u64>, ErrorRow> rows_;
   u64 errorsTaken_ = 0;
   u64 errorsNotInTable_ = 0;
 };

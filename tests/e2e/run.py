@@ -72,6 +72,8 @@ def _full_testing_lines():
 FULL_TESTING = _full_testing_lines()
 PROGRESS = re.compile(rb"\r *(\d+)% coverage, +(\d+) errors \[([#-]{50})\][/\\]")
 PRETEST = b"Preparing and pre-testing memory..."
+# The opening's first test: each word against the value it should hold.
+SWEEP = re.compile(r" Sweep against expected values: (no errors|\d+ wrong words) in \d+ s\.")
 TESTING_CPUS = re.compile(r"Testing with (\d+) CPUs? on (\d+) memory nodes?")
 ESTIMATE = re.compile(r" Full testing reaches 100 % coverage in about \d+ (s|min|h \d+ min|d \d+ h) at this speed\.")
 # Where reports go, by the medium booted.
@@ -248,12 +250,15 @@ def test_direct_boot_full_flow(case):
              "Initializing...."],
             TESTING_CPUS,
             "Preparing and pre-testing memory...",
-            ["", " Running fast write tests..."],
+            ["", SWEEP, " Running fast write tests..."],
             [" Running quick serial tests 0..9:", " Finished quick test 9."],
             [" Running copy tests 0..19:", "", " Finished copy test 19"],
             [" Cleaning up...", ""],
             SCORE,
         ])[-1]
+        sweep = find_in_order(banner, [TESTING_CPUS, SWEEP])[-1]
+        assert sweep.group(1) == "no errors", f"the sweep on a fault-free VM: {sweep.group(0)!r}"
+        case.note(sweep.group(0).strip())
         value = float(score.group(1))
         assert math.isfinite(value) and value > 0, f"speed score {score.group(1)!r}"
         find_in_order(banner, [SCORE, ESTIMATE, BASELINE, [""] + FULL_TESTING + [" "],

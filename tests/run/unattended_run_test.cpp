@@ -269,6 +269,17 @@ TEST_F(UnattendedRunTest, AOneWordErrorSaysWhichWordIsSuspect) {
   EXPECT_NE(errors[0].find("bits=\"0x1\" suspect=\"B\"] Memory error 1"),
             std::string::npos)
       << errors[0];
+  // It fails the run like any error, and its page alone is suspect.
+  ConsoleCapture console;
+  EXPECT_FALSE(run->finish(step));
+  const std::string shown = console.take();
+  EXPECT_NE(shown.find(" VERDICT: FAIL\n\r"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("coverage, 1 error.\n\r\n\rBad memory: 1 error named 1 "
+                       "suspect page"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("memmap=4K$0x12345000\n\r"), std::string::npos) << shown;
+  EXPECT_NE(withMsgid("verdict")[0].find("<9>1 "), std::string::npos);
 }
 
 TEST_F(UnattendedRunTest, ErrorsGoOutBetweenTestsAndFailTheRunWithTheSummary) {

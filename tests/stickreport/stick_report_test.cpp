@@ -179,6 +179,53 @@ TEST_F(StickReportTest,
   EXPECT_EQ(page.find("href="), std::string::npos);
 }
 
+// The page's tables of errors: a pair names both words' places, either of
+// which could be bad; a one-word error (a test that knew what the word
+// should hold) names its word, what it read and what was expected, and its
+// place alone. The same error again adds to its row, which keeps the first
+// one's values.
+TEST_F(StickReportTest, APairRowNamesBothPlacesAOneWordRowItsWordAndValues) {
+  ReportedPair wordA{12,         12,         0xf0f0f0f0 ^ 0x400,
+                     0xf0f0f0f0, 0x19fd1030, kUnknownAddress};
+  wordA.suspect = ReportedPair::Suspect::kWordA;
+  ReportedPair wordB{0x40007,         0x40007,
+                     0x0000ffff,      0x0000ffff ^ 0x80000000,
+                     kUnknownAddress, 0x9851000};
+  wordB.suspect = ReportedPair::Suspect::kWordB;
+  ReportedPair wordAAgain = wordA;
+  wordAAgain.valueA = 0x400;  // read where 0 was written
+  wordAAgain.valueB = 0;
+  struct Case {
+    const char* name;
+    ReportedPair error;
+    const char* row;
+  };
+  const std::vector<Case> cases = {
+      {"pair", ReportedPair{7, 7, 0xf0, 0xf0 ^ 0x2000, 0x19fd17ac, 0x98517ac},
+       "<tr><td>0x19fd17ac</td><td>0x98517ac</td><td>0x00002000</td><td>1</td>"
+       "<td>#1</td></tr>"},
+      {"word of bank A", wordA,
+       "<tr><td>bank A word 12</td><td>0xf0f0f4f0</td><td>0xf0f0f0f0</td>"
+       "<td>0x19fd1030</td><td>0x00000400</td><td>2</td><td>#2 to #4</td>"
+       "</tr>"},
+      {"word of bank B", wordB,
+       "<tr><td>bank B word 262151</td><td>0x8000ffff</td><td>0x0000ffff</td>"
+       "<td>0x9851000</td><td>0x80000000</td><td>1</td><td>#3</td></tr>"},
+  };
+  prepareAndStart();
+  step();
+  for (const Case& c : cases) record.recordPair(c.error);
+  record.recordPair(wordAAgain);
+  tester.errorCount = 4;
+  step(1);
+  const std::string page = file(".html");
+  for (const Case& c : cases) {
+    EXPECT_NE(page.find(c.row), std::string::npos) << c.name << "\n" << page;
+  }
+  EXPECT_NE(page.find("either could be the bad one"), std::string::npos);
+  EXPECT_NE(page.find("that word is the bad one"), std::string::npos);
+}
+
 // A pre-test mismatch or a range of the kernel's early check is news like an
 // error: written at once, and the report says FAIL.
 TEST_F(StickReportTest, FindingsFromBeforeTheTestsAreWrittenAsAFail) {
