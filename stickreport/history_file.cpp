@@ -9,15 +9,17 @@ std::string readHistoryText(KernelDisks& disks, const std::string& folder) {
   return text;
 }
 
-std::string historyWithRecord(const std::string& earlier,
-                              const RunRecord& record) {
+void writeHistory(const std::string& earlier, const RunRecord& record,
+                  ReportSink& sink) {
   const std::string line = encodeRunRecord(record);
-  std::string text = earlier;
-  if (!text.empty() && text.back() != '\n') text += '\n';
-  if (text.size() + line.size() > kMaxHistoryBytes) {
-    const size_t excess = text.size() + line.size() - kMaxHistoryBytes;
-    const size_t cut = text.find('\n', excess == 0 ? 0 : excess - 1);
-    text = cut == std::string::npos ? std::string() : text.substr(cut + 1);
+  const bool torn = !earlier.empty() && earlier.back() != '\n';
+  const size_t whole = earlier.size() + (torn ? 1 : 0) + line.size();
+  size_t from = 0;
+  if (whole > kMaxHistoryBytes) {
+    const size_t cut = earlier.find('\n', whole - kMaxHistoryBytes - 1);
+    from = cut == std::string::npos ? earlier.size() : cut + 1;
   }
-  return text + line;
+  sink.put(earlier.data() + from, earlier.size() - from);
+  if (torn && from < earlier.size()) sink.put("\n", 1);
+  sink.put(line);
 }

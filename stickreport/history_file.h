@@ -13,6 +13,7 @@
 
 #include "dimms/run_history.h"
 #include "seam/disks.h"
+#include "stickreport/report_files.h"
 
 // Hidden, like the build mark: the partition lists the reports.
 constexpr char kHistoryFileName[] = ".cellcheck-history";
@@ -23,11 +24,12 @@ constexpr size_t kMaxHistoryBytes = 256 * 1024;
 // is none), at most kMaxHistoryBytes of it.
 std::string readHistoryText(KernelDisks& disks, const std::string& folder);
 
-// `earlier` (the text read at start-up) with `record` appended: after a
-// line feed of its own when `earlier` does not end with one, so a line
-// torn by a power-off stays apart; the oldest whole lines dropped to keep
-// the file within kMaxHistoryBytes.
-std::string historyWithRecord(const std::string& earlier,
-                              const RunRecord& record);
+// `earlier` (the text read at start-up) with `record` appended, handed to
+// `sink` as it stands (no copy of the file is made: the test area is taken
+// by then): after a line feed of its own when `earlier` does not end with
+// one, so a line torn by a power-off stays apart; the oldest whole lines
+// left out to keep the file within kMaxHistoryBytes.
+void writeHistory(const std::string& earlier, const RunRecord& record,
+                  ReportSink& sink);
 
 #endif  // CELLCHECK_STICKREPORT_HISTORY_FILE_H_

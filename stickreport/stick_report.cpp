@@ -259,10 +259,9 @@ void StickReport::write() {
   }
   if (error == 0 && keepsHistory()) {
     // This run's record last: the one the reports above show.
-    const std::string history =
-        historyWithRecord(historyText_, report.runs.back());
-    error = files_->writeNamed(
-        kHistoryFileName, [&history](ReportSink& sink) { sink.put(history); });
+    error = files_->writeNamed(kHistoryFileName, [&](ReportSink& sink) {
+      writeHistory(historyText_, report.runs.back(), sink);
+    });
   }
   if (error != 0) {
     sayWritingFailed(error);

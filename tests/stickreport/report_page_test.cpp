@@ -47,6 +47,12 @@ TEST(ReportPageTest, EscapesWhatFirmwareAndTheHistorySay) {
   EXPECT_NE(page.find("&lt;slot&gt; &lt;serial&gt;"), std::string::npos);
 }
 
+std::string history(const std::string& earlier, const RunRecord& record) {
+  StringSink sink;
+  writeHistory(earlier, record, sink);
+  return sink.bytes;
+}
+
 // The history file stays within its cap: the oldest whole lines give way,
 // and a line a power-off cut short is ended before the new record.
 TEST(HistoryFileTest, AppendsAfterALineFeedAndDropsTheOldestLinesPastTheCap) {
@@ -54,15 +60,20 @@ TEST(HistoryFileTest, AppendsAfterALineFeedAndDropsTheOldestLinesPastTheCap) {
   run.machine = "CC-1";
   run.when = "2026-12-10 15:30:12";
   const std::string line = encodeRunRecord(run);
-  EXPECT_EQ(historyWithRecord("", run), line);
-  EXPECT_EQ(historyWithRecord("cut sho", run), "cut sho\n" + line);
+  EXPECT_EQ(history("", run), line);
+  EXPECT_EQ(history(line, run), line + line);
+  EXPECT_EQ(history("cut sho", run), "cut sho\n" + line);
   std::string full;
   while (full.size() + line.size() <= kMaxHistoryBytes) full += line;
-  const std::string kept = historyWithRecord(full, run);
+  std::string kept = history(full, run);
   EXPECT_LE(kept.size(), kMaxHistoryBytes);
   EXPECT_EQ(kept.size() % line.size(), 0u);  // whole lines only
-  EXPECT_EQ(kept.substr(0, line.size()), line);
   EXPECT_EQ(kept.substr(kept.size() - line.size()), line);
+  // A torn last line stays a line of its own, which reading skips.
+  kept = history(full + "torn", run);
+  EXPECT_LE(kept.size(), kMaxHistoryBytes);
+  EXPECT_EQ(kept.substr(0, line.size()), line);
+  EXPECT_EQ(kept.substr(kept.size() - line.size() - 5), "torn\n" + line);
 }
 
 }  // namespace
