@@ -243,8 +243,10 @@ std::string knownOr(const std::string& text, const char* otherwise) {
 // Everything in these tables is read from firmware or EEPROMs, or from a
 // history file anyone may have written to: escaped, every field.
 void writeModules(Page& page, const ReportModel& model) {
-  page << "<h2>Memory modules</h2>\n";
   const Inventory& inventory = model.modules;
+  // Not read (start-up named no modules): no section.
+  if (inventory.modules.empty() && inventory.whyNone.empty()) return;
+  page << "<h2>Memory modules</h2>\n";
   if (inventory.modules.empty()) {
     page << "<p>" << escaped(inventoryLines(inventory).front()) << "</p>\n";
   } else {

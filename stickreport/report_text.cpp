@@ -95,11 +95,14 @@ void writeReportText(const ReportModel& model, ReportSink& sink) {
   }
   for (const std::string& text : model.temperatures) line(sink, text);
   line(sink, "");
-  line(sink, "Memory modules:");
-  for (const std::string& text : inventoryLines(model.modules)) {
-    line(sink, text);
+  // Not read (start-up named no modules): no section.
+  if (!model.modules.modules.empty() || !model.modules.whyNone.empty()) {
+    line(sink, "Memory modules:");
+    for (const std::string& text : inventoryLines(model.modules)) {
+      line(sink, text);
+    }
+    if (!model.missingMemory.empty()) line(sink, model.missingMemory);
   }
-  if (!model.missingMemory.empty()) line(sink, model.missingMemory);
   if (!model.runs.empty()) {
     line(sink, "");
     line(sink,
