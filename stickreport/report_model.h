@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "badmem/bad_memory.h"
+#include "dimms/inventory.h"
+#include "dimms/run_history.h"
 #include "identity/machine_identity.h"
 #include "run/verdict.h"
 #include "stickreport/report_files.h"
@@ -70,6 +72,14 @@ struct ReportModel {
   u64 errorsNotInTable = 0;  // too many, or no longer kept in detail
   MemoryPicture picture;
   const Transcript* transcript = nullptr;
+  // The memory modules by name, and the missing-memory line (empty when
+  // nothing is missing).
+  Inventory modules;
+  std::string missingMemory;
+  // This machine's runs on the stick, oldest first, this one last as it
+  // stands; and what they say.
+  std::vector<RunRecord> runs;
+  std::vector<std::string> history;
 };
 
 // "PASS", "FAIL", or for a run without a verdict (yet) what was found so
@@ -77,6 +87,14 @@ struct ReportModel {
 std::string reportHeadline(const ReportModel& model);
 // "2026-12-10 15:30:12", the clock as it reads (UTC to the kernel).
 std::string clockText(time_t when);
+
+// A run of the history as both files show it: "PASS", "FAIL", "no
+// verdict"; its modules, "DIMM_A1 1A2B3C4D, DIMM_B1 (no serial number)".
+std::string runOutcomeText(const RunRecord& run);
+std::string runModulesText(const RunRecord& run);
+// "2026-12-10 15:30:12: FAIL, 3 errors, 1.25 hours of full testing, 62 %
+// coverage; modules DIMM_A1 1A2B3C4D, ..."
+std::string runLine(const RunRecord& run);
 
 void writeReportText(const ReportModel& model, ReportSink& sink);
 void writeReportPage(const ReportModel& model, ReportSink& sink);

@@ -6,6 +6,7 @@
 
 #include "badmem/physical_addresses.h"
 #include "base/wording.h"
+#include "dimms/dimm_text.h"
 #include "stickreport/report_model.h"
 
 namespace {
@@ -280,6 +281,69 @@ void writeEcc(Page& page, const ReportModel& model) {
   }
 }
 
+std::string knownOr(const std::string& text, const char* otherwise) {
+  return escaped(text.empty() ? std::string(otherwise) : text);
+}
+
+// Everything in these tables is read from firmware or EEPROMs, or from a
+// history file anyone may have written to: escaped, every field.
+void writeModules(Page& page, const ReportModel& model) {
+  const Inventory& inventory = model.modules;
+  // Not read (start-up named no modules): no section.
+  if (inventory.modules.empty() && inventory.whyNone.empty()) return;
+  page << "<h2>Memory modules</h2>\n";
+  if (inventory.modules.empty()) {
+    page << "<p>" << escaped(inventoryLines(inventory).front()) << "</p>\n";
+  } else {
+    page << "<table>\n<tr><th>Slot</th><th>Size</th><th>Type</th>"
+            "<th>Maker</th><th>Part number</th><th>Serial number</th>"
+            "<th>Made</th><th>Read from</th></tr>\n";
+    for (const Module& m : inventory.modules) {
+      std::string kind = m.type;
+      if (m.speedMTs != 0) {
+        kind += (kind.empty() ? "" : "-") + std::to_string(m.speedMTs);
+      }
+      char made[24] = "";
+      if (m.year != 0)
+        snprintf(made, sizeof made, "%d, week %d", m.year, m.week);
+      page << row({escaped(m.slot),
+                   m.sizeBytes ? sizeText(m.sizeBytes) : "unknown",
+                   knownOr(kind, "unknown"), knownOr(m.maker, "unknown"),
+                   knownOr(m.partNumber, "unknown"), knownOr(m.serial, "none"),
+                   knownOr(made, "unknown"),
+                   m.firmwareListsEmpty ? "SPD (the firmware lists the slot "
+                                          "empty)"
+                   : m.fromSpd          ? "SPD"
+                                        : "firmware table"});
+    }
+    page << "</table>\n";
+  }
+  if (!model.missingMemory.empty()) {
+    page << "<p class=\"missing\">" << escaped(model.missingMemory) << "</p>\n";
+  }
+}
+
+void writeHistory(Page& page, const ReportModel& model) {
+  if (model.runs.empty()) return;
+  page << "<h2>Runs of this machine on this stick</h2>\n<table>\n"
+          "<tr><th>Started</th><th>Outcome</th><th>Errors</th>"
+          "<th>Full testing</th><th>Coverage</th><th>Modules</th></tr>\n";
+  for (size_t i = 0; i < model.runs.size(); ++i) {
+    const RunRecord& run = model.runs[i];
+    const bool current = i + 1 == model.runs.size();
+    page << row(
+        {escaped(run.when) + (current ? " (this run)" : ""),
+         escaped(runOutcomeText(run)), std::to_string(run.errors),
+         fixed(static_cast<double>(run.testedSeconds) / 3600.0, 2) + " hours",
+         std::to_string(run.coveragePercent) + " %",
+         escaped(runModulesText(run))});
+  }
+  page << "</table>\n";
+  for (const std::string& text : model.history) {
+    page << "<p>" << escaped(text) << "</p>\n";
+  }
+}
+
 }  // namespace
 
 void writeReportPage(const ReportModel& model, ReportSink& sink) {
@@ -299,6 +363,8 @@ void writeReportPage(const ReportModel& model, ReportSink& sink) {
   writePicture(page, model);
   writeErrors(page, model);
   writeEcc(page, model);
+  writeModules(page, model);
+  writeHistory(page, model);
   page << "<p>The text file of the same name holds every line the screen "
           "showed.</p>\n</body>\n</html>\n";
 }

@@ -8,6 +8,7 @@
 #include "base/console_ring.h"
 #include "base/cprintf.h"
 #include "base/small_file.h"
+#include "stickreport/history_file.h"
 
 namespace {
 
@@ -71,6 +72,20 @@ void StickReport::prepare() {
   files_->name(machineName(facts_.identity), started_);
   if (files_->failed()) sayWritingFailed(files_->error());
   readMemoryMap(readSmallFile(kernelFiles_.file("/proc/iomem")), &picture_);
+  // Read now, while the kernel still gives memory; the lines are shown
+  // below the modules'.
+  historyText_ = readHistoryText(disks_, stick_.folder());
+  earlierRuns_ =
+      machineRuns(parseRunHistory(historyText_), machineName(facts_.identity),
+                  modulesInSlots(facts_.modules));
+  if (keepsHistory()) {
+    startConclusion_ =
+        concludeHistory(earlierRuns_, modulesInSlots(facts_.modules));
+  }
+}
+
+bool StickReport::keepsHistory() const {
+  return !facts_.modules.modules.empty();
 }
 
 bool StickReport::writing() const { return files_ && !files_->failed(); }
@@ -114,6 +129,15 @@ void StickReport::verdict(const Verdict& verdict) {
   if (!writing()) return;
   haveVerdict_ = true;
   verdict_ = verdict;
+  // What the runs say now, this one included: the next step to take.
+  if (keepsHistory()) {
+    std::vector<RunRecord> runs = earlierRuns_;
+    runs.push_back(runRecord());
+    for (const std::string& line :
+         concludeHistory(runs, modulesInSlots(facts_.modules)).lines) {
+      cprintf("%s\n\r", line.c_str());
+    }
+  }
   drain();
   write();
   if (writing()) {
@@ -169,6 +193,25 @@ void StickReport::pictureTestArea() {
   picture_.tested = merged(tested);
 }
 
+RunRecord StickReport::runRecord() const {
+  RunRecord run;
+  run.machine = machineName(facts_.identity);
+  run.when = clockText(started_);
+  run.outcome = !haveVerdict_   ? RunOutcome::kStopped
+                : verdict_.pass ? RunOutcome::kPass
+                                : RunOutcome::kFail;
+  run.errors = findings_.totals().findings();
+  run.testedSeconds = begun_ ? static_cast<u64>(now_() - begin_) : 0;
+  run.coveragePercent = static_cast<u32>(tester_.percentCoverage());
+  run.modules = modulesInSlots(facts_.modules);
+  const BadMemory& bad = findings_.record();
+  for (int i = 0;
+       i < bad.pageCount() && run.suspectPages.size() < kMaxHistoryPages; ++i) {
+    run.suspectPages.push_back(bad.page(i).address);
+  }
+  return run;
+}
+
 ReportModel StickReport::model() {
   if (!pictured_) pictureTestArea();
   takeNewErrors();
@@ -204,6 +247,14 @@ ReportModel StickReport::model() {
     model.picture.suspectPages.push_back(record.page(i).address);
   }
   model.transcript = transcript_.get();
+  model.modules = facts_.modules;
+  model.missingMemory = missingMemoryLine(facts_.missingMemory);
+  if (keepsHistory()) {
+    model.runs = earlierRuns_;
+    model.runs.push_back(runRecord());
+    model.history =
+        concludeHistory(model.runs, modulesInSlots(facts_.modules)).lines;
+  }
   return model;
 }
 
@@ -223,6 +274,12 @@ void StickReport::write() {
   if (error == 0) {
     error = files_->write(".html", [&report](ReportSink& sink) {
       writeReportPage(report, sink);
+    });
+  }
+  if (error == 0 && keepsHistory()) {
+    // This run's record last: the one the reports above show.
+    error = files_->writeNamed(kHistoryFileName, [&](ReportSink& sink) {
+      writeHistory(historyText_, report.runs.back(), sink);
     });
   }
   if (error != 0) {

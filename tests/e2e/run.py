@@ -32,6 +32,7 @@ from vm import Vm, VmFailure  # noqa: E402
 import bad_memory  # noqa: E402
 import fleet  # noqa: E402
 import machine_check  # noqa: E402
+import modules  # noqa: E402
 import numa  # noqa: E402
 import stick_report  # noqa: E402
 
@@ -396,6 +397,7 @@ def test_image_is_reproducible(case):
 
 # Longest first, so that two at a time finish together.
 CASES = [
+    *modules.CASES,
     *stick_report.CASES,
     fleet.test_fleet_two_guests,
     test_direct_boot_full_flow,
@@ -410,6 +412,7 @@ CASES = [
     test_iso_menu_by_keys,
     test_iso_default_entry_uses_screen,
     netboot_case("bios"),
+    *modules.SHORT_CASES,
     test_too_small_vm,
     test_image_is_reproducible,
 ] + bad_memory.CASES + machine_check.CASES

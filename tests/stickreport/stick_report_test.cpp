@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "base/cprintf.h"
 #include "base/small_file.h"
 #include "console/cellchecker_dos.h"
+#include "stickreport/history_file.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_kernel.h"
 #include "tests/support/fixed_addresses.h"
@@ -281,6 +283,104 @@ TEST_F(StickReportTest, ATextFileThatWouldPassItsCapKeepsItsHeadAndLastPart) {
   EXPECT_NE(text.find("\n" + std::to_string(lines - 1) + " "),
             std::string::npos);
   EXPECT_NE(text.find(" lines left out here ...]"), std::string::npos);
+}
+
+// A module named by its slot and serial number, as the inventory gives it.
+Module moduleIn(const std::string& slot, const std::string& serial) {
+  Module module;
+  module.slot = slot;
+  module.serial = serial;
+  module.sizeBytes = u64{8} << 30;
+  module.type = "DDR4";
+  module.partNumber = "M378A1K43EB2-CWE";
+  return module;
+}
+
+RunRecord earlierRun(const std::string& machine, RunOutcome outcome, u64 errors,
+                     const std::vector<ModuleInSlot>& modules) {
+  RunRecord run;
+  run.machine = machine;
+  run.when = "2026-12-09 10:00:00";
+  run.outcome = outcome;
+  run.errors = errors;
+  run.testedSeconds = 5400;
+  run.coveragePercent = 130;
+  run.modules = modules;
+  return run;
+}
+
+// The history on the stick: read at start-up (another machine's runs and a
+// line a power-off cut short left alone), this run's record written with
+// every report, after a line feed of its own, and updated to the verdict;
+// what the runs show on the screen at start-up and at the verdict, and in
+// both files.
+TEST_F(StickReportTest, KeepsEachRunInTheHistoryAndSaysWhichModule) {
+  const std::string earlier =
+      encodeRunRecord(
+          earlierRun("CC-0042", RunOutcome::kFail, 12,
+                     {{"DIMM_A1", "AAAA0001"}, {"DIMM_B1", "BBBB0002"}})) +
+      encodeRunRecord(earlierRun("OTHER-7", RunOutcome::kPass, 0,
+                                 {{"DIMM_A1", "CCCC0003"}}));
+  const std::string torn =
+      encodeRunRecord(earlierRun("CC-0042", RunOutcome::kPass, 0, {}));
+  const std::string onStick = earlier + torn.substr(0, torn.size() / 2);
+  folder.write(std::string("stick/") + kHistoryFileName, onStick);
+  // Module BBBB0002 taken out for this run.
+  facts.modules.modules = {moduleIn("DIMM_A1", "AAAA0001")};
+
+  prepareAndStart();
+  ASSERT_FALSE(report->historyLines().empty());
+  EXPECT_EQ(report->historyLines().front(),
+            "History: 1 run of this machine on this stick, 1 with errors, 0 "
+            "passed");
+  step();
+  const std::string path =
+      folder.path() + "/stick/" + std::string(kHistoryFileName);
+  std::string history = readSmallFile(path);
+  ASSERT_EQ(history.substr(0, onStick.size() + 1), onStick + "\n");
+  std::vector<RunRecord> runs = parseRunHistory(history);
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs.back().outcome, RunOutcome::kStopped);
+  EXPECT_EQ(runs.back().machine, "CC-0042");
+  EXPECT_EQ(runs.back().when, "2026-12-10 15:30:12");
+
+  report->fullTestingBegins();
+  now += 7200;
+  tester.passCount = 2400;  // past a full pass
+  Verdict verdict = {};
+  verdict.pass = true;
+  std::string screen;
+  {
+    ConsoleCapture console;
+    report->verdict(verdict);
+    screen = console.take();
+  }
+  const std::string named =
+      "Module serial BBBB0002 (not in the machine now) was in the run with "
+      "errors; the run without it passed 2.0 hours";
+  EXPECT_NE(screen.find(named), std::string::npos) << screen;
+  EXPECT_NE(file(".txt").find(named), std::string::npos);
+  EXPECT_NE(file(".html").find(named), std::string::npos);
+  EXPECT_NE(file(".txt").find("Module DIMM_A1: 8 GiB DDR4, "
+                              "M378A1K43EB2-CWE, serial AAAA0001"),
+            std::string::npos);
+
+  history = readSmallFile(path);
+  runs = parseRunHistory(history);
+  ASSERT_EQ(runs.size(), 3u);  // this run's record replaced, not added
+  EXPECT_EQ(runs.back().outcome, RunOutcome::kPass);
+  EXPECT_EQ(runs.back().testedSeconds, 7200u);
+  EXPECT_EQ(history.substr(0, onStick.size() + 1), onStick + "\n");
+}
+
+// A run that names no module keeps no record: nothing the history could
+// follow.
+TEST_F(StickReportTest, ARunWithoutModulesKeepsNoHistory) {
+  prepareAndStart();
+  step();
+  EXPECT_TRUE(report->historyLines().empty());
+  EXPECT_EQ(
+      access((folder.path() + "/stick/" + kHistoryFileName).c_str(), F_OK), -1);
 }
 
 }  // namespace
