@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
   parts.report = &report;
   parts.guard = &guard;
   parts.speaker = &speaker;
+  parts.nameModules = true;
   parts.moduleRoot = kModuleRoot;
   parts.busybox = kBusybox;
   const StartupFound started =

@@ -11,8 +11,10 @@
 #include "base/cprintf.h"
 #include "base/small_file.h"
 #include "base/stop_message.h"
+#include "dimms/module_sources.h"
 #include "modules/module_loader.h"
 #include "seam/tunables.h"
+#include "stickreport/report_model.h"
 #include "sysmem/memory_probe.h"
 #include "sysmem/secure_boot.h"
 
@@ -129,6 +131,49 @@ void loadSensorDriversAndSayTemperatures(Kernel& kernel,
     loadDrivers(kernel, kernel, moduleRoot, isSensorModule, byName);
   }
   temperatures.start();
+}
+
+// The RAM the firmware handed the kernel: the System RAM ranges of its
+// memory map (as root reads /proc/iomem), else what meminfo counts.
+u64 firmwareMappedBytes(KernelFiles& files, u64 installedKiB) {
+  MemoryPicture picture;
+  readMemoryMap(readSmallFile(files.file("/proc/iomem")), &picture);
+  u64 bytes = 0;
+  for (const PhysicalRange& range : picture.ram) {
+    bytes += range.end - range.begin;
+  }
+  return bytes != 0 ? bytes : installedKiB * 1024;
+}
+
+// Once the sensors' pass has loaded the SMBus driver and the EEPROMs'
+// drivers: the modules by name, and whether the firmware mapped what they
+// hold. Silent: the lines come below the test area's.
+void readModules(Kernel& kernel, RunFacts& facts) {
+  facts.modules = inventoryFrom(readModuleSources(kernel));
+  facts.missingMemory = findMissingMemory(
+      facts.modules, firmwareMappedBytes(kernel, facts.installedKiB));
+}
+
+// The lines below the test area's (made before the area is taken, printed
+// after): a line per module or why none is named, the missing memory, the
+// ECC counts by slot, and what the earlier runs on the stick say.
+std::vector<std::string> moduleLines(const RunFacts& facts,
+                                     const StartupParts& parts) {
+  std::vector<std::string> lines = inventoryLines(facts.modules);
+  if (facts.missingMemory.missing) {
+    lines.push_back(missingMemoryLine(facts.missingMemory));
+  }
+  if (parts.ecc != nullptr) {
+    for (const std::string& line : parts.ecc->slotLines()) {
+      lines.push_back(line);
+    }
+  }
+  if (parts.report != nullptr) {
+    for (const std::string& line : parts.report->historyLines()) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
 }
 
 // Once the kernel is tuned, before the memory is measured: the image's
@@ -315,9 +360,9 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   // The identity is read once, for all that name the machine: the events
   // of an unattended run and the report on the boot stick.
   const bool identityNamed = facts.options.any || parts.report != nullptr;
-  if (identityNamed || parts.ecc != nullptr || parts.temperatures != nullptr) {
-    kernel.mountSys();
-  }
+  const bool sysMounted =
+      identityNamed || parts.ecc != nullptr || parts.temperatures != nullptr;
+  if (sysMounted) kernel.mountSys();
   if (identityNamed) facts.identity = readMachineIdentity(kernel);
   showOptions(facts);
   const unsigned cpuCap =
@@ -337,7 +382,15 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
     loadSensorDriversAndSayTemperatures(kernel, *parts.temperatures,
                                         parts.moduleRoot);
   }
+  // The modules come before the report, whose history names them.
+  if (parts.nameModules) {
+    readModules(kernel, facts);
+    if (parts.ecc != nullptr) parts.ecc->nameSlots(slotNames(facts.modules));
+  }
   if (parts.report != nullptr) parts.report->prepare();
+  const std::vector<std::string> modules = parts.nameModules
+                                               ? moduleLines(facts, parts)
+                                               : std::vector<std::string>();
   if (parts.speaker != nullptr && facts.options.beep) parts.speaker->open();
   if (parts.unattended != nullptr) parts.unattended->prepare(facts.options);
   found.testing = chooseTestingCpus(kernel, kernel, cpuCap);
@@ -360,6 +413,7 @@ StartupFound startUp(Kernel& kernel, Cellchecker& tester, BadMemory& record,
   const unsigned refused =
       placeSlices(kernel, area, facts.areaBytes, found.testing);
   showTestingCpus(found.testing, found.pool.get(), refused);
+  for (const std::string& line : modules) cprintf("%s\n", line.c_str());
   found.locked = lockInPlace(kernel, area, facts.areaBytes);
   if (parts.guard != nullptr) {
     parts.guard->guardArea(area, facts.areaBytes, found.locked);

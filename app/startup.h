@@ -78,6 +78,10 @@ struct StartupParts {
   // the image's own /init.
   std::string moduleRoot = kModuleRoot;
   std::string busybox = kBusybox;
+  // Names the memory modules (the firmware's table and their EEPROMs,
+  // read once the sensors' pass has loaded the SMBus driver) and checks
+  // that the firmware mapped what they hold: lines below the test area's.
+  bool nameModules = false;
   // At most this many CPUs test when there are no options to say it (0:
   // every one); cellcheck.cpus overrides it.
   unsigned cpus = 0;

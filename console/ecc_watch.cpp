@@ -1,6 +1,7 @@
 #include "console/ecc_watch.h"
 
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "base/cprintf.h"
@@ -10,6 +11,8 @@ namespace {
 
 // Controllers named in the start-up line at most; the rest are counted.
 constexpr int kNamedControllers = 4;
+// Labels that name no slot, named in their line at most.
+constexpr int kNamedLabels = 4;
 
 u64 more(u64 before, u64 now) { return now > before ? now - before : 0; }
 
@@ -83,6 +86,53 @@ std::string EccWatch::startLine() const {
   return line + ".";
 }
 
+void EccWatch::nameSlots(const SlotNames& slots) {
+  moduleSlots_.assign(static_cast<size_t>(counters_.moduleCount()),
+                      std::string());
+  for (int m = 0; m < counters_.moduleCount(); ++m) {
+    moduleSlots_[m] = slotForLabel(counters_.module(m).label, slots);
+  }
+}
+
+std::vector<std::string> EccWatch::slotLines() const {
+  std::string matched;
+  std::string unmatched;
+  int unmatchedCount = 0;
+  if (moduleSlots_.empty()) return {};
+  for (int m = 0; m < counters_.moduleCount(); ++m) {
+    const EdacModule& module = counters_.module(m);
+    if (!module.ecc || !counters_.reportsEcc(module.controller)) continue;
+    const std::string place =
+        std::string(counters_.controller(module.controller).name) + " " +
+        module.name;
+    const std::string& slot = moduleSlots_[m];
+    if (!slot.empty()) {
+      matched += (matched.empty() ? "" : ", ") + slot + " (" + place + ")";
+      continue;
+    }
+    if (++unmatchedCount <= kNamedLabels) {
+      unmatched +=
+          (unmatched.empty() ? "" : ", ") + place +
+          (module.label[0] == '\0' ? std::string(" (no label)")
+                                   : " \"" + std::string(module.label) + "\"");
+    }
+  }
+  std::vector<std::string> lines;
+  if (!matched.empty()) lines.push_back("ECC counts by slot: " + matched + ".");
+  if (unmatchedCount == 0) return lines;
+  if (unmatchedCount > kNamedLabels) {
+    unmatched +=
+        ", and " + std::to_string(unmatchedCount - kNamedLabels) + " more";
+  }
+  lines.push_back("ECC: the memory controllers' names for " +
+                  std::to_string(unmatchedCount) +
+                  plural(unmatchedCount, " module (", " modules (") +
+                  unmatched +
+                  ") match no slot of the modules above: their counts name the "
+                  "controller's place, not a slot.");
+  return lines;
+}
+
 void EccWatch::poll() {
   if (!spacing_.due()) return;
   look();
@@ -111,7 +161,14 @@ void EccWatch::report(const EccGrowth& growth, bool print) {
     const EdacModule& module = counters_.module(growth.module);
     const char* where =
         module.location[0] != '\0' ? module.location : module.name;
-    if (module.label[0] != '\0') {
+    const char* slot = static_cast<size_t>(growth.module) < moduleSlots_.size()
+                           ? moduleSlots_[growth.module].c_str()
+                           : "";
+    if (slot[0] != '\0' && strcmp(slot, module.label) != 0) {
+      // The slot's name first, as the modules' lines write it.
+      snprintf(name, sizeof name, "%s (%s; %s, %s)", slot, module.label,
+               controller.name, where);
+    } else if (module.label[0] != '\0') {
       snprintf(name, sizeof name, "%s (%s, %s)", module.label, controller.name,
                where);
     } else {

@@ -17,6 +17,7 @@
 #include "base/between_tests_work.h"
 #include "base/clock.h"
 #include "console/look_spacing.h"
+#include "dimms/slot_labels.h"
 #include "ecc/edac_counters.h"
 #include "seam/files.h"
 
@@ -45,6 +46,15 @@ class EccWatch : public BetweenTestsWork {
   // The start-up line, without its line feed.
   std::string startLine() const;
 
+  // The inventory's slots, once it is read: a module whose label names
+  // one is counted under that slot's name from here on.
+  // Called at start-up, after start(): the matching allocates.
+  void nameSlots(const SlotNames& slots);
+  // Below the modules' lines, when a controller reports ECC for modules:
+  // which of its modules count under a slot's name, and which labels name
+  // no slot. Empty when no controller reports per module.
+  std::vector<std::string> slotLines() const;
+
   static constexpr time_t kSecondsBetweenLooks = 10;
   // Lines printed for one look at most; more growth is summed up.
   static constexpr int kMaxGrowthLines = 16;
@@ -57,6 +67,9 @@ class EccWatch : public BetweenTestsWork {
   LookSpacing spacing_;
   EdacCounters counters_;
   std::vector<std::pair<std::string, std::string>> declined_;
+  // Each module's slot by its label (index as in the counters), empty
+  // where the label names none: matched once, read between tests.
+  std::vector<std::string> moduleSlots_;
 };
 
 #endif  // CELLCHECK_CONSOLE_ECC_WATCH_H_

@@ -305,3 +305,7 @@ std::string missingMemoryLine(const MissingMemory& missing) {
          " holds: a module not seated, not working or not supported by the "
          "board";
 }
+
+std::string missingSlotsText(const MissingMemory& missing) {
+  return joined(missing.slots, ", ");
+}

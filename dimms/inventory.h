@@ -78,5 +78,7 @@ MissingMemory findMissingMemory(const Inventory& inventory, u64 mappedBytes);
 // GiB; 16.2 GiB is missing, as much as DIMM_B1 holds: a module not seated,
 // not working or not supported"; empty when nothing is missing.
 std::string missingMemoryLine(const MissingMemory& missing);
+// The modules the shortfall could be: "DIMM_B1 (16 GiB), DIMM_B2 (16 GiB)".
+std::string missingSlotsText(const MissingMemory& missing);
 
 #endif  // CELLCHECK_DIMMS_INVENTORY_H_

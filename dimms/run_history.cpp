@@ -12,17 +12,6 @@ constexpr size_t kMaxLine = 16384;
 constexpr size_t kMaxRecords = 1024;  // the latest runs
 constexpr size_t kFields = 10;        // the tag, eight values, the checksum
 
-u32 crc32(const std::string& text) {
-  u32 crc = 0xffffffff;
-  for (unsigned char c : text) {
-    crc ^= c;
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc >> 1) ^ (0xedb88320 & (0u - (crc & 1)));
-    }
-  }
-  return ~crc;
-}
-
 // A value as one word: blanks, controls, bytes above 0x7e and the
 // separators ('%', ',', '=') as %XX.
 std::string escaped(const std::string& value) {
@@ -145,7 +134,7 @@ bool parseRecord(const std::string& line, RunRecord* record) {
   const size_t last = line.rfind(' ');
   if (last == std::string::npos) return false;
   char crc[9];
-  snprintf(crc, sizeof crc, "%08x", crc32(line.substr(0, last)));
+  snprintf(crc, sizeof crc, "%08x", runLineChecksum(line.substr(0, last)));
   if (line.compare(last + 1, std::string::npos, crc) != 0) return false;
   const std::vector<std::string> words = split(line, ' ');
   if (words.size() != kFields || words[0] != kTag) return false;
@@ -162,6 +151,17 @@ bool parseRecord(const std::string& line, RunRecord* record) {
 }
 
 }  // namespace
+
+u32 runLineChecksum(const std::string& text) {
+  u32 crc = 0xffffffff;
+  for (unsigned char c : text) {
+    crc ^= c;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc >> 1) ^ (0xedb88320 & (0u - (crc & 1)));
+    }
+  }
+  return ~crc;
+}
 
 std::string encodeRunRecord(const RunRecord& record) {
   std::string modules;
@@ -184,7 +184,7 @@ std::string encodeRunRecord(const RunRecord& record) {
                      std::to_string(record.coveragePercent) + " " + modules +
                      " " + pages;
   char crc[10];
-  snprintf(crc, sizeof crc, " %08x", crc32(line));
+  snprintf(crc, sizeof crc, " %08x", runLineChecksum(line));
   return line + crc + "\n";
 }
 

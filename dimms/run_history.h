@@ -37,6 +37,10 @@ struct RunRecord {
 constexpr size_t kMaxHistoryModules = 64;
 constexpr size_t kMaxHistoryPages = 64;
 
+// The checksum that ends a record's line (CRC-32, as eight hex digits):
+// of the line before its last blank.
+u32 runLineChecksum(const std::string& text);
+
 // The record as one line, ending in '\n'. The writer appends it after a
 // '\n' of its own when the file does not end with one, so a torn line
 // never swallows the next record.

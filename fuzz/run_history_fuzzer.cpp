@@ -10,17 +10,6 @@
 
 namespace {
 
-u32 crc32(const std::string& text) {
-  u32 crc = 0xffffffff;
-  for (unsigned char c : text) {
-    crc ^= c;
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = (crc >> 1) ^ (0xedb88320 & (0u - (crc & 1)));
-    }
-  }
-  return ~crc;
-}
-
 // Every line with a checksum that fits it, in place of its last word: the
 // mutations then reach the fields and the reasoning, not only the check.
 std::string signedLines(const std::string& text) {
@@ -33,7 +22,7 @@ std::string signedLines(const std::string& text) {
     const size_t last = line.rfind(' ');
     if (last != std::string::npos) line.erase(last);
     char crc[10];
-    snprintf(crc, sizeof crc, " %08x", crc32(line));
+    snprintf(crc, sizeof crc, " %08x", runLineChecksum(line));
     out += line + crc + "\n";
     at = end + 1;
   }

@@ -45,7 +45,8 @@ bool isSpeakerModule(const std::string& file) {
 
 bool isSensorModule(const std::string& file) {
   return startsWith(file, "kernel/drivers/hwmon/") ||
-         startsWith(file, "kernel/drivers/i2c/busses/");
+         startsWith(file, "kernel/drivers/i2c/busses/") ||
+         startsWith(file, "kernel/drivers/misc/eeprom/ee1004.");
 }
 
 ModuleLoader::ModuleLoader(KernelFiles& files, KernelSystem& system,

@@ -60,7 +60,9 @@ bool isStickModule(const std::string& file);
 bool isSpeakerModule(const std::string& file);
 // The temperature sensors' drivers (kernel/drivers/hwmon/: the processors'
 // and the memory modules') and the SMBus controllers that the memory
-// modules' sensors sit on (kernel/drivers/i2c/busses/).
+// modules' sensors sit on (kernel/drivers/i2c/busses/), and DDR4's SPD
+// EEPROM driver (ee1004; DDR5's spd5118 is a sensor's driver as well),
+// which the SMBus driver declares beside the sensors.
 bool isSensorModule(const std::string& file);
 // The memory modules' sensors that no device names: DDR4's JC-42.4 chips,
 // which nothing declares (the SMBus driver declares DDR5's sensors from the

@@ -4,6 +4,7 @@
 
 #include "badmem/physical_addresses.h"
 #include "base/hex.h"
+#include "dimms/dimm_text.h"
 
 namespace {
 
@@ -47,6 +48,30 @@ void addIdentity(const MachineIdentity& id, Params* params) {
                                  {"serial", id.serial},
                                  {"boardserial", id.boardSerial},
                                  {"firmware", id.firmware}});
+}
+
+// A field of a module's value: its separator "; " kept for the fields.
+std::string field(const std::string& text, const char* unknown) {
+  if (text.empty()) return unknown;
+  std::string out = text;
+  for (char& c : out) {
+    if (c == ';') c = ',';
+  }
+  return out;
+}
+
+// The modules for a fleet collector: how many, then each as "SLOT; SIZE;
+// PART; SERIAL" ("-" for what is not known).
+void addModules(const Inventory& inventory, Params* params) {
+  params->emplace_back("dimms", std::to_string(inventory.modules.size()));
+  int number = 0;
+  for (const Module& m : inventory.modules) {
+    params->emplace_back(
+        "dimm" + std::to_string(++number),
+        field(m.slot, "-") + "; " +
+            (m.sizeBytes ? sizeText(m.sizeBytes) : std::string("-")) + "; " +
+            field(m.partNumber, "-") + "; " + field(m.serial, "-"));
+  }
 }
 
 // A kind's highest readings: "41", "33-35", "" when none gave one.
@@ -101,8 +126,16 @@ SyslogEvent startEvent(const RunFacts& facts) {
   const std::string secureBoot = secureBootWord(facts.secureBoot);
   if (!secureBoot.empty()) event.params.emplace_back("secureboot", secureBoot);
   addIdentity(facts.identity, &event.params);
+  addModules(facts.modules, &event.params);
+  if (facts.missingMemory.missing) {
+    event.params.emplace_back("missingmemory",
+                              missingSlotsText(facts.missingMemory));
+  }
   event.text = "Cellcheck started: testing " + std::to_string(areaMiB) +
                " MiB of " + std::to_string(ramMiB) + " MiB RAM";
+  if (facts.missingMemory.missing) {
+    event.text += "; " + missingMemoryLine(facts.missingMemory);
+  }
   return event;
 }
 
@@ -213,7 +246,8 @@ SyslogEvent eccEvent(const EccModuleErrors& module) {
 }
 
 SyslogEvent verdictEvent(const Verdict& verdict,
-                         const MachineIdentity& identity) {
+                         const MachineIdentity& identity,
+                         const Inventory& modules) {
   const std::string word = verdictWord(verdict);
   const std::string hours = hoursText(verdict.hours);
   const std::string coverage = coverageText(verdict.coverage);
@@ -241,6 +275,10 @@ SyslogEvent verdictEvent(const Verdict& verdict,
     event.params.emplace_back("hoursto100", hoursText(verdict.hoursTo100));
   }
   addIdentity(identity, &event.params);
+  addModules(modules, &event.params);
+  if (!verdict.missingMemory.empty()) {
+    event.params.emplace_back("missingmemory", verdict.missingSlots);
+  }
   event.text = word + ": " + std::to_string(verdict.mib) + " MiB tested for " +
                hours + " hours, " + coverage + " % coverage, " +
                errorsText(verdict.errors);
@@ -252,6 +290,9 @@ SyslogEvent verdictEvent(const Verdict& verdict,
     event.text += ", ECC " + std::to_string(verdict.eccCorrected) +
                   " corrected and " + std::to_string(verdict.eccUncorrected) +
                   " uncorrected";
+  }
+  if (!verdict.missingMemory.empty()) {
+    event.text += "; " + verdict.missingMemory;
   }
   // After the identity: where the datagram runs short, the last figures
   // give way first.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "badmem/bad_memory.h"
+#include "dimms/inventory.h"
 #include "events/syslog_message.h"
 #include "identity/machine_identity.h"
 #include "options/run_options.h"
@@ -14,7 +15,7 @@
 #include "run/verdict.h"
 
 // Testing begins: identity, RAM, test area, Secure Boot, what the options
-// ask.
+// ask; the modules (dimms, dimm1, dimm2, ...) and the missing memory.
 SyslogEvent startEvent(const RunFacts& facts);
 // Start-up stopped before testing (the screen says why): identity and RAM.
 SyslogEvent stoppedEvent(const RunFacts& facts);
@@ -33,7 +34,10 @@ SyslogEvent errorCountEvent(u64 total, u64 fresh, double coverage);
 SyslogEvent machineCheckEvent(const FoundMachineCheck& check);
 // A module's counts during the run, as they are now.
 SyslogEvent eccEvent(const EccModuleErrors& module);
+// With the modules by slot, size, part and serial (dimm1, dimm2, ...),
+// after the identity.
 SyslogEvent verdictEvent(const Verdict& verdict,
-                         const MachineIdentity& identity);
+                         const MachineIdentity& identity,
+                         const Inventory& modules = Inventory());
 
 #endif  // CELLCHECK_RUN_RUN_EVENTS_H_

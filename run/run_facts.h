@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/types.h"
+#include "dimms/inventory.h"
 #include "identity/machine_identity.h"
 #include "options/run_options.h"
 #include "sysmem/secure_boot.h"
@@ -39,6 +40,12 @@ struct RunFacts {
   SecureBoot secureBoot = SecureBoot::kLogUnreadable;
   // The memory controllers' start-up line ("ECC: ...").
   std::string eccLine;
+  // The memory modules by name, read once /sys is mounted and the SMBus
+  // and EEPROM drivers are loaded; empty, with its reason, when the
+  // firmware names none.
+  Inventory modules;
+  // Whether the modules hold more than the firmware mapped: a module lost.
+  MissingMemory missingMemory;
   // The schedule once it is made (null before, and when nothing tests):
   // the estimate of full testing's time to 100 % coverage comes from it.
   const ScheduleFigures* schedule = nullptr;

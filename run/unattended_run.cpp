@@ -192,7 +192,11 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   sendFindings();
   const BadMemoryTotals totals = findings_.totals();
   Verdict verdict;
-  verdict.pass = !totals.anyBad();
+  // A module whose memory the firmware never mapped was not tested: no
+  // PASS for the machine.
+  verdict.pass = !totals.anyBad() && !facts_.missingMemory.missing;
+  verdict.missingMemory = missingMemoryLine(facts_.missingMemory);
+  verdict.missingSlots = missingSlotsText(facts_.missingMemory);
   verdict.mib = tester_.MB();
   verdict.hours = hoursSinceBegin();
   verdict.coverage = tester_.percentCoverage();
@@ -215,7 +219,7 @@ bool UnattendedRun::finish(BetweenTestsWork& step) {
   if (!verdict.pass) {
     eventLog_.postLines(summaryHead(), findings_.summaryLines());
   }
-  eventLog_.post(verdictEvent(verdict, facts_.identity));
+  eventLog_.post(verdictEvent(verdict, facts_.identity, facts_.modules));
   noteSerialPort();
   return verdict.pass;
 }

@@ -47,6 +47,9 @@ void printVerdict(const Verdict& verdict, BadMemoryWatch& summary) {
         "uncorrected errors during the run.\n\r",
         ull(verdict.eccCorrected), ull(verdict.eccUncorrected));
   }
+  if (!verdict.missingMemory.empty()) {
+    cprintf(" %s.\n\r", verdict.missingMemory.c_str());
+  }
   if (verdict.temperatures.any()) {
     const FoundTemperatures& temperatures = verdict.temperatures;
     char text[256];

@@ -3,13 +3,16 @@
 #ifndef CELLCHECK_RUN_VERDICT_H_
 #define CELLCHECK_RUN_VERDICT_H_
 
+#include <string>
+
 #include "base/types.h"
 #include "console/bad_memory_watch.h"
 #include "options/run_options.h"
 #include "run/findings.h"
 
 struct Verdict {
-  // PASS: nothing at all found (BadMemoryTotals::anyBad()).
+  // PASS: nothing at all found (BadMemoryTotals::anyBad()), and no memory
+  // missing.
   bool pass;
   u64 mib;          // the test area
   double hours;     // of full testing
@@ -29,6 +32,10 @@ struct Verdict {
   // The highest temperatures of the run, read once more for the verdict;
   // they never change PASS or FAIL.
   FoundTemperatures temperatures;
+  // The missing-memory line (dimms/inventory.h) when the modules hold more
+  // than the firmware mapped: a module lost, which fails the run.
+  std::string missingMemory;
+  std::string missingSlots;  // the modules it names: "DIMM_B1 (16 GiB)"
 };
 
 // The verdict between two rules, with the bad-memory summary (as `summary`

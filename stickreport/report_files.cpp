@@ -84,8 +84,17 @@ void ReportFiles::name(const std::string& machine, time_t started) {
 
 int ReportFiles::write(const char* extension,
                        const std::function<void(ReportSink&)>& produce) {
+  return writeAt(path(base_, extension), produce);
+}
+
+int ReportFiles::writeNamed(const std::string& name,
+                            const std::function<void(ReportSink&)>& produce) {
+  return writeAt(folder_ + "/" + name, produce);
+}
+
+int ReportFiles::writeAt(const std::string& finished,
+                         const std::function<void(ReportSink&)>& produce) {
   if (error_ != 0) return error_;
-  const std::string finished = path(base_, extension);
   const std::string fresh = finished + kNewSuffix;
   int file = -1;
   error_ = disks_.createFile(fresh, &file);

@@ -47,6 +47,11 @@ class ReportFiles {
   int write(const char* extension,
             const std::function<void(ReportSink&)>& produce);
 
+  // Writes the file `name` of the partition anew, the same way: a file
+  // beside the pair that every run rewrites (the runs' history).
+  int writeNamed(const std::string& name,
+                 const std::function<void(ReportSink&)>& produce);
+
   bool failed() const { return error_ != 0; }
   int error() const { return error_; }
 
@@ -58,6 +63,8 @@ class ReportFiles {
 
  private:
   bool taken(const std::string& base);
+  int writeAt(const std::string& finished,
+              const std::function<void(ReportSink&)>& produce);
   std::string path(const std::string& base, const char* extension) const;
 
   KernelDisks& disks_;

@@ -11,13 +11,16 @@
 #include <vector>
 
 #include "badmem/bad_memory.h"
+#include "dimms/inventory.h"
+#include "dimms/run_history.h"
 #include "identity/machine_identity.h"
 #include "run/verdict.h"
 #include "stickreport/report_files.h"
 #include "stickreport/transcript.h"
 
-// One row of the page's table of errors: the errors that named the same two
-// words' places with the same bits.
+// One row of the page's tables of errors: the errors that named the same two
+// words' places with the same bits, or, for a one-word error (a test that
+// knew what the word should hold), the same word with the same bits.
 struct ErrorRow {
   u64 addressA;  // kUnknownAddress when not known
   u64 addressB;
@@ -25,6 +28,12 @@ struct ErrorRow {
   u64 times;
   u64 first;  // the first and last error numbers, from 1
   u64 last;
+  // A one-word error's row: the word (kWordA: its address is addressA;
+  // kWordB: addressB), and what the row's first error read and expected.
+  ReportedPair::Suspect suspect = ReportedPair::Suspect::kEither;
+  u64 index = 0;
+  u32 read = 0;
+  u32 expected = 0;
 };
 
 // The machine's physical memory as the page draws it: the RAM, the test
@@ -63,6 +72,14 @@ struct ReportModel {
   u64 errorsNotInTable = 0;  // too many, or no longer kept in detail
   MemoryPicture picture;
   const Transcript* transcript = nullptr;
+  // The memory modules by name, and the missing-memory line (empty when
+  // nothing is missing).
+  Inventory modules;
+  std::string missingMemory;
+  // This machine's runs on the stick, oldest first, this one last as it
+  // stands; and what they say.
+  std::vector<RunRecord> runs;
+  std::vector<std::string> history;
 };
 
 // "PASS", "FAIL", or for a run without a verdict (yet) what was found so
@@ -70,6 +87,14 @@ struct ReportModel {
 std::string reportHeadline(const ReportModel& model);
 // "2026-12-10 15:30:12", the clock as it reads (UTC to the kernel).
 std::string clockText(time_t when);
+
+// A run of the history as both files show it: "PASS", "FAIL", "no
+// verdict"; its modules, "DIMM_A1 1A2B3C4D, DIMM_B1 (no serial number)".
+std::string runOutcomeText(const RunRecord& run);
+std::string runModulesText(const RunRecord& run);
+// "2026-12-10 15:30:12: FAIL, 3 errors, 1.25 hours of full testing, 62 %
+// coverage; modules DIMM_A1 1A2B3C4D, ..."
+std::string runLine(const RunRecord& run);
 
 void writeReportText(const ReportModel& model, ReportSink& sink);
 void writeReportPage(const ReportModel& model, ReportSink& sink);

@@ -6,6 +6,7 @@
 
 #include "badmem/physical_addresses.h"
 #include "base/wording.h"
+#include "dimms/dimm_text.h"
 #include "stickreport/report_model.h"
 
 namespace {
@@ -175,31 +176,76 @@ void writePicture(Page& page, const ReportModel& model) {
           "<span style=\"background:#ddd\"></span>no RAM</p>\n";
 }
 
+std::string hex32(u32 value) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08x", value);
+  return text;
+}
+
+std::string errorNumbers(const ErrorRow& error) {
+  return error.first == error.last ? "#" + std::to_string(error.first)
+                                   : "#" + std::to_string(error.first) +
+                                         " to #" + std::to_string(error.last);
+}
+
+void writePairTable(Page& page, const std::vector<const ErrorRow*>& rows) {
+  page << "<table>\n<tr><th>Bank A physical address</th>"
+          "<th>Bank B physical address</th><th>Bits that differed</th>"
+          "<th>How often</th><th>Errors</th></tr>\n";
+  for (const ErrorRow* error : rows) {
+    page << row({hexText(error->addressA), hexText(error->addressB),
+                 hex32(error->bits), std::to_string(error->times),
+                 errorNumbers(*error)});
+  }
+  page << "</table>\n";
+}
+
+// Errors of tests that knew what a word should hold: the word itself is bad.
+void writeWordTable(Page& page, const std::vector<const ErrorRow*>& rows) {
+  page << "<table>\n<tr><th>Word</th><th>Value read</th>"
+          "<th>Value expected</th><th>Physical address</th>"
+          "<th>Bits that differed</th><th>How often</th><th>Errors</th>"
+          "</tr>\n";
+  for (const ErrorRow* error : rows) {
+    const bool inBankB = error->suspect == ReportedPair::Suspect::kWordB;
+    page << row({std::string("bank ") + (inBankB ? "B" : "A") + " word " +
+                     std::to_string(error->index),
+                 hex32(error->read), hex32(error->expected),
+                 hexText(inBankB ? error->addressB : error->addressA),
+                 hex32(error->bits), std::to_string(error->times),
+                 errorNumbers(*error)});
+  }
+  page << "</table>\n";
+}
+
 void writeErrors(Page& page, const ReportModel& model) {
   page << "<h2>Errors</h2>\n";
   if (model.errorRows.empty() && model.totals.errors == 0) {
     page << "<p>No errors found by the tests.</p>\n";
   } else {
-    page << "<table>\n<tr><th>Bank A physical address</th>"
-            "<th>Bank B physical address</th><th>Bits that differed</th>"
-            "<th>How often</th><th>Errors</th></tr>\n";
+    std::vector<const ErrorRow*> pairs;
+    std::vector<const ErrorRow*> words;
     for (const ErrorRow& error : model.errorRows) {
-      char bits[16];
-      snprintf(bits, sizeof bits, "0x%08x", error.bits);
-      page << row({hexText(error.addressA), hexText(error.addressB), bits,
-                   std::to_string(error.times),
-                   error.first == error.last
-                       ? "#" + std::to_string(error.first)
-                       : "#" + std::to_string(error.first) + " to #" +
-                             std::to_string(error.last)});
+      (error.suspect == ReportedPair::Suspect::kEither ? pairs : words)
+          .push_back(&error);
     }
-    page << "</table>\n";
+    // The pairs' table also stands for errors counted but not listed.
+    const bool pairTable = !pairs.empty() || words.empty();
+    if (pairTable) writePairTable(page, pairs);
+    if (!words.empty()) writeWordTable(page, words);
     if (model.errorsNotInTable != 0) {
       page << "<p>" << std::to_string(model.errorsNotInTable)
            << " more errors are counted but not listed one by one.</p>\n";
     }
-    page << "<p>Each error names two words, one in each bank, that should "
-            "have held the same value: either could be the bad one.</p>\n";
+    if (pairTable) {
+      page << "<p>Each error names two words, one in each bank, that should "
+              "have held the same value: either could be the bad one.</p>\n";
+    }
+    if (!words.empty()) {
+      page << "<p>Each error in the table by word names one word that read "
+              "back other than the value written to it, by a test that knows "
+              "what every word should hold: that word is the bad one.</p>\n";
+    }
   }
   page << "<h2>Summary</h2>\n<pre>";
   for (const std::string& text : model.summary) page << escaped(text) << "\n";
@@ -235,6 +281,69 @@ void writeEcc(Page& page, const ReportModel& model) {
   }
 }
 
+std::string knownOr(const std::string& text, const char* otherwise) {
+  return escaped(text.empty() ? std::string(otherwise) : text);
+}
+
+// Everything in these tables is read from firmware or EEPROMs, or from a
+// history file anyone may have written to: escaped, every field.
+void writeModules(Page& page, const ReportModel& model) {
+  const Inventory& inventory = model.modules;
+  // Not read (start-up named no modules): no section.
+  if (inventory.modules.empty() && inventory.whyNone.empty()) return;
+  page << "<h2>Memory modules</h2>\n";
+  if (inventory.modules.empty()) {
+    page << "<p>" << escaped(inventoryLines(inventory).front()) << "</p>\n";
+  } else {
+    page << "<table>\n<tr><th>Slot</th><th>Size</th><th>Type</th>"
+            "<th>Maker</th><th>Part number</th><th>Serial number</th>"
+            "<th>Made</th><th>Read from</th></tr>\n";
+    for (const Module& m : inventory.modules) {
+      std::string kind = m.type;
+      if (m.speedMTs != 0) {
+        kind += (kind.empty() ? "" : "-") + std::to_string(m.speedMTs);
+      }
+      char made[24] = "";
+      if (m.year != 0)
+        snprintf(made, sizeof made, "%d, week %d", m.year, m.week);
+      page << row({escaped(m.slot),
+                   m.sizeBytes ? sizeText(m.sizeBytes) : "unknown",
+                   knownOr(kind, "unknown"), knownOr(m.maker, "unknown"),
+                   knownOr(m.partNumber, "unknown"), knownOr(m.serial, "none"),
+                   knownOr(made, "unknown"),
+                   m.firmwareListsEmpty ? "SPD (the firmware lists the slot "
+                                          "empty)"
+                   : m.fromSpd          ? "SPD"
+                                        : "firmware table"});
+    }
+    page << "</table>\n";
+  }
+  if (!model.missingMemory.empty()) {
+    page << "<p class=\"missing\">" << escaped(model.missingMemory) << "</p>\n";
+  }
+}
+
+void writeHistory(Page& page, const ReportModel& model) {
+  if (model.runs.empty()) return;
+  page << "<h2>Runs of this machine on this stick</h2>\n<table>\n"
+          "<tr><th>Started</th><th>Outcome</th><th>Errors</th>"
+          "<th>Full testing</th><th>Coverage</th><th>Modules</th></tr>\n";
+  for (size_t i = 0; i < model.runs.size(); ++i) {
+    const RunRecord& run = model.runs[i];
+    const bool current = i + 1 == model.runs.size();
+    page << row(
+        {escaped(run.when) + (current ? " (this run)" : ""),
+         escaped(runOutcomeText(run)), std::to_string(run.errors),
+         fixed(static_cast<double>(run.testedSeconds) / 3600.0, 2) + " hours",
+         std::to_string(run.coveragePercent) + " %",
+         escaped(runModulesText(run))});
+  }
+  page << "</table>\n";
+  for (const std::string& text : model.history) {
+    page << "<p>" << escaped(text) << "</p>\n";
+  }
+}
+
 }  // namespace
 
 void writeReportPage(const ReportModel& model, ReportSink& sink) {
@@ -254,6 +363,8 @@ void writeReportPage(const ReportModel& model, ReportSink& sink) {
   writePicture(page, model);
   writeErrors(page, model);
   writeEcc(page, model);
+  writeModules(page, model);
+  writeHistory(page, model);
   page << "<p>The text file of the same name holds every line the screen "
           "showed.</p>\n</body>\n</html>\n";
 }

@@ -30,6 +30,34 @@ std::string reportHeadline(const ReportModel& model) {
                            : "testing has just begun";
 }
 
+std::string runOutcomeText(const RunRecord& run) {
+  switch (run.outcome) {
+    case RunOutcome::kPass:
+      return "PASS";
+    case RunOutcome::kFail:
+      return "FAIL";
+    default:
+      return "no verdict";
+  }
+}
+
+std::string runModulesText(const RunRecord& run) {
+  std::string text;
+  for (const ModuleInSlot& module : run.modules) {
+    text += (text.empty() ? "" : ", ") + module.slot + " " +
+            (module.serial.empty() ? "(no serial number)" : module.serial);
+  }
+  return text.empty() ? "none named" : text;
+}
+
+std::string runLine(const RunRecord& run) {
+  return run.when + ": " + runOutcomeText(run) + ", " +
+         std::to_string(run.errors) + plural(run.errors, " error", " errors") +
+         ", " + fixed(static_cast<double>(run.testedSeconds) / 3600.0, 2) +
+         " hours of full testing, " + std::to_string(run.coveragePercent) +
+         " % coverage; modules " + runModulesText(run);
+}
+
 void writeReportText(const ReportModel& model, ReportSink& sink) {
   line(sink, "Cellcheck report: " + reportHeadline(model));
   line(sink, identityLine(model.identity));
@@ -66,6 +94,23 @@ void writeReportText(const ReportModel& model, ReportSink& sink) {
                    " uncorrected during the run.");
   }
   for (const std::string& text : model.temperatures) line(sink, text);
+  line(sink, "");
+  // Not read (start-up named no modules): no section.
+  if (!model.modules.modules.empty() || !model.modules.whyNone.empty()) {
+    line(sink, "Memory modules:");
+    for (const std::string& text : inventoryLines(model.modules)) {
+      line(sink, text);
+    }
+    if (!model.missingMemory.empty()) line(sink, model.missingMemory);
+  }
+  if (!model.runs.empty()) {
+    line(sink, "");
+    line(sink,
+         "Runs of this machine on this stick, oldest first (this one last, "
+         "as it stands):");
+    for (const RunRecord& run : model.runs) line(sink, runLine(run));
+    for (const std::string& text : model.history) line(sink, text);
+  }
   line(sink, "");
   if (model.haveVerdict) {
     const Verdict& verdict = model.verdict;

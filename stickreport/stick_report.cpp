@@ -8,6 +8,7 @@
 #include "base/console_ring.h"
 #include "base/cprintf.h"
 #include "base/small_file.h"
+#include "stickreport/history_file.h"
 
 namespace {
 
@@ -26,6 +27,23 @@ std::vector<PhysicalRange> merged(std::vector<PhysicalRange> ranges) {
     }
   }
   return out;
+}
+
+ErrorRow rowOf(const FoundError& error) {
+  const ReportedPair& pair = error.pair;
+  ErrorRow row{pair.addressA, pair.addressB, pair.valueA ^ pair.valueB, 1,
+               error.number,  error.number};
+  row.suspect = pair.suspect;
+  if (pair.suspect == ReportedPair::Suspect::kWordA) {
+    row.index = pair.indexA;
+    row.read = pair.valueA;
+    row.expected = pair.valueB;
+  } else if (pair.suspect == ReportedPair::Suspect::kWordB) {
+    row.index = pair.indexB;
+    row.read = pair.valueB;
+    row.expected = pair.valueA;
+  }
+  return row;
 }
 
 }  // namespace
@@ -54,6 +72,20 @@ void StickReport::prepare() {
   files_->name(machineName(facts_.identity), started_);
   if (files_->failed()) sayWritingFailed(files_->error());
   readMemoryMap(readSmallFile(kernelFiles_.file("/proc/iomem")), &picture_);
+  // Read now, while the kernel still gives memory; the lines are shown
+  // below the modules'.
+  historyText_ = readHistoryText(disks_, stick_.folder());
+  earlierRuns_ =
+      machineRuns(parseRunHistory(historyText_), machineName(facts_.identity),
+                  modulesInSlots(facts_.modules));
+  if (keepsHistory()) {
+    startConclusion_ =
+        concludeHistory(earlierRuns_, modulesInSlots(facts_.modules));
+  }
+}
+
+bool StickReport::keepsHistory() const {
+  return !facts_.modules.modules.empty();
 }
 
 bool StickReport::writing() const { return files_ && !files_->failed(); }
@@ -97,6 +129,15 @@ void StickReport::verdict(const Verdict& verdict) {
   if (!writing()) return;
   haveVerdict_ = true;
   verdict_ = verdict;
+  // What the runs say now, this one included: the next step to take.
+  if (keepsHistory()) {
+    std::vector<RunRecord> runs = earlierRuns_;
+    runs.push_back(runRecord());
+    for (const std::string& line :
+         concludeHistory(runs, modulesInSlots(facts_.modules)).lines) {
+      cprintf("%s\n\r", line.c_str());
+    }
+  }
   drain();
   write();
   if (writing()) {
@@ -113,16 +154,18 @@ void StickReport::takeNewErrors() {
   errorsNotInTable_ += kept - errorsTaken_;
   for (const FoundError& error : errors) {
     const ReportedPair& pair = error.pair;
-    const auto key = std::make_tuple(pair.addressA, pair.addressB,
-                                     pair.valueA ^ pair.valueB);
+    const bool oneWord = pair.suspect != ReportedPair::Suspect::kEither;
+    // A pair's row stands for its two places; a word's for that word, whose
+    // place may be unknown.
+    const auto key = std::make_tuple(
+        static_cast<int>(pair.suspect), pair.addressA, pair.addressB,
+        pair.valueA ^ pair.valueB, oneWord ? pair.indexA : 0);
     auto row = rows_.find(key);
     if (row != rows_.end()) {
       ++row->second.times;
       row->second.last = error.number;
     } else if (rows_.size() < kMaxErrorRows) {
-      rows_[key] =
-          ErrorRow{pair.addressA, pair.addressB, pair.valueA ^ pair.valueB, 1,
-                   error.number,  error.number};
+      rows_[key] = rowOf(error);
     } else {
       ++errorsNotInTable_;
     }
@@ -148,6 +191,25 @@ void StickReport::pictureTestArea() {
     }
   }
   picture_.tested = merged(tested);
+}
+
+RunRecord StickReport::runRecord() const {
+  RunRecord run;
+  run.machine = machineName(facts_.identity);
+  run.when = clockText(started_);
+  run.outcome = !haveVerdict_   ? RunOutcome::kStopped
+                : verdict_.pass ? RunOutcome::kPass
+                                : RunOutcome::kFail;
+  run.errors = findings_.totals().findings();
+  run.testedSeconds = begun_ ? static_cast<u64>(now_() - begin_) : 0;
+  run.coveragePercent = static_cast<u32>(tester_.percentCoverage());
+  run.modules = modulesInSlots(facts_.modules);
+  const BadMemory& bad = findings_.record();
+  for (int i = 0;
+       i < bad.pageCount() && run.suspectPages.size() < kMaxHistoryPages; ++i) {
+    run.suspectPages.push_back(bad.page(i).address);
+  }
+  return run;
 }
 
 ReportModel StickReport::model() {
@@ -185,6 +247,14 @@ ReportModel StickReport::model() {
     model.picture.suspectPages.push_back(record.page(i).address);
   }
   model.transcript = transcript_.get();
+  model.modules = facts_.modules;
+  model.missingMemory = missingMemoryLine(facts_.missingMemory);
+  if (keepsHistory()) {
+    model.runs = earlierRuns_;
+    model.runs.push_back(runRecord());
+    model.history =
+        concludeHistory(model.runs, modulesInSlots(facts_.modules)).lines;
+  }
   return model;
 }
 
@@ -204,6 +274,12 @@ void StickReport::write() {
   if (error == 0) {
     error = files_->write(".html", [&report](ReportSink& sink) {
       writeReportPage(report, sink);
+    });
+  }
+  if (error == 0 && keepsHistory()) {
+    // This run's record last: the one the reports above show.
+    error = files_->writeNamed(kHistoryFileName, [&](ReportSink& sink) {
+      writeHistory(historyText_, report.runs.back(), sink);
     });
   }
   if (error != 0) {

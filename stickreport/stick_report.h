@@ -17,6 +17,7 @@
 #include "badmem/physical_addresses.h"
 #include "base/between_tests_work.h"
 #include "base/clock.h"
+#include "dimms/run_history.h"
 #include "run/findings.h"
 #include "run/run_facts.h"
 #include "run/verdict.h"
@@ -48,6 +49,12 @@ class StickReport : public BetweenTestsWork {
   // After the verdict's lines: the last report, and one line naming it.
   void verdict(const Verdict& verdict);
 
+  // What the earlier runs of this machine on the stick say, for the
+  // start-up lines below the modules'; empty without a report partition.
+  const std::vector<std::string>& historyLines() const {
+    return startConclusion_.lines;
+  }
+
   // Reports are being written: the partition is there and no write failed.
   bool writing() const;
   const std::string& name() const { return files_ ? files_->base() : none_; }
@@ -75,6 +82,11 @@ class StickReport : public BetweenTestsWork {
   int summariesShown() const;
   void pictureTestArea();
   ReportModel model();
+  // A run that names no module shows nothing the history could follow:
+  // it keeps no record, and its screen and reports have no history.
+  bool keepsHistory() const;
+  // This run's line of the history, as it stands.
+  RunRecord runRecord() const;
 
   BootStick& stick_;
   KernelDisks& disks_;
@@ -95,6 +107,12 @@ class StickReport : public BetweenTestsWork {
   MemoryPicture picture_;
   bool pictured_ = false;
 
+  // The history file as start-up read it, this machine's runs in it, and
+  // what they said before this run.
+  std::string historyText_;
+  std::vector<RunRecord> earlierRuns_;
+  HistoryConclusion startConclusion_;
+
   // What the last write held.
   bool writtenOnce_ = false;
   time_t lastWrite_ = 0;
@@ -102,8 +120,9 @@ class StickReport : public BetweenTestsWork {
   u64 findingsWritten_ = 0;
   int summariesWritten_ = 0;
 
-  // The table of errors, by the two places and the bits.
-  std::map<std::tuple<u64, u64, u32>, ErrorRow> rows_;
+  // The tables of errors: by the kind of error (a pair, or one word of
+  // bank A or B), the two places, the bits and a one-word error's index.
+  std::map<std::tuple<int, u64, u64, u32, u64>, ErrorRow> rows_;
   u64 errorsTaken_ = 0;
   u64 errorsNotInTable_ = 0;
 };

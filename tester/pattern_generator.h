@@ -114,17 +114,10 @@ class RandDraws {
   // One draw: v(n) = v(n-55) - v(n-24) replaces the lagged word; the result
   // is the shuffle word picked by the previous result, which v(n) replaces.
   uint32_t nextRand() {
-    GeneratorTable& table = table_;
-    const uint32_t v = table[lead_] - table[trail_];
-    table[lead_] = v;
+    const uint32_t result = drawWith(lead_, trail_);
     lead_ = kPreviousCursor[lead_];
     trail_ = kPreviousCursor[trail_];
-    selector_ = table[kShuffleFirst + slot_];
-    table[kShuffleFirst + slot_] = v;
-    const uint64_t next = nextSlot_[slot_];
-    nextSlot_[slot_] = v % kShuffleSize;
-    slot_ = next;
-    return selector_;
+    return result;
   }
 
   // The next `count` draws into out[0..count): the same draws as `count`
@@ -142,6 +135,19 @@ class RandDraws {
   }
 
  private:
+  // The draw with its cursors given: the members' for a single draw,
+  // constants for a turn of fill().
+  uint32_t drawWith(uint64_t lead, uint64_t trail) {
+    GeneratorTable& table = table_;
+    const uint32_t v = table[lead] - table[trail];
+    table[lead] = v;
+    selector_ = table[kShuffleFirst + slot_];
+    table[kShuffleFirst + slot_] = v;
+    const uint64_t next = nextSlot_[slot_];
+    nextSlot_[slot_] = v % kShuffleSize;
+    slot_ = next;
+    return selector_;
+  }
   template <uint64_t kLead>
   uint32_t drawAt();
   template <uint64_t... kTurn>
@@ -163,16 +169,7 @@ class RandDraws {
 
 template <uint64_t kLead>
 inline uint32_t RandDraws::drawAt() {
-  constexpr uint64_t kTrail = kLead > 31 ? kLead - 31 : kLead + 24;
-  GeneratorTable& table = table_;
-  const uint32_t v = table[kLead] - table[kTrail];
-  table[kLead] = v;
-  selector_ = table[kShuffleFirst + slot_];
-  table[kShuffleFirst + slot_] = v;
-  const uint64_t next = nextSlot_[slot_];
-  nextSlot_[slot_] = v % kShuffleSize;
-  slot_ = next;
-  return selector_;
+  return drawWith(kLead, kLead > 31 ? kLead - 31 : kLead + 24);
 }
 
 // One whole turn: leading cursor 55, 54, ..., 1.

@@ -47,6 +47,44 @@ TEST(BadMemoryTest, BothWordsOfAPairAreSuspectsCountedPerPage) {
   EXPECT_TRUE(totals.anyBad());
 }
 
+// A test that knew what a word should hold names that word alone: the
+// other bank's side of the record holds the value expected and no place, and
+// is neither a suspect nor a word without an address.
+TEST(BadMemoryTest, AOneWordErrorNamesOnlyItsWordsPage) {
+  struct Case {
+    const char* name;
+    ReportedPair error;
+    std::vector<std::pair<u64, u64>> pages;
+    u64 unknown;
+  };
+  ReportedPair wordA{3, 3, 0x10, 0x00, 0x5000'0124, kUnknownAddress};
+  wordA.suspect = ReportedPair::Suspect::kWordA;
+  ReportedPair wordB{3, 3, 0x00, 0x10, kUnknownAddress, 0x1000'0124};
+  wordB.suspect = ReportedPair::Suspect::kWordB;
+  // One word whose address was not learnt is counted as such, once.
+  ReportedPair lost = wordB;
+  lost.addressB = kUnknownAddress;
+  for (const Case& c : std::vector<Case>{
+           {"pair",
+            pairAt(0x5000'0124, 0x1000'0124, 0x10, 0x00),
+            {{0x1000'0000, 1}, {0x5000'0000, 1}},
+            0},
+           {"word of bank A", wordA, {{0x5000'0000, 1}}, 0},
+           {"word of bank B", wordB, {{0x1000'0000, 1}}, 0},
+           {"word without an address", lost, {}, 1},
+       }) {
+    BadMemory record;
+    record.recordPair(c.error);
+    EXPECT_EQ(pagesOf(record), c.pages) << c.name;
+    const BadMemoryTotals totals = record.totals();
+    EXPECT_EQ(totals.errors, 1u) << c.name;
+    EXPECT_EQ(totals.unknownAddresses, c.unknown) << c.name;
+    EXPECT_EQ(totals.bitsDiffered, 0x10u) << c.name;
+    EXPECT_TRUE(totals.anyBad()) << c.name;
+    EXPECT_NE(record.growth(), 0u) << c.name;
+  }
+}
+
 TEST(BadMemoryTest, PagesMergeIntoRangesAsTheyCome) {
   struct Case {
     const char* name;

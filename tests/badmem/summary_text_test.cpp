@@ -203,6 +203,26 @@ TEST(SummaryTest, AWeakCellNamedThreeTimes) {
                    }));
 }
 
+// Errors of one word (a test that knew what it should hold) name its page
+// alone: one suspect page for the ready lines, not the partner's too.
+TEST(SummaryTest, OneWordReadTwiceWrongIsOneSuspectPage) {
+  ReportedPair word{9, 9, 0x00, 0x400, kUnknownAddress, 0x2'0000'0788};
+  word.suspect = ReportedPair::Suspect::kWordB;
+  EXPECT_EQ(summaryOf({word, word}),
+            (std::vector<std::string>{
+                "Bad memory: 2 errors named 1 suspect page; 0 pre-test "
+                "mismatches; 0 ranges from the kernel's early check",
+                "Suspect pages, most named first: 0x200000000 (2 times)",
+                "Suspect ranges: 0x200000000-0x200000fff",
+                "Bits that differed: 0x00000400 = bit 10 (2 times); one "
+                "bit in one page: likely a single weak cell",
+                "Keep Linux off them, on its kernel command line (in "
+                "GRUB's config write each $ as \\$): memmap=4K$0x200000000",
+                "Keep Windows off them, as administrator: bcdedit /set "
+                "{badmemory} badmemorylist 0x200000",
+            }));
+}
+
 TEST(SummaryTest, TheBitsAndPagesSuggestACause) {
   struct Case {
     const char* name;

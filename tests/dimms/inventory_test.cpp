@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/dimms/smbios_fixture.h"
 #include "tests/dimms/spd_fixture.h"
+#include "tests/support/smbios_fixture.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "tests/dimms/smbios_fixture.h"
 #include "tests/dimms/spd_fixture.h"
 #include "tests/support/fake_kernel.h"
+#include "tests/support/smbios_fixture.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/dimms/smbios_fixture.h"
+#include "tests/support/smbios_fixture.h"
 
 namespace {
 

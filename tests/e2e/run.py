@@ -32,6 +32,7 @@ from vm import Vm, VmFailure  # noqa: E402
 import bad_memory  # noqa: E402
 import fleet  # noqa: E402
 import machine_check  # noqa: E402
+import modules  # noqa: E402
 import numa  # noqa: E402
 import stick_report  # noqa: E402
 
@@ -72,6 +73,8 @@ def _full_testing_lines():
 FULL_TESTING = _full_testing_lines()
 PROGRESS = re.compile(rb"\r *(\d+)% coverage, +(\d+) errors \[([#-]{50})\][/\\]")
 PRETEST = b"Preparing and pre-testing memory..."
+# The opening's first test: each word against the value it should hold.
+SWEEP = re.compile(r" Sweep against expected values: (no errors|\d+ wrong words) in \d+ s\.")
 TESTING_CPUS = re.compile(r"Testing with (\d+) CPUs? on (\d+) memory nodes?")
 ESTIMATE = re.compile(r" Full testing reaches 100 % coverage in about \d+ (s|min|h \d+ min|d \d+ h) at this speed\.")
 # Where reports go, by the medium booted.
@@ -248,12 +251,15 @@ def test_direct_boot_full_flow(case):
              "Initializing...."],
             TESTING_CPUS,
             "Preparing and pre-testing memory...",
-            ["", " Running fast write tests..."],
+            ["", SWEEP, " Running fast write tests..."],
             [" Running quick serial tests 0..9:", " Finished quick test 9."],
             [" Running copy tests 0..19:", "", " Finished copy test 19"],
             [" Cleaning up...", ""],
             SCORE,
         ])[-1]
+        sweep = find_in_order(banner, [TESTING_CPUS, SWEEP])[-1]
+        assert sweep.group(1) == "no errors", f"the sweep on a fault-free VM: {sweep.group(0)!r}"
+        case.note(sweep.group(0).strip())
         value = float(score.group(1))
         assert math.isfinite(value) and value > 0, f"speed score {score.group(1)!r}"
         find_in_order(banner, [SCORE, ESTIMATE, BASELINE, [""] + FULL_TESTING + [" "],
@@ -395,7 +401,8 @@ def test_image_is_reproducible(case):
 # build/Testing/Temporary/CTestCostData.txt). Only their order counts: ctest
 # starts the cases in CASES's order, and the longest first keeps both of its
 # slots busy until the end instead of leaving one long case alone at the
-# end. A case missing here counts as the longest.
+# end. A case missing here counts as the longest (the modules' history,
+# three boots of one stick, until it has a figure).
 SECONDS = {
     "test_report_on_usb_stick": 600,
     "test_four_cpus_two_nodes": 340,
@@ -417,12 +424,14 @@ SECONDS = {
     "test_image_is_reproducible": 45,
     "test_iso_bios_usb": 45,
     "test_too_small_vm": 25,
+    "test_missing_memory_line": 20,
     "test_netboot_bios": 20,
     "test_unsigned_loader_refused": 20,
     "test_loaders_are_the_locked_packages": 1,
 }
 
 CASES = sorted([
+    *modules.CASES,
     *stick_report.CASES,
     fleet.test_fleet_two_guests,
     test_direct_boot_full_flow,
@@ -437,6 +446,7 @@ CASES = sorted([
     test_iso_menu_by_keys,
     test_iso_default_entry_uses_screen,
     netboot_case("bios"),
+    *modules.SHORT_CASES,
     test_too_small_vm,
     test_image_is_reproducible,
     *bad_memory.CASES,

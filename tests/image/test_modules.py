@@ -28,6 +28,9 @@ MACHINES = [
     # The sensor on every DDR5 module, as the SMBus driver declares it.
     ("DDR5 module's sensor", "i2c:spd5118", "spd5118"),
     ("DDR4 module's sensor", "i2c:jc42", "jc42"),
+    # A DDR4 module's SPD EEPROM, as the SMBus driver declares it: the
+    # module by name.
+    ("DDR4 module's EEPROM", "i2c:ee1004", "ee1004"),
     # The boot stick that reports go to: its USB controller (xHCI, EHCI,
     # OHCI, UHCI, by PCI class), the stick (mass storage, Bulk-Only and
     # UAS) and its disk.

@@ -282,6 +282,15 @@ TEST_F(ModuleLoaderTest, TheSensorsLoadAfterTheirBusAndTheProbingOnesByName) {
   EXPECT_TRUE(again.result.failed.empty());
 }
 
+// DDR4's SPD EEPROM driver loads with the sensors (the SMBus driver
+// declares its devices beside theirs); the other EEPROM drivers stay out.
+TEST(SensorFilter, TakesDdr4sEepromDriverAndNoOtherEeprom) {
+  EXPECT_TRUE(isSensorModule("kernel/drivers/misc/eeprom/ee1004.ko.xz"));
+  EXPECT_TRUE(isSensorModule("kernel/drivers/hwmon/spd5118.ko"));
+  EXPECT_FALSE(isSensorModule("kernel/drivers/misc/eeprom/at24.ko"));
+  EXPECT_FALSE(isSensorModule("kernel/drivers/misc/eeprom/ee1004x.ko"));
+}
+
 TEST_F(ModuleLoaderTest, AFailureIsNamedOnceAndTheOthersStillLoad) {
   device("pci", "0000:00:03.0",
          "pci:v00001AF4d00001000sv00001AF4sd00000001bc02sc00i00");

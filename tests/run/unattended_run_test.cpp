@@ -269,6 +269,17 @@ TEST_F(UnattendedRunTest, AOneWordErrorSaysWhichWordIsSuspect) {
   EXPECT_NE(errors[0].find("bits=\"0x1\" suspect=\"B\"] Memory error 1"),
             std::string::npos)
       << errors[0];
+  // It fails the run like any error, and its page alone is suspect.
+  ConsoleCapture console;
+  EXPECT_FALSE(run->finish(step));
+  const std::string shown = console.take();
+  EXPECT_NE(shown.find(" VERDICT: FAIL\n\r"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("coverage, 1 error.\n\r\n\rBad memory: 1 error named 1 "
+                       "suspect page"),
+            std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("memmap=4K$0x12345000\n\r"), std::string::npos) << shown;
+  EXPECT_NE(withMsgid("verdict")[0].find("<9>1 "), std::string::npos);
 }
 
 TEST_F(UnattendedRunTest, ErrorsGoOutBetweenTestsAndFailTheRunWithTheSummary) {
@@ -492,6 +503,48 @@ TEST_F(UnattendedRunTest, APreTestFindingFailsTheRunWithoutErrors) {
   ConsoleCapture console;
   EXPECT_FALSE(run->finish(step));
   EXPECT_NE(console.take().find("VERDICT: FAIL"), std::string::npos);
+}
+
+// A module whose memory the firmware never mapped: no error, and still no
+// PASS. The start and verdict events name the modules by slot, size, part
+// and serial, and the missing one.
+TEST_F(UnattendedRunTest, MissingMemoryFailsTheRunAndTheEventsNameTheModules) {
+  Module a;
+  a.slot = "DIMM_A1";
+  a.sizeBytes = u64{8} << 30;
+  a.partNumber = "KF432C16BB/8";
+  a.serial = "1A2B3C4D";
+  Module b = a;
+  b.slot = "DIMM_B1";
+  b.serial = "";
+  facts.modules.modules = {a, b};
+  facts.missingMemory = findMissingMemory(facts.modules, u64{7} << 30);
+  ASSERT_TRUE(facts.missingMemory.missing);
+  auto run = makeRun();
+  RunStep step(*run);
+  run->postStart();
+  step.fullTestingBegins();
+  runTests(step, 7);
+  ConsoleCapture console;
+  EXPECT_FALSE(run->finish(step));
+  const std::string screen = console.take();
+  EXPECT_NE(screen.find(" VERDICT: FAIL\n\r"), std::string::npos);
+  EXPECT_NE(screen.find(" " + missingMemoryLine(facts.missingMemory) + ".\n\r"),
+            std::string::npos)
+      << screen;
+  for (const char* msgid : {"start", "verdict"}) {
+    const std::vector<std::string> events = withMsgid(msgid);
+    ASSERT_EQ(events.size(), 1u) << msgid;
+    const std::string& event = events[0];
+    EXPECT_NE(
+        event.find("dimms=\"2\" dimm1=\"DIMM_A1; 8 GiB; KF432C16BB/8; "
+                   "1A2B3C4D\" dimm2=\"DIMM_B1; 8 GiB; KF432C16BB/8; -\""),
+        std::string::npos)
+        << event;
+    EXPECT_NE(event.find("missingmemory=\"DIMM_A1 (8 GiB), DIMM_B1 (8 GiB)\""),
+              std::string::npos)
+        << event;
+  }
 }
 
 // Findings from before the tests (the pre-test's mismatches, the kernel's

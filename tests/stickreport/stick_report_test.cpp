@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "base/cprintf.h"
 #include "base/small_file.h"
 #include "console/cellchecker_dos.h"
+#include "stickreport/history_file.h"
 #include "tests/support/console_capture.h"
 #include "tests/support/fake_kernel.h"
 #include "tests/support/fixed_addresses.h"
@@ -179,6 +181,53 @@ TEST_F(StickReportTest,
   EXPECT_EQ(page.find("href="), std::string::npos);
 }
 
+// The page's tables of errors: a pair names both words' places, either of
+// which could be bad; a one-word error (a test that knew what the word
+// should hold) names its word, what it read and what was expected, and its
+// place alone. The same error again adds to its row, which keeps the first
+// one's values.
+TEST_F(StickReportTest, APairRowNamesBothPlacesAOneWordRowItsWordAndValues) {
+  ReportedPair wordA{12,         12,         0xf0f0f0f0 ^ 0x400,
+                     0xf0f0f0f0, 0x19fd1030, kUnknownAddress};
+  wordA.suspect = ReportedPair::Suspect::kWordA;
+  ReportedPair wordB{0x40007,         0x40007,
+                     0x0000ffff,      0x0000ffff ^ 0x80000000,
+                     kUnknownAddress, 0x9851000};
+  wordB.suspect = ReportedPair::Suspect::kWordB;
+  ReportedPair wordAAgain = wordA;
+  wordAAgain.valueA = 0x400;  // read where 0 was written
+  wordAAgain.valueB = 0;
+  struct Case {
+    const char* name;
+    ReportedPair error;
+    const char* row;
+  };
+  const std::vector<Case> cases = {
+      {"pair", ReportedPair{7, 7, 0xf0, 0xf0 ^ 0x2000, 0x19fd17ac, 0x98517ac},
+       "<tr><td>0x19fd17ac</td><td>0x98517ac</td><td>0x00002000</td><td>1</td>"
+       "<td>#1</td></tr>"},
+      {"word of bank A", wordA,
+       "<tr><td>bank A word 12</td><td>0xf0f0f4f0</td><td>0xf0f0f0f0</td>"
+       "<td>0x19fd1030</td><td>0x00000400</td><td>2</td><td>#2 to #4</td>"
+       "</tr>"},
+      {"word of bank B", wordB,
+       "<tr><td>bank B word 262151</td><td>0x8000ffff</td><td>0x0000ffff</td>"
+       "<td>0x9851000</td><td>0x80000000</td><td>1</td><td>#3</td></tr>"},
+  };
+  prepareAndStart();
+  step();
+  for (const Case& c : cases) record.recordPair(c.error);
+  record.recordPair(wordAAgain);
+  tester.errorCount = 4;
+  step(1);
+  const std::string page = file(".html");
+  for (const Case& c : cases) {
+    EXPECT_NE(page.find(c.row), std::string::npos) << c.name << "\n" << page;
+  }
+  EXPECT_NE(page.find("either could be the bad one"), std::string::npos);
+  EXPECT_NE(page.find("that word is the bad one"), std::string::npos);
+}
+
 // A pre-test mismatch or a range of the kernel's early check is news like an
 // error: written at once, and the report says FAIL.
 TEST_F(StickReportTest, FindingsFromBeforeTheTestsAreWrittenAsAFail) {
@@ -234,6 +283,104 @@ TEST_F(StickReportTest, ATextFileThatWouldPassItsCapKeepsItsHeadAndLastPart) {
   EXPECT_NE(text.find("\n" + std::to_string(lines - 1) + " "),
             std::string::npos);
   EXPECT_NE(text.find(" lines left out here ...]"), std::string::npos);
+}
+
+// A module named by its slot and serial number, as the inventory gives it.
+Module moduleIn(const std::string& slot, const std::string& serial) {
+  Module module;
+  module.slot = slot;
+  module.serial = serial;
+  module.sizeBytes = u64{8} << 30;
+  module.type = "DDR4";
+  module.partNumber = "M378A1K43EB2-CWE";
+  return module;
+}
+
+RunRecord earlierRun(const std::string& machine, RunOutcome outcome, u64 errors,
+                     const std::vector<ModuleInSlot>& modules) {
+  RunRecord run;
+  run.machine = machine;
+  run.when = "2026-12-09 10:00:00";
+  run.outcome = outcome;
+  run.errors = errors;
+  run.testedSeconds = 5400;
+  run.coveragePercent = 130;
+  run.modules = modules;
+  return run;
+}
+
+// The history on the stick: read at start-up (another machine's runs and a
+// line a power-off cut short left alone), this run's record written with
+// every report, after a line feed of its own, and updated to the verdict;
+// what the runs show on the screen at start-up and at the verdict, and in
+// both files.
+TEST_F(StickReportTest, KeepsEachRunInTheHistoryAndSaysWhichModule) {
+  const std::string earlier =
+      encodeRunRecord(
+          earlierRun("CC-0042", RunOutcome::kFail, 12,
+                     {{"DIMM_A1", "AAAA0001"}, {"DIMM_B1", "BBBB0002"}})) +
+      encodeRunRecord(earlierRun("OTHER-7", RunOutcome::kPass, 0,
+                                 {{"DIMM_A1", "CCCC0003"}}));
+  const std::string torn =
+      encodeRunRecord(earlierRun("CC-0042", RunOutcome::kPass, 0, {}));
+  const std::string onStick = earlier + torn.substr(0, torn.size() / 2);
+  folder.write(std::string("stick/") + kHistoryFileName, onStick);
+  // Module BBBB0002 taken out for this run.
+  facts.modules.modules = {moduleIn("DIMM_A1", "AAAA0001")};
+
+  prepareAndStart();
+  ASSERT_FALSE(report->historyLines().empty());
+  EXPECT_EQ(report->historyLines().front(),
+            "History: 1 run of this machine on this stick, 1 with errors, 0 "
+            "passed");
+  step();
+  const std::string path =
+      folder.path() + "/stick/" + std::string(kHistoryFileName);
+  std::string history = readSmallFile(path);
+  ASSERT_EQ(history.substr(0, onStick.size() + 1), onStick + "\n");
+  std::vector<RunRecord> runs = parseRunHistory(history);
+  ASSERT_EQ(runs.size(), 3u);
+  EXPECT_EQ(runs.back().outcome, RunOutcome::kStopped);
+  EXPECT_EQ(runs.back().machine, "CC-0042");
+  EXPECT_EQ(runs.back().when, "2026-12-10 15:30:12");
+
+  report->fullTestingBegins();
+  now += 7200;
+  tester.passCount = 2400;  // past a full pass
+  Verdict verdict = {};
+  verdict.pass = true;
+  std::string screen;
+  {
+    ConsoleCapture console;
+    report->verdict(verdict);
+    screen = console.take();
+  }
+  const std::string named =
+      "Module serial BBBB0002 (not in the machine now) was in the run with "
+      "errors; the run without it passed 2.0 hours";
+  EXPECT_NE(screen.find(named), std::string::npos) << screen;
+  EXPECT_NE(file(".txt").find(named), std::string::npos);
+  EXPECT_NE(file(".html").find(named), std::string::npos);
+  EXPECT_NE(file(".txt").find("Module DIMM_A1: 8 GiB DDR4, "
+                              "M378A1K43EB2-CWE, serial AAAA0001"),
+            std::string::npos);
+
+  history = readSmallFile(path);
+  runs = parseRunHistory(history);
+  ASSERT_EQ(runs.size(), 3u);  // this run's record replaced, not added
+  EXPECT_EQ(runs.back().outcome, RunOutcome::kPass);
+  EXPECT_EQ(runs.back().testedSeconds, 7200u);
+  EXPECT_EQ(history.substr(0, onStick.size() + 1), onStick + "\n");
+}
+
+// A run that names no module keeps no record: nothing the history could
+// follow.
+TEST_F(StickReportTest, ARunWithoutModulesKeepsNoHistory) {
+  prepareAndStart();
+  step();
+  EXPECT_TRUE(report->historyLines().empty());
+  EXPECT_EQ(
+      access((folder.path() + "/stick/" + kHistoryFileName).c_str(), F_OK), -1);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // SMBIOS tables built byte by byte, as firmware lays them out: a type 17
 // structure per slot, type 19 ranges, the end-of-table structure.
-#ifndef CELLCHECK_TESTS_DIMMS_SMBIOS_FIXTURE_H_
-#define CELLCHECK_TESTS_DIMMS_SMBIOS_FIXTURE_H_
+#ifndef CELLCHECK_TESTS_SUPPORT_SMBIOS_FIXTURE_H_
+#define CELLCHECK_TESTS_SUPPORT_SMBIOS_FIXTURE_H_
 
 #include <cstdint>
 #include <string>
@@ -97,4 +97,4 @@ inline Bytes smbiosTable(const std::vector<Bytes>& structures) {
   return table;
 }
 
-#endif  // CELLCHECK_TESTS_DIMMS_SMBIOS_FIXTURE_H_
+#endif  // CELLCHECK_TESTS_SUPPORT_SMBIOS_FIXTURE_H_
