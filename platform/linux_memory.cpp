@@ -10,10 +10,7 @@
 
 #include "platform/linux_kernel.h"
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 u64 LinuxKernel::freeBytes() {
   return static_cast<u64>(sysconf(_SC_AVPHYS_PAGES)) * pageBytes_;
